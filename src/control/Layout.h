@@ -1,0 +1,8 @@
+#pragma once
+
+#include "../platform/Form.h"
+
+#include <vector>
+
+// The control's widgets at their design-time places, sizes and tab order.
+const std::vector<platform::WidgetPlacement>& designLayout();

@@ -1,0 +1,58 @@
+#include "VendorComment.h"
+
+#include "../platform/Locale.h"
+#include "../platform/Screen.h"
+
+#include <exception>
+
+void VendorComment::LoadData(const std::string& ptServerName, const std::string& ptVendorID,
+                             const std::string& ptMode, const std::string& ptSCRN,
+                             const std::string& ptPODate, const std::string& ptServerDate) {
+    // A failure in any step ends the load quietly; what was done before it stays done.
+    try {
+        mstrVendorID = ptVendorID;
+        mstrServerName = ptServerName;
+        mstrServerDate = platform::generalDate(platform::CDate(ptServerDate));
+        mstrSCRN = ptSCRN;
+        mstrPODate = ptPODate;
+        mintMode = platform::CInt(ptMode);
+        ApplyMode();
+        ClearForm();
+        platform::setMousePointer(platform::vbHourglass);
+        ReadLoadDocument();
+    } catch (const std::exception&) {
+    }
+    platform::setMousePointer(platform::vbDefault);
+}
+
+// Enables New Comment by the permission mode; any other mode leaves it as it was.
+void VendorComment::ApplyMode() {
+    if (mintMode == 1 || mintMode == 2)
+        cmdAdd.setEnabled(true);
+    else if (mintMode == 0)
+        cmdAdd.setEnabled(false);
+
+    cmdEdit.setEnabled(false);
+    cmdDelete.setEnabled(false);
+    chkDate(0).setEnabled(false);
+    chkDate(1).setEnabled(false);
+    DateBox(0).setEnabled(false);
+    DateBox(1).setEnabled(false);
+}
+
+// Empties the lists and gives the list and the editor the read-only look of Browse.
+void VendorComment::ClearForm() {
+    cboType.clear();
+    cboLocation.clear();
+    lstComments.clearItems();
+    lstComments.setEnabled(true);
+    lstComments.setHideSelection(true);
+    lstComments.setBackColor(platform::vbWindowBackground);
+    cmdAdd.setCaption("New Comment");
+    cmdEdit.setCaption("Edit");
+    cmdDelete.setEnabled(false);
+    cmdEdit.setEnabled(false);
+    txtComment.setText("");
+    txtComment.setLocked(true);
+    txtComment.setBackColor(platform::vbButtonFace);
+}

@@ -1,0 +1,65 @@
+#include "VendorComment.h"
+
+#include "../platform/CodePage.h"
+#include "../platform/Locale.h"
+#include "../platform/XmlDocument.h"
+
+namespace {
+
+// A query value as it may stand in a URL: bytes that would change the query's meaning or
+// are not allowed in a URL are percent-encoded, so a vendor key "A&B" cannot load vendor A.
+std::string QueryValue(const std::string& value) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const unsigned char c : platform::toAnsi(value)) {
+        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') ||
+                          std::string_view("-._~/:@!$'()*,;").find(char(c)) !=
+                              std::string_view::npos;
+        if (kept) {
+            encoded += char(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+// A lookup code: the leading number of the text, rounded to 32 bits (throws beyond).
+std::int32_t LookupCode(const platform::XmlNode& node) {
+    return platform::CLng(platform::Val(node.text()));
+}
+
+void AddLookupEntry(platform::ComboBox& combo, const platform::XmlNode& element) {
+    combo.addItem(element.item(1).text());
+    const int index = combo.newIndex();
+    combo.setItemData(index, LookupCode(element.item(0)));
+}
+
+} // namespace
+
+// Fetches the load document and fills the two lookup lists and the comment list from it,
+// element by element in document order.
+void VendorComment::ReadLoadDocument() {
+    platform::XmlDocument objDoc;
+    objDoc.load(mstrServerName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(mstrVendorID) +
+                "&SCRN=" + QueryValue(mstrSCRN) + "&PODate=" + QueryValue(mstrPODate));
+
+    for (const platform::XmlNode& node : objDoc.documentElement().childNodes()) {
+        const std::string name = node.nodeName();
+        if (name == "LOC") {
+            AddLookupEntry(cboLocation, node);
+        } else if (name == "TYP") {
+            AddLookupEntry(cboType, node);
+        } else if (name == "GRID") {
+            const int row = lstComments.addItem(node.item(8).text());
+            lstComments.setSubItem(row, 1, node.item(3).text());
+            lstComments.setSubItem(row, 2, node.item(5).text());
+            lstComments.setSubItem(row, 3, node.item(6).text());
+            lstComments.setSubItem(row, 4, node.item(7).text());
+            lstComments.setSubItem(row, 5, node.item(1).text());
+        }
+    }
+}

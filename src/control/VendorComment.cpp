@@ -1,0 +1,41 @@
+#include "VendorComment.h"
+
+#include "Layout.h"
+
+#include "../platform/Locale.h"
+
+VendorComment::VendorComment()
+    : form_(platform::createForm(designLayout(), *this)), cmdAdd(form_->cmdAdd()),
+      cmdEdit(form_->cmdEdit()), cmdDelete(form_->cmdDelete()), txtComment(form_->txtComment()),
+      cboType(form_->cboType()), cboLocation(form_->cboLocation()),
+      lstComments(form_->lstComments()), lblVersionNumber(form_->lblVersionNumber()),
+      Inet1(form_->Inet1()) {
+    Initialize();
+}
+
+VendorComment::~VendorComment() = default;
+
+int VendorComment::versionMajor() { return VENDORCOMMENT_VERSION_MAJOR; }
+int VendorComment::versionMinor() { return VENDORCOMMENT_VERSION_MINOR; }
+int VendorComment::versionRevision() { return VENDORCOMMENT_VERSION_REVISION; }
+
+// Builds the comment list's columns from the list's width and writes the version label.
+void VendorComment::Initialize() {
+    const double W = platform::CInt(lstComments.width());
+    lstComments.addColumn("Comment", W / 2.16);
+    lstComments.addColumn("Type", W / 6.5);
+    lstComments.addColumn("Location", W / 8);
+    lstComments.addColumn("Effective Date", W / 8);
+    lstComments.addColumn("Expires Date", W / 8);
+    lstComments.addColumn("CommentSequence", 0);
+
+    lblVersionNumber.setCaption("Version Number: " + std::to_string(versionMajor()) + "." +
+                                std::to_string(versionMinor()) + "." +
+                                std::to_string(versionRevision()));
+}
+
+VendorComment::State VendorComment::state() const {
+    return {mstrAction,     mintMode,     mstrVendorID,   mstrEffective,
+            mstrExpires,    mstrSequence, mstrServerName, mblnDeleting,
+            mstrServerDate, mstrSCRN,     mstrPODate};
+}

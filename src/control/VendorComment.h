@@ -1,0 +1,98 @@
+#pragma once
+
+#include "../platform/Form.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The vendor comment control: shows and maintains the free-text comments a server keeps
+// for one vendor. A host creates it and calls LoadData; everything else is the user's.
+//
+// The control's procedures and event handlers live in the folders of the behaviour they
+// belong to: control/ (state, LoadData, the load document, layout, lifecycle), gateway/
+// (URLEncode, PostSQL, transfer completion), editor/ (editor states, Save, statements,
+// Edit/Cancel, Delete, date inputs) and list/ (the selection fill).
+class VendorComment : private platform::FormEvents {
+public:
+    VendorComment();
+    ~VendorComment();
+    VendorComment(const VendorComment&) = delete;
+    VendorComment& operator=(const VendorComment&) = delete;
+
+    // Stores the arguments as the control state, applies the permission mode, clears the
+    // form and loads the vendor's lookup lists and comments. Never fails to its caller.
+    void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
+                  const std::string& ptMode, const std::string& ptSCRN,
+                  const std::string& ptPODate, const std::string& ptServerDate);
+
+    // The control state, for hosts and tests that observe the control.
+    struct State {
+        std::string mstrAction;
+        std::int16_t mintMode;
+        std::string mstrVendorID, mstrEffective, mstrExpires, mstrSequence, mstrServerName;
+        bool mblnDeleting;
+        std::string mstrServerDate, mstrSCRN, mstrPODate;
+    };
+    State state() const;
+
+    platform::Form& form() { return *form_; }
+
+    // The component's version, from the build.
+    static int versionMajor();
+    static int versionMinor();
+    static int versionRevision();
+
+private:
+    // control/
+    void Initialize();
+    void ApplyMode();
+    void ClearForm();
+    void ReadLoadDocument();
+
+    // gateway/
+    static std::string URLEncode(const std::string& text);
+    void PostSQL(std::string statement);
+    void Inet1_StateChanged(int State) override;
+
+    // editor/
+    void cmdAdd_Click() override;
+    void cmdEdit_Click() override;
+    void cmdDelete_Click() override;
+    void chkDate_Click(int Index) override;
+    void txtComment_KeyPress(int& KeyAscii) override;
+    void lstComments_DblClick() override;
+
+    // list/
+    void lstComments_Click() override;
+    void lstComments_KeyUp(int KeyCode, int Shift) override;
+    void lstComments_ColumnClick(int column) override;
+
+    // The control state. Strings start empty, mintMode at 0, mblnDeleting at false.
+    std::string mstrAction;
+    std::int16_t mintMode = 0;
+    std::string mstrVendorID;
+    std::string mstrEffective;
+    std::string mstrExpires;
+    std::string mstrSequence;
+    std::string mstrServerName;
+    bool mblnDeleting = false;
+    std::string mstrServerDate;
+    std::string mstrSCRN;
+    std::string mstrPODate;
+
+    std::unique_ptr<platform::Form> form_;
+
+    // The form's widgets, by their names.
+    platform::CommandButton& cmdAdd;
+    platform::CommandButton& cmdEdit;
+    platform::CommandButton& cmdDelete;
+    platform::TextBox& txtComment;
+    platform::ComboBox& cboType;
+    platform::ComboBox& cboLocation;
+    platform::ListView& lstComments;
+    platform::Label& lblVersionNumber;
+    platform::Inet& Inet1;
+    platform::CheckBox& chkDate(int index) { return form_->chkDate(index); }
+    platform::DatePicker& DateBox(int index) { return form_->DateBox(index); }
+};

@@ -1,0 +1,5 @@
+#include "../control/VendorComment.h"
+
+void VendorComment::cmdEdit_Click() {}
+
+void VendorComment::lstComments_DblClick() {}

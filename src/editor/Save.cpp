@@ -1,0 +1,3 @@
+#include "../control/VendorComment.h"
+
+void VendorComment::cmdAdd_Click() {}

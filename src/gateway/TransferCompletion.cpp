@@ -1,0 +1,3 @@
+#include "../control/VendorComment.h"
+
+void VendorComment::Inet1_StateChanged(int) {}

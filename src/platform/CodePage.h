@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The ANSI code page of the platform: Windows-1252. Texts inside the control are UTF-8.
+namespace platform {
+
+// UTF-8 to Windows-1252 bytes; a character the code page lacks becomes "?".
+std::string toAnsi(std::string_view utf8);
+// Windows-1252 bytes to UTF-8 (the five unassigned bytes map to the C1 controls).
+std::string fromAnsi(std::string_view bytes);
+bool isValidUtf8(std::string_view bytes);
+
+} // namespace platform

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <stdexcept>
+
+namespace platform {
+
+// A run-time failure of a platform operation (a date a picker refuses, focus on a hidden
+// widget, a missing selected item, a conversion that overflows...). Handlers that trap
+// errors catch it and end quietly; the others let it pass to their caller.
+class RuntimeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace platform

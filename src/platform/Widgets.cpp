@@ -1,0 +1,14 @@
+#include "Widgets.h"
+
+#include "RuntimeError.h"
+
+namespace platform {
+
+int ListView::selectedItem() const {
+    const int index = selectedIndex();
+    if (index < 0)
+        throw RuntimeError("Object variable or With block variable not set");
+    return index;
+}
+
+} // namespace platform
