@@ -1,15 +1,221 @@
 #include "XmlDocument.h"
+
+#include "CodePage.h"
 #include "RuntimeError.h"
-// placeholder: implemented by the XML document work
+#include "TestHooks.h"
+
+#include <curl/curl.h>
+#include <pugixml.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string_view>
+
 namespace platform {
-struct XmlDocument::Impl {};
-std::string XmlNode::nodeName() const { return {}; }
-std::vector<XmlNode> XmlNode::childNodes() const { return {}; }
-XmlNode XmlNode::item(int) const { throw RuntimeError("not implemented"); }
-std::string XmlNode::text() const { return {}; }
-XmlDocument::XmlDocument() = default;
+
+namespace {
+
+std::atomic<long> connectLimitMs{xmlConnectLimit.count()};
+std::atomic<long> transferLimitMs{xmlTransferLimit.count()};
+
+// Comments, processing instructions and CDATA sections stay nodes of their own, so the
+// positions of an element's children are those of the document as written. Fragment mode
+// keeps text outside the root element, so that hasSingleRoot can refuse it.
+constexpr unsigned parseOptions =
+    pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
+
+pugi::xml_node toNode(const void* node) {
+    return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
+}
+
+size_t appendBody(char* data, size_t size, size_t count, void* body) {
+    static_cast<std::string*>(body)->append(data, size * count);
+    return size * count;
+}
+
+// The body of a successful (2xx) GET, or nothing.
+std::optional<std::string> fetch(const std::string& url) {
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (initialised != CURLE_OK)
+        return std::nullopt;
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
+                                                                   &curl_easy_cleanup);
+    if (!curl)
+        return std::nullopt;
+
+    std::string body;
+    CURL* h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Proxies from the environment serve remote servers, never the local machine.
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    if (curl_easy_perform(h) != CURLE_OK)
+        return std::nullopt;
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status > 299)
+        return std::nullopt;
+    return body;
+}
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// The encoding the XML declaration names, in lower case; empty when it names none.
+std::string declaredEncoding(std::string_view xml) {
+    if (!xml.starts_with("<?xml"))
+        return {};
+    const std::string_view declaration = xml.substr(0, xml.find("?>"));
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos)
+        return {};
+    at = declaration.find_first_of("\"'", at);
+    if (at == std::string_view::npos)
+        return {};
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    std::string name(declaration.substr(at + 1, end - at - 1));
+    for (char& c : name)
+        c = lower(c);
+    return name;
+}
+
+// The parser knows no Windows-1252: a document declared so is converted to UTF-8 first. So
+// is a document meant as UTF-8 whose bytes are not, which a server wrote in its ANSI code
+// page; converting it keeps its texts instead of passing broken UTF-8 on. (UTF-16 and
+// UTF-32 documents hold zero bytes and are left to the parser.)
+bool readAsWindows1252(std::string_view xml) {
+    const std::string encoding = declaredEncoding(xml);
+    if (encoding == "windows-1252" || encoding == "cp1252")
+        return true;
+    const bool meantAsUtf8 = encoding.empty() || encoding == "utf-8" || encoding == "utf8";
+    return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") &&
+           xml.find('\0') == std::string_view::npos && !isValidUtf8(xml);
+}
+
+// A well-formed document has exactly one element at its top level and no text there.
+bool hasSingleRoot(const pugi::xml_document& doc) {
+    int elements = 0;
+    for (const pugi::xml_node node : doc.children()) {
+        if (node.type() == pugi::node_element)
+            ++elements;
+        else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            return false;
+    }
+    return elements == 1;
+}
+
+// Gathers the text of every text and CDATA node below a node, in document order.
+class TextGatherer : public pugi::xml_tree_walker {
+public:
+    std::string text;
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            text += node.value();
+        return true;
+    }
+};
+
+} // namespace
+
+void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
+                                std::chrono::milliseconds transfer) {
+    connectLimitMs = long(connect.count());
+    transferLimitMs = long(transfer.count());
+}
+
+std::string XmlNode::nodeName() const {
+    const pugi::xml_node node = toNode(node_);
+    switch (node.type()) {
+    case pugi::node_pcdata:
+        return "#text";
+    case pugi::node_cdata:
+        return "#cdata-section";
+    case pugi::node_comment:
+        return "#comment";
+    case pugi::node_document:
+        return "#document";
+    default:
+        return node.name();
+    }
+}
+
+std::vector<XmlNode> XmlNode::childNodes() const {
+    std::vector<XmlNode> children;
+    for (const pugi::xml_node child : toNode(node_).children())
+        children.push_back(XmlNode(child.internal_object()));
+    return children;
+}
+
+XmlNode XmlNode::item(int position) const {
+    if (position >= 0) {
+        int index = 0;
+        for (const pugi::xml_node child : toNode(node_).children())
+            if (index++ == position)
+                return XmlNode(child.internal_object());
+    }
+    throw RuntimeError("Object variable or With block variable not set");
+}
+
+std::string XmlNode::text() const {
+    pugi::xml_node node = toNode(node_);
+    switch (node.type()) {
+    case pugi::node_element:
+    case pugi::node_document: {
+        TextGatherer gatherer;
+        node.traverse(gatherer);
+        return std::move(gatherer.text);
+    }
+    default:
+        return node.value();
+    }
+}
+
+struct XmlDocument::Impl {
+    pugi::xml_document doc;
+    bool loaded = false;
+};
+
+XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
-bool XmlDocument::load(const std::string&) { return false; }
-bool XmlDocument::loadXml(const std::string&) { return false; }
-XmlNode XmlDocument::documentElement() const { throw RuntimeError("not implemented"); }
+
+bool XmlDocument::load(const std::string& url) {
+    impl_->doc.reset();
+    impl_->loaded = false;
+    const auto body = fetch(url);
+    return body && loadXml(*body);
+}
+
+bool XmlDocument::loadXml(const std::string& xml) {
+    pugi::xml_document& doc = impl_->doc;
+    doc.reset();
+    pugi::xml_parse_result result;
+    if (readAsWindows1252(xml)) {
+        const std::string utf8 = fromAnsi(xml);
+        result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
+    } else {
+        result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
+    }
+    impl_->loaded = result && hasSingleRoot(doc);
+    if (!impl_->loaded)
+        doc.reset();
+    return impl_->loaded;
+}
+
+XmlNode XmlDocument::documentElement() const {
+    if (!impl_->loaded)
+        throw RuntimeError("Object variable or With block variable not set");
+    return XmlNode(impl_->doc.document_element().internal_object());
+}
+
 } // namespace platform

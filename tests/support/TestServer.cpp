@@ -1,13 +1,14 @@
 #include "TestServer.h"
 
 TestServer::TestServer() {
-    http.set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    // Recorded before the answer is written, so a client that has its answer finds it here.
+    http.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::string query;
         for (const auto& [key, value] : req.params)
             query += (query.empty() ? "" : "&") + key + "=" + value;
         std::lock_guard lock(mutex_);
-        requests_.push_back({req.method, req.path, query, req.body,
-                             req.get_header_value("Content-Type")});
+        requests_.push_back({req.method, req.target, req.path, query, req.body,
+                             req.get_header_value("Content-Type"), req.headers});
     });
 }
 

@@ -12,7 +12,13 @@
 class TestServer {
 public:
     struct Request {
-        std::string method, path, query, body, contentType;
+        std::string method;
+        std::string target; // the request target as sent, query undecoded
+        std::string path;
+        std::string query; // decoded parameters joined as key=value&...
+        std::string body;
+        std::string contentType;
+        httplib::Headers headers;
     };
 
     TestServer();

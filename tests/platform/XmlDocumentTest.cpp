@@ -1,0 +1,166 @@
+#include "platform/XmlDocument.h"
+#include "LoopbackSockets.h"
+#include "TestServer.h"
+#include "platform/RuntimeError.h"
+#include "platform/TestHooks.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* const compactDocument =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><VendorComments>"
+    "<LOC><Code>1</Code><Name>Dock</Name></LOC>"
+    "<!-- types follow --><TYP><Code>2</Code><Name>Credit &amp; terms</Name></TYP>"
+    "<?audit on?><GRID><A>V1</A><B>7</B><C><![CDATA[a<b]]></C></GRID>"
+    "</VendorComments>";
+
+const char* const indentedDocument = R"(<?xml version="1.0" encoding="UTF-8"?>
+<VendorComments>
+    <LOC>
+        <Code>1</Code>
+        <Name>Dock</Name>
+    </LOC>
+    <!-- types follow -->
+    <TYP>
+        <Code>2</Code>
+        <Name>Credit &amp; terms</Name>
+    </TYP>
+    <?audit on?>
+    <GRID>
+        <A>V1</A>
+        <B>7</B>
+        <C><![CDATA[a<b]]></C>
+    </GRID>
+</VendorComments>
+)";
+
+// The tree as the control sees it: names and texts by position, nested.
+std::string outline(const XmlNode& node) {
+    std::string text = node.nodeName() + "=" + node.text();
+    const auto children = node.childNodes();
+    if (!children.empty()) {
+        text += "(";
+        for (const XmlNode& child : children)
+            text += outline(child) + ";";
+        text += ")";
+    }
+    return text;
+}
+
+// Shortens the fetch's time limits for one test.
+struct ShortTimeLimits {
+    ShortTimeLimits() { setXmlTimeLimitsForTesting(300ms, 300ms); }
+    ~ShortTimeLimits() { setXmlTimeLimitsForTesting(xmlConnectLimit, xmlTransferLimit); }
+};
+
+} // namespace
+
+TEST(XmlDocument, LoadsADocumentOverHttp) {
+    TestServer server;
+    server.http.Get("/doc.xml", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(compactDocument, "text/xml");
+    });
+    server.http.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect("/doc.xml");
+    });
+    server.start();
+
+    for (const char* path : {"doc.xml", "moved"}) {
+        SCOPED_TRACE(path);
+        XmlDocument doc;
+        ASSERT_TRUE(doc.load(server.baseUrl() + path));
+        const XmlNode root = doc.documentElement();
+        EXPECT_EQ(root.nodeName(), "VendorComments");
+        const auto children = root.childNodes();
+        ASSERT_EQ(children.size(), 5u);
+        EXPECT_EQ(children[0].nodeName(), "LOC");
+        EXPECT_EQ(children[1].nodeName(), "#comment");
+        EXPECT_EQ(children[2].item(1).text(), "Credit & terms");
+        EXPECT_EQ(children[3].nodeName(), "audit");
+        EXPECT_EQ(children[4].item(2).item(0).nodeName(), "#cdata-section");
+        EXPECT_EQ(children[4].text(), "V17a<b");
+    }
+}
+
+TEST(XmlDocument, IndentedDocumentReadsLikeTheCompactOne) {
+    XmlDocument compact, indented;
+    ASSERT_TRUE(compact.loadXml(compactDocument));
+    ASSERT_TRUE(indented.loadXml(indentedDocument));
+    EXPECT_EQ(outline(indented.documentElement()), outline(compact.documentElement()));
+}
+
+TEST(XmlDocument, TextGathersAllDescendantsInOrder) {
+    XmlDocument doc;
+    ASSERT_TRUE(doc.loadXml("<r><a>x<b>y<![CDATA[z]]></b><!--no-->w<?pi no?></a><e/></r>"));
+    const XmlNode a = doc.documentElement().item(0);
+    EXPECT_EQ(a.text(), "xyzw");
+    EXPECT_EQ(a.item(0).nodeName(), "#text");
+    EXPECT_EQ(a.item(0).text(), "x");
+    EXPECT_EQ(a.item(2).text(), "no");
+    EXPECT_EQ(doc.documentElement().item(1).text(), "");
+    EXPECT_THROW(a.item(5), RuntimeError);
+    EXPECT_THROW(a.item(-1), RuntimeError);
+}
+
+TEST(XmlDocument, HonoursTheDeclaredEncoding) {
+    XmlDocument doc;
+    ASSERT_TRUE(
+        doc.loadXml("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>caf\xE9 \x80</r>"));
+    EXPECT_EQ(doc.documentElement().text(), "caf\u00E9 \u20AC");
+    ASSERT_TRUE(doc.loadXml("<r>caf\xE9</r>")); // not UTF-8 after all: the ANSI code page
+    EXPECT_EQ(doc.documentElement().text(), "caf\u00E9");
+    ASSERT_TRUE(doc.loadXml("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>\xE9</r>"));
+    EXPECT_EQ(doc.documentElement().text(), "\u00E9");
+    const char16_t utf16[] = u"\uFEFF<r>\u00E9\u4E2D</r>";
+    ASSERT_TRUE(doc.loadXml(std::string(reinterpret_cast<const char*>(utf16), sizeof utf16 - 2)));
+    EXPECT_EQ(doc.documentElement().text(), "\u00E9\u4E2D");
+}
+
+TEST(XmlDocument, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
+    const char* const cases[] = {
+        "", "hello", "<a><b>x</b>", "<a/><b/>", "text <a/>", "<a/>junk", "<!-- only a comment -->"};
+    for (const char* xml : cases) {
+        SCOPED_TRACE(xml);
+        XmlDocument doc;
+        ASSERT_TRUE(doc.loadXml("<ok/>"));
+        EXPECT_FALSE(doc.loadXml(xml));
+        EXPECT_THROW(doc.documentElement(), RuntimeError);
+    }
+}
+
+TEST(XmlDocument, FailedFetchesLeaveItEmpty) {
+    const ShortTimeLimits limits;
+    TestServer server;
+    server.http.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 404;
+        res.set_content("<error>not here</error>", "text/xml");
+    });
+    server.http.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 500;
+        res.set_content("<error/>", "text/xml");
+    });
+    server.http.Get("/plain", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("not xml at all", "text/plain");
+    });
+    server.http.Get("/half", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<VendorComments><LOC><Code>1</Code>", "text/xml");
+    });
+    server.start();
+    const LoopbackSocket refusing(LoopbackSocket::Refusing);
+    const LoopbackSocket silent(LoopbackSocket::Silent);
+
+    const std::string urls[] = {server.baseUrl() + "missing", server.baseUrl() + "broken",
+                                server.baseUrl() + "plain",   server.baseUrl() + "half",
+                                refusing.url("doc.xml"),      silent.url("doc.xml"),
+                                "file:///etc/hostname",       "not a url"};
+    for (const std::string& url : urls) {
+        SCOPED_TRACE(url);
+        XmlDocument doc;
+        EXPECT_FALSE(doc.load(url));
+        EXPECT_THROW(doc.documentElement(), RuntimeError);
+    }
+}

@@ -1,0 +1,115 @@
+#include "platform/Screen.h"
+#include "platform/RuntimeError.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct BoxCase {
+    int style;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton pressed;
+    int answer;
+};
+
+class MessageBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+// The real box, answered by pressing one of its buttons as soon as it shows.
+TEST_P(MessageBoxTest, ShowsTheStylesIconAndButtonsAndAnswersWithThePressedButton) {
+    const BoxCase c = GetParam();
+    QMessageBox* seen = nullptr;
+    QTimer::singleShot(0, [&] {
+        seen = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!seen)
+            return;
+        EXPECT_EQ(seen->icon(), c.icon);
+        EXPECT_EQ(seen->standardButtons(), c.buttons);
+        EXPECT_EQ(seen->windowTitle(), "Vendor Comments");
+        EXPECT_EQ(seen->text(), "Delete <b>it</b>?");
+        EXPECT_EQ(seen->textFormat(), Qt::PlainText);
+        seen->button(c.pressed)->click();
+    });
+    EXPECT_EQ(platform::MsgBox("Delete <b>it</b>?", c.style, "Vendor Comments"), c.answer);
+    EXPECT_NE(seen, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, MessageBoxTest,
+    ::testing::Values(
+        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, 6},
+        BoxCase{36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No, 7},
+        BoxCase{48, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, 1},
+        BoxCase{16, QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, 1},
+        BoxCase{64, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, 1}));
+
+TEST(MessageBoxHandler, ReplacesTheBoxUntilCleared) {
+    std::vector<std::string> seen;
+    platform::setMessageBoxHandler(
+        [&](const std::string& prompt, int style, const std::string& title) {
+            seen.push_back(title + "|" + prompt + "|" + std::to_string(style));
+            return platform::vbYes;
+        });
+    EXPECT_EQ(platform::MsgBox("Sure?", 36, "Vendor Comments"), platform::vbYes);
+    platform::setMessageBoxHandler({});
+    EXPECT_EQ(seen, std::vector<std::string>{"Vendor Comments|Sure?|36"});
+}
+
+TEST(MousePointer, BusyIsOneOverrideHoweverOftenItIsSet) {
+    platform::setMousePointer(platform::vbHourglass);
+    platform::setMousePointer(platform::vbHourglass);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EXPECT_EQ(platform::mousePointer(), platform::vbHourglass);
+    platform::setMousePointer(platform::vbDefault);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+    EXPECT_THROW(platform::setMousePointer(42), platform::RuntimeError);
+}
+
+// Bounds are loose: they tell a wake from the interval running out, not measure speed.
+qint64 millisecondsOf(const std::function<void()>& action) {
+    QElapsedTimer timer;
+    timer.start();
+    action();
+    return timer.elapsed();
+}
+
+TEST(EventPump, WaitForEventsSleepsAboutOneIntervalWithoutAWake) {
+    int hookRuns = 0;
+    platform::setWaitHook([&] { ++hookRuns; });
+    const qint64 elapsed = millisecondsOf(platform::WaitForEvents);
+    platform::setWaitHook({});
+    EXPECT_EQ(hookRuns, 1);
+    EXPECT_GE(elapsed, 90);
+    EXPECT_LT(elapsed, 2000);
+}
+
+TEST(EventPump, WakeWaitersEndsEveryWaitInProgressEvenFromAnotherThread) {
+    platform::WakeWaiters();                                  // harmless with nobody waiting
+    QTimer::singleShot(5, [] { platform::WaitForEvents(); }); // a nested wait
+    std::thread waker;
+    platform::setWaitHook([&] {
+        if (!waker.joinable())
+            waker = std::thread([] {
+                std::this_thread::sleep_for(20ms);
+                platform::WakeWaiters();
+            });
+    });
+    const qint64 elapsed = millisecondsOf(platform::WaitForEvents);
+    platform::setWaitHook({});
+    waker.join();
+    EXPECT_LT(elapsed, 80);
+}
+
+} // namespace
