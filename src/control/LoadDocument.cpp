@@ -1,6 +1,6 @@
 #include "VendorComment.h"
 
-#include "../platform/CodePage.h"
+#include "../gateway/URLEncode.h"
 #include "../platform/Locale.h"
 #include "../platform/XmlDocument.h"
 
@@ -9,22 +9,7 @@ namespace {
 // A query value as it may stand in a URL: bytes that would change the query's meaning or
 // are not allowed in a URL are percent-encoded, so a vendor key "A&B" cannot load vendor A.
 std::string QueryValue(const std::string& value) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const unsigned char c : platform::toAnsi(value)) {
-        const bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') ||
-                          std::string_view("-._~/:@!$'()*,;").find(char(c)) !=
-                              std::string_view::npos;
-        if (kept) {
-            encoded += char(c);
-        } else {
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
-        }
-    }
-    return encoded;
+    return PercentEncode(value, "-._~/:@!$'()*,;", false);
 }
 
 // A lookup code: the leading number of the text, rounded to 32 bits (throws beyond).

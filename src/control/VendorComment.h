@@ -51,13 +51,18 @@ private:
     void ReadLoadDocument();
 
     // gateway/
-    static std::string URLEncode(const std::string& text);
     void PostSQL(std::string statement);
     void Inet1_StateChanged(int State) override;
+    void AcceptedDelete();
+    void AcceptedSave();
 
     // editor/
     void cmdAdd_Click() override;
+    void BeginAdding();
+    void Save();
     void cmdEdit_Click() override;
+    void CancelEditing();
+    void BeginEditing();
     void cmdDelete_Click() override;
     void chkDate_Click(int Index) override;
     void txtComment_KeyPress(int& KeyAscii) override;
@@ -65,6 +70,8 @@ private:
 
     // list/
     void lstComments_Click() override;
+    static void SelectMatchingEntry(platform::ComboBox& combo, const std::string& text);
+    void FillDate(int Index, const std::string& dateText);
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
 

@@ -1,3 +1,26 @@
 #include "../control/VendorComment.h"
 
-void VendorComment::cmdDelete_Click() {}
+#include "Statements.h"
+
+#include "../platform/Screen.h"
+
+#include <exception>
+
+// Deletes the selected comment after the user confirms; the row leaves the list when the
+// server accepts (Inet1_StateChanged).
+void VendorComment::cmdDelete_Click() {
+    // One statement at a time: a second click while one is in flight does nothing.
+    if (Inet1.StillExecuting())
+        return;
+    try {
+        if (platform::MsgBox("Do you want to delete the selected comment",
+                             platform::vbYesNo + platform::vbQuestion,
+                             "Vendor Comments") != platform::vbYes)
+            return;
+        mblnDeleting = true;
+        PostSQL(DeleteStatement(mstrVendorID, mstrSequence));
+    } catch (const std::exception&) {
+        // No transfer carries the delete, so no later answer may be taken for it.
+        mblnDeleting = false;
+    }
+}

@@ -1,5 +1,75 @@
 #include "../control/VendorComment.h"
 
-void VendorComment::cmdEdit_Click() {}
+#include <exception>
 
-void VendorComment::lstComments_DblClick() {}
+// Edit opens the selected row for editing; Cancel abandons the new or changed comment.
+void VendorComment::cmdEdit_Click() {
+    // A failure ends the handler quietly at the step where it happens.
+    try {
+        if (cmdEdit.caption() == "Cancel")
+            CancelEditing();
+        else
+            BeginEditing();
+    } catch (const std::exception&) {
+    }
+}
+
+void VendorComment::CancelEditing() {
+    cmdAdd.setCaption("New Comment");
+    cmdEdit.setCaption("Edit");
+    cmdEdit.setEnabled(false);
+    lstComments.setEnabled(true);
+    lstComments.setHideSelection(true);
+    lstComments.setBackColor(platform::vbWindowBackground);
+    mstrAction = "";
+    txtComment.setText("");
+    txtComment.setLocked(true);
+    txtComment.setBackColor(platform::vbButtonFace);
+    cboType.setListIndex(-1);
+    cboType.setLocked(true);
+    cboType.setBackColor(platform::vbButtonFace);
+    cboLocation.setListIndex(-1);
+    cboLocation.setLocked(true);
+    cboLocation.setBackColor(platform::vbButtonFace);
+    chkDate(0).setEnabled(false);
+    chkDate(1).setEnabled(false);
+    DateBox(0).setEnabled(false);
+    DateBox(1).setEnabled(false);
+    lstComments.setFocus();
+    // Show the selected row again, read-only.
+    lstComments_Click();
+}
+
+void VendorComment::BeginEditing() {
+    if (lstComments.itemText(lstComments.selectedItem()).empty())
+        return;
+    mstrAction = "Edit";
+    cmdAdd.setCaption("Save");
+    cmdEdit.setCaption("Cancel");
+    cmdDelete.setEnabled(false);
+    // The list is frozen while its selected row is being edited, which stays highlighted.
+    lstComments.setEnabled(false);
+    lstComments.setBackColor(platform::vbButtonFace);
+    lstComments.setHideSelection(false);
+    txtComment.setLocked(false);
+    txtComment.setBackColor(platform::vbWindowBackground);
+    txtComment.setText(lstComments.itemText(lstComments.selectedItem()));
+    cboType.setLocked(false);
+    cboType.setBackColor(platform::vbWindowBackground);
+    SelectMatchingEntry(cboType, lstComments.subItem(lstComments.selectedItem(), 1));
+    cboLocation.setLocked(false);
+    cboLocation.setBackColor(platform::vbWindowBackground);
+    SelectMatchingEntry(cboLocation, lstComments.subItem(lstComments.selectedItem(), 2));
+    txtComment.setFocus();
+    // The dates stay as the selection fill left them: the user starts from the row's own.
+    chkDate(0).setEnabled(true);
+    chkDate(1).setEnabled(true);
+    DateBox(0).setEnabled(true);
+    DateBox(1).setEnabled(true);
+}
+
+// A double click edits in Browse and cancels in Adding, as the Edit/Cancel button would.
+void VendorComment::lstComments_DblClick() {
+    if (mintMode != 0)
+        cmdEdit_Click();
+}

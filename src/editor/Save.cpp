@@ -1,3 +1,105 @@
 #include "../control/VendorComment.h"
 
-void VendorComment::cmdAdd_Click() {}
+#include "Statements.h"
+
+#include "../platform/Locale.h"
+#include "../platform/Screen.h"
+
+namespace {
+
+bool IsBlank(const std::string& text) {
+    return text.find_first_not_of(' ') == std::string::npos;
+}
+
+} // namespace
+
+// New Comment enters the Adding state; under any other caption the button saves.
+void VendorComment::cmdAdd_Click() {
+    if (cmdAdd.caption() == "New Comment")
+        BeginAdding();
+    else
+        Save();
+}
+
+void VendorComment::BeginAdding() {
+    mstrAction = "Add";
+    cmdAdd.setCaption("Save");
+    cmdEdit.setCaption("Cancel");
+    cmdEdit.setEnabled(true);
+    cmdDelete.setEnabled(false);
+    txtComment.setText("");
+    txtComment.setLocked(false);
+    txtComment.setBackColor(platform::vbWindowBackground);
+    cboType.setLocked(false);
+    cboType.setBackColor(platform::vbWindowBackground);
+    cboType.setListIndex(-1);
+    cboLocation.setLocked(false);
+    cboLocation.setBackColor(platform::vbWindowBackground);
+    cboLocation.setListIndex(-1);
+    chkDate(0).setEnabled(true);
+    chkDate(1).setEnabled(true);
+    DateBox(0).setEnabled(true);
+    DateBox(1).setEnabled(true);
+    chkDate(0).setValue(0);
+    chkDate_Click(0);
+    chkDate(1).setValue(0);
+    chkDate_Click(1);
+    DateBox(0).setValue(mstrServerDate);
+    DateBox(1).setValue(mstrServerDate);
+    txtComment.setFocus();
+}
+
+// Validates the editor and sends the insert or the update; the server's answer returns
+// the editor to Browse (Inet1_StateChanged).
+void VendorComment::Save() {
+    // One statement at a time: a second click while one is in flight would send it twice.
+    if (Inet1.StillExecuting())
+        return;
+
+    if (txtComment.text().empty()) {
+        platform::MsgBox("Please enter Vendor comments", platform::vbInformation,
+                         "Information Validation");
+        txtComment.setFocus();
+        return;
+    }
+
+    mstrEffective = chkDate(0).value() == 1 ? platform::shortDate(DateBox(0).value()) : "";
+    mstrExpires = chkDate(1).value() == 1 ? platform::shortDate(DateBox(1).value()) : "";
+
+    if (!mstrEffective.empty() && !mstrExpires.empty()) {
+        if (platform::dateDiffDays(platform::CDate(mstrEffective),
+                                   platform::CDate(mstrExpires)) < 0) {
+            platform::MsgBox("Expires Date should be greater than Effective Date",
+                             platform::vbInformation, "Vendor Comments");
+            DateBox(1).setFocus();
+            return;
+        }
+    } else if (IsBlank(mstrEffective) && !mstrExpires.empty()) {
+        platform::MsgBox("The Effective Date Required", platform::vbInformation,
+                         "Vendor Comments");
+        chkDate(0).setFocus();
+        return;
+    }
+
+    if (cboLocation.listIndex() == -1) {
+        platform::MsgBox("Vendor location is required", platform::vbInformation,
+                         "Vendor Comments");
+        cboLocation.setFocus();
+        return;
+    }
+    if (cboType.listIndex() == -1) {
+        platform::MsgBox("Vendor type is required", platform::vbInformation, "Vendor Comments");
+        cboType.setFocus();
+        return;
+    }
+
+    const std::int32_t typeCode = cboType.itemData(cboType.listIndex());
+    const std::int32_t locationCode = cboLocation.itemData(cboLocation.listIndex());
+    if (mstrAction == "Add") {
+        PostSQL(InsertStatement(mstrVendorID, typeCode, locationCode, mstrEffective, mstrExpires,
+                                txtComment.text()));
+    } else if (mstrAction == "Edit" && !mstrSequence.empty()) {
+        PostSQL(UpdateStatement(mstrVendorID, typeCode, locationCode, mstrEffective, mstrExpires,
+                                txtComment.text(), mstrSequence));
+    }
+}

@@ -1,5 +1,17 @@
 #include "../control/VendorComment.h"
 
-std::string VendorComment::URLEncode(const std::string& text) { return text; }
+#include "URLEncode.h"
 
-void VendorComment::PostSQL(std::string) {}
+#include "../platform/Screen.h"
+
+// Posts one statement to the server page and waits, handling events, until the transfer
+// is over. The answer is handled by Inet1_StateChanged, normally inside this wait.
+void VendorComment::PostSQL(std::string statement) {
+    Inet1.Cancel();
+    const std::string url = mstrServerName + "VendorCommentLOAD.asp";
+    const std::string body = "SQL=" + URLEncode(statement);
+    Inet1.Execute(url, "Post", body, "Content-Type: application/x-www-form-urlencoded");
+    // Sleeps on the event queue between events instead of spinning.
+    while (Inet1.StillExecuting())
+        platform::WaitForEvents();
+}

@@ -1,3 +1,121 @@
 #include "../control/VendorComment.h"
 
-void VendorComment::Inet1_StateChanged(int) {}
+#include "../platform/Locale.h"
+#include "../platform/Screen.h"
+
+#include <exception>
+
+namespace {
+
+bool IsBlank(const std::string& text) {
+    return text.find_first_not_of(' ') == std::string::npos;
+}
+
+// The text a combo box shows: its selected entry's, or nothing.
+std::string DisplayedText(const platform::ComboBox& combo) {
+    const int index = combo.listIndex();
+    return index < 0 ? std::string() : combo.list(index);
+}
+
+// A captured date as the list shows an edited row's dates: "MMM dd, yyyy", or empty.
+std::string ListDate(const std::string& dateText) {
+    return dateText.empty() ? std::string()
+                            : platform::formatMMMddyyyy(platform::CDate(dateText));
+}
+
+} // namespace
+
+// The end of every posted statement: reports a failed transfer or a refused statement,
+// or applies the accepted change to the list and returns the editor to Browse.
+void VendorComment::Inet1_StateChanged(int State) {
+    platform::setMousePointer(platform::vbDefault);
+    if (State != platform::icError && State != platform::icResponseCompleted)
+        return;
+
+    // A failure ends the handling quietly; the steps before it keep their effect.
+    try {
+        if (State == platform::icError) {
+            platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+        } else {
+            // Read the whole answer, letting the user's events run between the chunks.
+            std::string strResponse;
+            std::string vtData = Inet1.GetChunk(1024, platform::icString);
+            platform::DoEvents();
+            bool blnDone = false;
+            while (!blnDone) {
+                strResponse += vtData;
+                vtData = Inet1.GetChunk(1024, platform::icString);
+                platform::DoEvents();
+                if (vtData.empty())
+                    blnDone = true;
+            }
+
+            if (!IsBlank(strResponse))
+                platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
+                                 "Vendor  Comment - ERROR");
+            else if (mblnDeleting)
+                AcceptedDelete();
+            else
+                AcceptedSave();
+        }
+    } catch (const std::exception&) {
+    }
+    // However the handling of a final state ended, the delete it may have carried is over,
+    // so a later accepted save is never taken for a delete.
+    mblnDeleting = false;
+}
+
+void VendorComment::AcceptedDelete() {
+    lstComments.remove(lstComments.selectedItem());
+    cmdDelete.setEnabled(false);
+    cmdEdit.setEnabled(false);
+    txtComment.setText("");
+    chkDate(0).setValue(0);
+    chkDate_Click(0);
+    chkDate(1).setValue(0);
+    chkDate_Click(1);
+    cboType.setListIndex(-1);
+    cboLocation.setListIndex(-1);
+    mblnDeleting = false;
+}
+
+void VendorComment::AcceptedSave() {
+    cmdAdd.setCaption("New Comment");
+    cmdEdit.setCaption("Edit");
+    cmdEdit.setEnabled(false);
+    lstComments.setEnabled(true);
+    lstComments.setHideSelection(true);
+    lstComments.setBackColor(platform::vbWindowBackground);
+
+    if (mstrAction == "Add") {
+        // Reload everything, the new comment with its server-made sequence included.
+        LoadData(mstrServerName, mstrVendorID, std::to_string(mintMode), mstrSCRN, mstrPODate,
+                 mstrServerDate);
+    }
+    if (mstrAction == "Edit") {
+        // Rewrite the edited row where it stands; its sequence stays.
+        lstComments.setItemText(lstComments.selectedItem(), txtComment.text());
+        lstComments.setSubItem(lstComments.selectedItem(), 1, DisplayedText(cboType));
+        lstComments.setSubItem(lstComments.selectedItem(), 2, DisplayedText(cboLocation));
+        lstComments.setSubItem(lstComments.selectedItem(), 3, ListDate(mstrEffective));
+        lstComments.setSubItem(lstComments.selectedItem(), 4, ListDate(mstrExpires));
+    }
+    mstrAction = "";
+
+    txtComment.setText("");
+    txtComment.setLocked(true);
+    txtComment.setBackColor(platform::vbButtonFace);
+    cboType.setListIndex(-1);
+    cboType.setLocked(true);
+    cboType.setBackColor(platform::vbButtonFace);
+    cboLocation.setListIndex(-1);
+    cboLocation.setLocked(true);
+    cboLocation.setBackColor(platform::vbButtonFace);
+    chkDate(0).setEnabled(false);
+    chkDate(1).setEnabled(false);
+    DateBox(0).setEnabled(false);
+    DateBox(1).setEnabled(false);
+
+    lstComments.setFocus();
+    lstComments_Click();
+}

@@ -1,0 +1,191 @@
+#include "ControlFixture.h"
+
+#include "platform/Screen.h"
+#include "platform/qt/QtForm.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+
+std::string xmlEscape(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+LoadDocument& LoadDocument::loc(const std::string& code, const std::string& name) {
+    body_ += "<LOC><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) +
+             "</Name></LOC>";
+    return *this;
+}
+
+LoadDocument& LoadDocument::typ(const std::string& code, const std::string& name) {
+    body_ += "<TYP><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) +
+             "</Name></TYP>";
+    return *this;
+}
+
+LoadDocument& LoadDocument::grid(const std::string& sequence, const std::string& type,
+                                 const std::string& location, const std::string& effective,
+                                 const std::string& expires, const std::string& comment) {
+    auto element = [](const char* name, const std::string& value) {
+        return std::string("<") + name + ">" + xmlEscape(value) + "</" + name + ">";
+    };
+    body_ += "<GRID>" + element("VendorID", "318") + element("CommentSequence", sequence) +
+             element("Type", "0") + element("TypeName", type) + element("Location", "0") +
+             element("LocationName", location) + element("Effective", effective) +
+             element("Expires", expires) + element("Comment", comment) + "</GRID>";
+    return *this;
+}
+
+LoadDocument& LoadDocument::raw(const std::string& xml) {
+    body_ += xml;
+    return *this;
+}
+
+std::string LoadDocument::str() const {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><VendorComments>" + body_ +
+           "</VendorComments>";
+}
+
+std::string sampleDocument() {
+    return LoadDocument()
+        .loc("12", "Dock 1")
+        .loc("14", "Office")
+        .typ("4", "General")
+        .typ("5", "Shipping")
+        .grid("1", "General", "Dock 1", "3/1/2009", "", "Call first")
+        .grid("2", "Shipping", "Office", "", "", "Don`t ship on Fridays")
+        .grid("3", "General", "Office", "4/1/2009", "12/31/2009", "Prices fixed")
+        .str();
+}
+
+void ControlTest::SetUp() {
+    platform::setMessageBoxHandler([this](const std::string& prompt, int style,
+                                          const std::string& title) {
+        boxes.push_back({prompt, style, title});
+        if ((style & 7) != platform::vbYesNo)
+            return platform::vbOK;
+        if (answers.empty())
+            return platform::vbNo;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    });
+    server.http.Get("/VendorCommentLOAD.asp",
+                    [this](const httplib::Request&, httplib::Response& res) {
+                        std::lock_guard lock(mutex_);
+                        res.status = documentStatus_;
+                        res.set_content(document_, "text/xml");
+                    });
+    server.http.Post("/VendorCommentLOAD.asp",
+                     [this](const httplib::Request&, httplib::Response& res) {
+                         std::lock_guard lock(mutex_);
+                         res.status = statementStatus_;
+                         res.set_content(statementAnswer_, "text/plain");
+                     });
+    server.start();
+    setDocument(sampleDocument());
+
+    control = std::make_unique<VendorComment>();
+    window = platform::qt::widgetOf(control->form());
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+}
+
+void ControlTest::TearDown() {
+    control.reset();
+    platform::setMessageBoxHandler({});
+}
+
+void ControlTest::load(const std::string& mode, const std::string& vendor,
+                       const std::string& serverDate) {
+    control->LoadData(server.baseUrl(), vendor, mode, "7", "03/23/2009", serverDate);
+}
+
+void ControlTest::setDocument(const std::string& xml, int status) {
+    std::lock_guard lock(mutex_);
+    document_ = xml;
+    documentStatus_ = status;
+}
+
+void ControlTest::setStatementAnswer(const std::string& body, int status) {
+    std::lock_guard lock(mutex_);
+    statementAnswer_ = body;
+    statementStatus_ = status;
+}
+
+std::vector<std::string> ControlTest::statements() const {
+    std::vector<std::string> sql;
+    for (const TestServer::Request& request : server.requests()) {
+        if (request.method != "POST")
+            continue;
+        httplib::Params params;
+        httplib::detail::parse_query_text(request.body, params);
+        sql.push_back(params.count("SQL") ? params.find("SQL")->second : "<no SQL field>");
+    }
+    return sql;
+}
+
+QWidget* ControlTest::widget(const std::string& name) {
+    return platform::qt::findWidget(control->form(), name);
+}
+
+void ControlTest::click(const std::string& name) {
+    QTest::mouseClick(widget(name), Qt::LeftButton);
+}
+
+void ControlTest::selectRow(int row) {
+    auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+}
+
+void ControlTest::doubleClickRow(int row) {
+    auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    const QPoint where = view->visualRect(index).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
+}
+
+void ControlTest::keyOnList(int qtKey) {
+    QWidget* list = widget("lstComments");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key(qtKey));
+}
+
+void ControlTest::type(const std::string& text) {
+    auto* box = qobject_cast<QPlainTextEdit*>(widget("txtComment"));
+    box->setFocus();
+    box->moveCursor(QTextCursor::End);
+    for (const QChar c : QString::fromStdString(text)) {
+        if (c == '\r')
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void ControlTest::pick(const std::string& combo, int index) {
+    auto* box = qobject_cast<QComboBox*>(widget(combo));
+    box->setCurrentIndex(index);
+}
+
+void ControlTest::setDate(int index, int year, int month, int day) {
+    auto* picker = qobject_cast<QDateEdit*>(widget("DateBox(" + std::to_string(index) + ")"));
+    picker->setDate(QDate(year, month, day));
+}

@@ -1,0 +1,360 @@
+// Creating the control and loading a vendor: columns, version label, the control state,
+// the permission mode, the load request and the load document, and every way a load fails.
+
+#include "ControlFixture.h"
+
+#include "platform/Screen.h"
+
+#include <QHeaderView>
+#include <QTreeView>
+
+#include <cmath>
+
+using platform::vbButtonFace;
+using platform::vbWindowBackground;
+
+namespace {
+
+std::vector<std::string> entries(const platform::ComboBox& combo) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < combo.listCount(); ++i)
+        texts.push_back(combo.list(i) + "=" + std::to_string(combo.itemData(i)));
+    return texts;
+}
+
+std::vector<std::string> rows(const platform::ListView& list) {
+    std::vector<std::string> texts;
+    for (int r = 0; r < list.count(); ++r) {
+        std::string row = list.itemText(r);
+        for (int sub = 1; sub <= 5; ++sub)
+            row += "|" + list.subItem(r, sub);
+        texts.push_back(row);
+    }
+    return texts;
+}
+
+} // namespace
+
+TEST_F(ControlTest, FreshControlShowsColumnsVersionAndNoData) {
+    const platform::ListView& list = form().lstComments();
+    ASSERT_EQ(list.columnCount(), 6);
+    const std::vector<std::pair<std::string, double>> expected{
+        {"Comment", 10290 / 2.16}, {"Type", 10290 / 6.5},        {"Location", 10290 / 8.0},
+        {"Effective Date", 10290 / 8.0}, {"Expires Date", 10290 / 8.0}, {"CommentSequence", 0}};
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_EQ(list.columnText(c), expected[c].first);
+        EXPECT_DOUBLE_EQ(list.columnWidth(c), expected[c].second);
+    }
+    EXPECT_NEAR(list.columnWidth(0), 4763.89, 0.005);
+    EXPECT_EQ(qobject_cast<QTreeView*>(widget("lstComments"))->header()->sectionSize(5), 0);
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_EQ(form().lblVersionNumber().caption(), "Version Number: 2.0.6");
+    EXPECT_FALSE(form().DateBox(0).visible());
+    EXPECT_FALSE(form().DateBox(1).visible());
+    EXPECT_EQ(form().txtComment().backColor(), vbButtonFace);
+    EXPECT_EQ(form().cboType().backColor(), vbButtonFace);
+    EXPECT_EQ(form().cboLocation().backColor(), vbButtonFace);
+    EXPECT_EQ(control->state().mintMode, 0);
+    EXPECT_FALSE(control->state().mblnDeleting);
+}
+
+TEST_F(ControlTest, ResizingMovesNothing) {
+    const QRect before = widget("cmdAdd")->geometry();
+    window->resize(200, 100);
+    window->resize(1600, 1000);
+    EXPECT_EQ(widget("cmdAdd")->geometry(), before);
+    EXPECT_NEAR(form().lstComments().columnWidth(0), 4763.89, 0.005);
+}
+
+TEST_F(ControlTest, LoadFillsListsInDocumentOrderAndStoresState) {
+    load("1", "318", "3/23/2009");
+
+    EXPECT_EQ(entries(form().cboLocation()), (std::vector<std::string>{"Dock 1=12", "Office=14"}));
+    EXPECT_EQ(entries(form().cboType()), (std::vector<std::string>{"General=4", "Shipping=5"}));
+    EXPECT_EQ(rows(form().lstComments()),
+              (std::vector<std::string>{"Call first|General|Dock 1|3/1/2009||1",
+                                        "Don`t ship on Fridays|Shipping|Office|||2",
+                                        "Prices fixed|General|Office|4/1/2009|12/31/2009|3"}));
+
+    const VendorComment::State s = control->state();
+    EXPECT_EQ(s.mstrServerName, server.baseUrl());
+    EXPECT_EQ(s.mstrVendorID, "318");
+    EXPECT_EQ(s.mintMode, 1);
+    EXPECT_EQ(s.mstrSCRN, "7");
+    EXPECT_EQ(s.mstrPODate, "03/23/2009");
+    EXPECT_EQ(s.mstrServerDate, "3/23/2009");
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ControlTest, LoadRequestIsTheServerPageWithTheContextValues) {
+    control->LoadData(server.baseUrl(), "V100", "1", "7", "03/23/2009", "3/23/2009");
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].method, "GET");
+    EXPECT_EQ(sent[0].target, "/VendorCommentLOAD.asp?Vendor=V100&SCRN=7&PODate=03/23/2009");
+}
+
+TEST_F(ControlTest, LoadRequestEncodesValuesThatWouldChangeTheQuery) {
+    control->LoadData(server.baseUrl(), "A&B=C", "1", "7 8", "03/23/2009#x", "3/23/2009");
+    const auto sent = requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].target,
+              "/VendorCommentLOAD.asp?Vendor=A%26B%3DC&SCRN=7%208&PODate=03/23/2009%23x");
+    EXPECT_EQ(sent[0].query, "PODate=03/23/2009#x&SCRN=7 8&Vendor=A&B=C");
+}
+
+TEST_F(ControlTest, AfterLoadTheEditorHasTheBrowseLook) {
+    load("1");
+    EXPECT_EQ(form().cmdAdd().caption(), "New Comment");
+    EXPECT_TRUE(form().cmdAdd().enabled());
+    EXPECT_EQ(form().cmdEdit().caption(), "Edit");
+    EXPECT_FALSE(form().cmdEdit().enabled());
+    EXPECT_FALSE(form().cmdDelete().enabled());
+    EXPECT_EQ(form().txtComment().text(), "");
+    EXPECT_TRUE(form().txtComment().locked());
+    EXPECT_EQ(form().txtComment().backColor(), vbButtonFace);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(form().chkDate(i).enabled());
+        EXPECT_FALSE(form().DateBox(i).enabled());
+    }
+    EXPECT_TRUE(form().lstComments().enabled());
+    EXPECT_TRUE(form().lstComments().hideSelection());
+    EXPECT_EQ(form().lstComments().backColor(), vbWindowBackground);
+}
+
+struct ModeCase {
+    const char* name;
+    std::vector<std::string> modes; // successive LoadData calls
+    bool addEnabled;
+    int mintMode;
+};
+
+class ModeTest : public ControlTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(ModeTest, ModeDecidesNewComment) {
+    for (const std::string& mode : GetParam().modes)
+        load(mode);
+    EXPECT_EQ(form().cmdAdd().enabled(), GetParam().addEnabled);
+    EXPECT_EQ(control->state().mintMode, GetParam().mintMode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ModeTest,
+    ::testing::Values(ModeCase{"one", {"1"}, true, 1}, ModeCase{"two", {"2"}, true, 2},
+                      ModeCase{"zero", {"0"}, false, 0},
+                      ModeCase{"otherAfterZeroKeepsDisabled", {"0", "3"}, false, 3},
+                      ModeCase{"otherAfterOneKeepsEnabled", {"1", "-7"}, true, -7},
+                      ModeCase{"halfRoundsToEvenTwo", {"0", "1.5"}, true, 2},
+                      ModeCase{"halfRoundsToEvenZero", {"1", "0.5"}, false, 0},
+                      ModeCase{"twoAndAHalfIsTwo", {"0", " 2.5 "}, true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct BadArgumentCase {
+    const char* name;
+    const char* mode;
+    const char* serverDate;
+    bool serverDateKept; // the date, SCRN and PO date keep their old values too
+};
+
+class BadArgumentTest : public ControlTest,
+                        public ::testing::WithParamInterface<BadArgumentCase> {};
+
+// A mode or date that does not convert ends the load before any widget changes or any
+// request is made; what was stored before the failing step stays stored.
+TEST_P(BadArgumentTest, EndsTheLoadQuietly) {
+    load("0", "318", "3/23/2009");
+    const auto before = requests().size();
+    control->LoadData("http://127.0.0.1:1/", "V100", GetParam().mode, "9", "01/01/2010",
+                      GetParam().serverDate);
+
+    EXPECT_EQ(requests().size(), before);
+    const VendorComment::State s = control->state();
+    EXPECT_EQ(s.mstrVendorID, "V100");
+    EXPECT_EQ(s.mstrServerName, "http://127.0.0.1:1/");
+    EXPECT_EQ(s.mintMode, 0);
+    EXPECT_EQ(s.mstrServerDate, GetParam().serverDateKept ? "3/23/2009" : "1/5/2010");
+    EXPECT_EQ(s.mstrSCRN, GetParam().serverDateKept ? "7" : "9");
+    EXPECT_EQ(s.mstrPODate, GetParam().serverDateKept ? "03/23/2009" : "01/01/2010");
+    EXPECT_EQ(form().lstComments().count(), 3); // widgets untouched
+    EXPECT_EQ(form().cboType().listCount(), 2);
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, BadArgumentTest,
+    ::testing::Values(BadArgumentCase{"emptyMode", "", "1/5/2010", false},
+                      BadArgumentCase{"wordMode", "abc", "1/5/2010", false},
+                      BadArgumentCase{"modeWithTrailingText", "1x", "1/5/2010", false},
+                      BadArgumentCase{"modeOutOfRange", "32768", "1/5/2010", false},
+                      BadArgumentCase{"emptyServerDate", "1", "", true},
+                      BadArgumentCase{"serverDateNotADate", "1", "2/30/2010", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ControlTest, ServerDateIsNormalisedAndStableOnReload) {
+    load("1", "318", "2009-03-23");
+    EXPECT_EQ(control->state().mstrServerDate, "3/23/2009");
+    load("1", "318", "3/23/2009 13:05:09");
+    const std::string withTime = control->state().mstrServerDate;
+    EXPECT_EQ(withTime, "3/23/2009 1:05:09 PM");
+    load("1", "318", withTime);
+    EXPECT_EQ(control->state().mstrServerDate, withTime);
+}
+
+TEST_F(ControlTest, RepeatedLoadsNeverDuplicate) {
+    load();
+    load();
+    EXPECT_EQ(form().lstComments().count(), 3);
+    EXPECT_EQ(form().cboType().listCount(), 2);
+    EXPECT_EQ(form().cboLocation().listCount(), 2);
+}
+
+TEST_F(ControlTest, IndentedDocumentReadsAsTheCompactOne) {
+    const std::string compact = sampleDocument();
+    std::string indented;
+    for (std::size_t i = 0; i < compact.size(); ++i) {
+        indented += compact[i];
+        if (compact[i] == '>' && i + 1 < compact.size() && compact[i + 1] == '<')
+            indented += "\n    ";
+    }
+    setDocument(indented);
+    load();
+    const auto fromIndented = rows(form().lstComments());
+    const auto typesIndented = entries(form().cboType());
+    setDocument(sampleDocument());
+    load();
+    EXPECT_EQ(fromIndented, rows(form().lstComments()));
+    EXPECT_EQ(typesIndented, entries(form().cboType()));
+}
+
+struct CodeCase {
+    const char* name;
+    const char* text;
+    int code;
+};
+
+class LookupCodeTest : public ControlTest, public ::testing::WithParamInterface<CodeCase> {};
+
+TEST_P(LookupCodeTest, CodeIsTheLeadingNumberRoundedHalfEven) {
+    setDocument(LoadDocument().typ(GetParam().text, "General").str());
+    load();
+    ASSERT_EQ(form().cboType().listCount(), 1);
+    EXPECT_EQ(form().cboType().itemData(0), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, LookupCodeTest,
+    ::testing::Values(CodeCase{"threeAndAHalf", "3.5", 4}, CodeCase{"twoAndAHalf", "2.5", 2},
+                      CodeCase{"empty", "", 0}, CodeCase{"trailingText", "12abc", 12},
+                      CodeCase{"word", "abc", 0}, CodeCase{"hex", "&H1F", 31},
+                      CodeCase{"octal", "&O17", 15}, CodeCase{"negative", "-7", -7},
+                      CodeCase{"blanksInside", " 1 2 ", 12},
+                      CodeCase{"largest", "2147483647", 2147483647}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ControlTest, ElementsAreReadByPositionAndOnlyExactNamesCount) {
+    setDocument(LoadDocument()
+                    .raw("<loc><a>1</a><b>lower-case loc</b></loc>")
+                    .raw("<GRID><x>ignored</x><y>7</y><x>ignored</x><Ty>Any</Ty><x>ignored</x>"
+                         "<Lo>Where</Lo><E>1/2/2009</E><X></X><C>first</C><extra>z</extra>"
+                         "</GRID>")
+                    .raw("<!-- a comment between rows --><Grid><a/></Grid><?pi data?>"
+                         "<other>text</other>")
+                    .grid("8", "T", "L", "", "", "second")
+                    .loc("5", "Dock")
+                    .loc("6", "Dock")
+                    .str());
+    load();
+    EXPECT_EQ(rows(form().lstComments()),
+              (std::vector<std::string>{"first|Any|Where|1/2/2009||7", "second|T|L|||8"}));
+    EXPECT_EQ(entries(form().cboLocation()), (std::vector<std::string>{"Dock=5", "Dock=6"}));
+}
+
+TEST_F(ControlTest, TextContentGathersNestedText) {
+    setDocument(LoadDocument()
+                    .raw("<TYP><Code>4</Code><Name>Gen<b>er</b><![CDATA[al & more]]></Name>"
+                         "</TYP>")
+                    .str());
+    load();
+    ASSERT_EQ(form().cboType().listCount(), 1);
+    EXPECT_EQ(form().cboType().list(0), "General & more");
+}
+
+struct PartialCase {
+    const char* name;
+    std::string document;
+    int locations, types, rows;
+    int lastLocationCode; // item data of the last location entry
+};
+
+class PartialLoadTest : public ControlTest, public ::testing::WithParamInterface<PartialCase> {};
+
+// A faulty element ends the load; what was added before it stays, with no message.
+TEST_P(PartialLoadTest, KeepsWhatCameBeforeTheFault) {
+    setDocument(GetParam().document);
+    load();
+    EXPECT_EQ(form().cboLocation().listCount(), GetParam().locations);
+    EXPECT_EQ(form().cboType().listCount(), GetParam().types);
+    EXPECT_EQ(form().lstComments().count(), GetParam().rows);
+    if (GetParam().locations > 0) {
+        EXPECT_EQ(form().cboLocation().itemData(GetParam().locations - 1),
+                  GetParam().lastLocationCode);
+    }
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form().cmdAdd().enabled()); // ApplyMode and ClearForm ran
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, PartialLoadTest,
+    ::testing::Values(
+        PartialCase{"gridWithEightChildren",
+                    LoadDocument()
+                        .loc("1", "A")
+                        .grid("1", "T", "L", "", "", "kept")
+                        .raw("<GRID><a/><b/><c/><d/><e/><f/><g/><h/></GRID>")
+                        .typ("2", "never")
+                        .str(),
+                    1, 0, 1, 1},
+        PartialCase{"locWithOneChild",
+                    LoadDocument().typ("1", "T").raw("<LOC><Code>3</Code></LOC>").loc("4", "X").str(),
+                    0, 1, 0, 0},
+        PartialCase{"codeBeyondRangeKeepsTheEntryWithZero",
+                    LoadDocument().loc("1", "A").loc("2147483648", "Too big").loc("3", "C").str(),
+                    2, 0, 0, 0},
+        PartialCase{"emptyRoot", LoadDocument().str(), 0, 0, 0, 0},
+        PartialCase{"notXml", "this is not XML", 0, 0, 0, 0},
+        PartialCase{"halfADocument", sampleDocument().substr(0, 200), 0, 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ControlTest, HttpErrorStatusLoadsNothing) {
+    setDocument(sampleDocument(), 500);
+    load();
+    EXPECT_EQ(form().lstComments().count(), 0);
+    EXPECT_EQ(form().cboType().listCount(), 0);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ControlTest, ServerThatIsNotThereLeavesEmptyListsAndTheBrowseLook) {
+    load();
+    control->LoadData("http://127.0.0.1:1/", "318", "1", "7", "03/23/2009", "3/23/2009");
+    EXPECT_EQ(form().lstComments().count(), 0);
+    EXPECT_EQ(form().cboType().listCount(), 0);
+    EXPECT_EQ(form().cboLocation().listCount(), 0);
+    EXPECT_EQ(form().cmdEdit().caption(), "Edit");
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ControlTest, TenThousandRowsAllArrive) {
+    LoadDocument document;
+    document.loc("1", "Dock").typ("2", "General");
+    for (int i = 1; i <= 10000; ++i)
+        document.grid(std::to_string(i), "General", "Dock", "", "", "Comment " + std::to_string(i));
+    setDocument(document.str());
+    load();
+    ASSERT_EQ(form().lstComments().count(), 10000);
+    EXPECT_EQ(form().lstComments().itemText(9999), "Comment 10000");
+    EXPECT_EQ(form().lstComments().subItem(9999, 5), "10000");
+}
