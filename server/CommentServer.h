@@ -1,0 +1,41 @@
+#pragma once
+
+#include "CommentStore.h"
+
+#include <cstddef>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace vcserver {
+
+// The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the
+// vendor in the query, POST executes the statement in the body field SQL.
+class CommentServer {
+public:
+    static constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
+
+    // log receives one line per request; it may be null.
+    CommentServer(CommentStore& store, std::ostream* log, std::size_t threads = 16);
+    ~CommentServer();
+    CommentServer(const CommentServer&) = delete;
+    CommentServer& operator=(const CommentServer&) = delete;
+
+    // Binds and listens; port 0 picks a free port. Returns the bound port, or -1.
+    int bind(const std::string& host, int port);
+
+    // "http://host:port/", the prefix the control is given.
+    std::string baseUrl() const;
+
+    // Serves until stop(); returns at once when stop() came first.
+    void run();
+
+    // Safe from any thread, also before run() has started.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+} // namespace vcserver

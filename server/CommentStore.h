@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Statement.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vcserver {
+
+struct LookupEntry {
+    std::int64_t code = 0;
+    std::string name;
+};
+
+struct StoredComment {
+    std::string vendor;
+    std::int64_t sequence = 0;
+    std::int64_t type = 0;
+    std::string typeName;
+    std::int64_t location = 0;
+    std::string locationName;
+    std::string effective; // as stored (yyyy-mm-dd), empty when absent
+    std::string expires;
+    std::string comment;
+};
+
+// Everything the load document of one vendor shows.
+struct VendorComments {
+    std::vector<LookupEntry> locations;  // ordered by name
+    std::vector<LookupEntry> types;      // ordered by name
+    std::vector<StoredComment> comments; // ordered by sequence
+};
+
+struct ExecResult {
+    enum class Outcome { Done, Refused, Failed };
+    Outcome outcome = Outcome::Done;
+    std::string message;       // one line when not Done
+    std::int64_t sequence = 0; // the sequence an insert allocated
+};
+
+struct DemoComment {
+    std::string vendor;
+    std::int32_t type = 0;
+    std::int32_t location = 0;
+    std::optional<CalendarDate> effective;
+    std::optional<CalendarDate> expires;
+    std::string comment;
+};
+
+struct DemoData {
+    std::vector<LookupEntry> locations;
+    std::vector<LookupEntry> types;
+    std::vector<DemoComment> comments;
+};
+
+// Raised when the database cannot be opened or read.
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The tables behind the server page. Implementations are safe to call from many threads.
+class CommentStore {
+public:
+    virtual ~CommentStore() = default;
+
+    // Lookup lists and the vendor's comments, read in one consistent snapshot.
+    virtual VendorComments load(const std::string& vendor) = 0;
+
+    // Runs one statement in its own transaction.
+    virtual ExecResult execute(const Statement& statement) = 0;
+
+    // Adds lookup entries whose codes are missing, and the comments of each vendor that has
+    // none yet, so seeding again adds nothing.
+    virtual void seed(const DemoData& data) = 0;
+};
+
+// Opens (creating when missing) an SQLite database file with the tables in place.
+std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file);
+
+} // namespace vcserver

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vcserver {
+
+struct CalendarDate {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    friend bool operator==(const CalendarDate&, const CalendarDate&) = default;
+};
+
+// Reads a date as the control and people write it: M/d/yyyy (the control's short date),
+// yyyy-mm-dd, "MMM d, yyyy" and "MMMM d, yyyy", each optionally followed by a time of day,
+// which is ignored. Returns nothing for text that is not a real calendar date.
+std::optional<CalendarDate> parseDateText(std::string_view text);
+
+// yyyy-mm-dd, the stored form.
+std::string isoDate(const CalendarDate& date);
+
+// M/d/yyyy without leading zeros, the form the load document carries.
+std::string shortDate(const CalendarDate& date);
+
+} // namespace vcserver

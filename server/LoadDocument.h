@@ -1,0 +1,18 @@
+#pragma once
+
+#include "CommentStore.h"
+
+#include <string>
+
+namespace vcserver {
+
+// The load document: root VendorComments; LOC and TYP entries (Code, Name); one GRID per
+// comment with VendorID, CommentSequence, Type, TypeName, Location, LocationName, Effective,
+// Expires and Comment, dates as M/d/yyyy. UTF-8, indented.
+std::string loadDocument(const VendorComments& data);
+
+// Escapes text for XML character data. Carriage returns are written as &#13; so they survive
+// the reader's line-end normalisation; characters XML cannot carry become "?".
+void appendXmlText(std::string& out, std::string_view text);
+
+} // namespace vcserver

@@ -1,0 +1,407 @@
+#include "CommentStore.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+#include <set>
+#include <string_view>
+
+namespace vcserver {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS CommentType (
+    Code INTEGER PRIMARY KEY,
+    Name TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS CommentLocation (
+    Code INTEGER PRIMARY KEY,
+    Name TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS VendorComment (
+    VendorID TEXT NOT NULL,
+    CommentSequence INTEGER NOT NULL,
+    Type INTEGER NOT NULL REFERENCES CommentType (Code),
+    Location INTEGER NOT NULL REFERENCES CommentLocation (Code),
+    Effective TEXT,
+    Expires TEXT,
+    Comment TEXT NOT NULL,
+    RecordLastUpdated TEXT NOT NULL,
+    PRIMARY KEY (VendorID, CommentSequence)
+) WITHOUT ROWID;
+)sql";
+
+const char* const kSelectLocations =
+    "SELECT Code, Name FROM CommentLocation ORDER BY Name COLLATE NOCASE, Name, Code";
+const char* const kSelectTypes =
+    "SELECT Code, Name FROM CommentType ORDER BY Name COLLATE NOCASE, Name, Code";
+const char* const kSelectComments =
+    "SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), c.Location, "
+    "COALESCE(l.Name, ''), COALESCE(c.Effective, ''), COALESCE(c.Expires, ''), c.Comment "
+    "FROM VendorComment c "
+    "LEFT JOIN CommentType t ON t.Code = c.Type "
+    "LEFT JOIN CommentLocation l ON l.Code = c.Location "
+    "WHERE c.VendorID = ?1 ORDER BY c.CommentSequence";
+const char* const kNextSequence =
+    "SELECT COALESCE(MAX(CommentSequence), 0) + 1 FROM VendorComment WHERE VendorID = ?1";
+// GETDATE() is the server's local time.
+const char* const kInsert =
+    "INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, Effective, "
+    "Expires, Comment, RecordLastUpdated) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'))";
+const char* const kUpdate =
+    "UPDATE VendorComment SET Type = ?3, Location = ?4, Effective = ?5, Expires = ?6, "
+    "Comment = ?7, RecordLastUpdated = strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime') "
+    "WHERE VendorID = ?1 AND CommentSequence = ?2";
+const char* const kDelete =
+    "DELETE FROM VendorComment WHERE VendorID = ?1 AND CommentSequence = ?2";
+const char* const kTypeExists = "SELECT 1 FROM CommentType WHERE Code = ?1";
+const char* const kLocationExists = "SELECT 1 FROM CommentLocation WHERE Code = ?1";
+const char* const kCountComments = "SELECT COUNT(*) FROM VendorComment WHERE VendorID = ?1";
+
+struct DbError {
+    int code;
+    std::string message;
+};
+
+[[noreturn]] void raise(sqlite3* db) {
+    throw DbError{sqlite3_errcode(db), sqlite3_errmsg(db)};
+}
+
+struct CloseDb {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, CloseDb>;
+
+void exec(sqlite3* db, const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        raise(db);
+    }
+}
+
+// One prepared statement with its parameters bound by position.
+class Query {
+public:
+    Query(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            raise(db);
+        }
+    }
+    ~Query() { sqlite3_finalize(stmt_); }
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    Query& bind(int i, std::int64_t value) {
+        check(sqlite3_bind_int64(stmt_, i, value));
+        return *this;
+    }
+    Query& bind(int i, const std::string& value) {
+        check(sqlite3_bind_text(stmt_, i, value.data(), static_cast<int>(value.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Query& bind(int i, const std::optional<CalendarDate>& date) {
+        if (!date) {
+            check(sqlite3_bind_null(stmt_, i));
+            return *this;
+        }
+        return bind(i, isoDate(*date));
+    }
+
+    // True while there is a row to read.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc != SQLITE_DONE) {
+            raise(db_);
+        }
+        return false;
+    }
+
+    std::int64_t integer(int col) const { return sqlite3_column_int64(stmt_, col); }
+    std::string text(int col) const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
+        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                 : std::string();
+    }
+
+private:
+    void check(int rc) {
+        if (rc != SQLITE_OK) {
+            raise(db_);
+        }
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Rolls back unless committed.
+class Transaction {
+public:
+    Transaction(sqlite3* db, const char* begin) : db_(db) { exec(db, begin); }
+    ~Transaction() {
+        if (!done_) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() {
+        exec(db_, "COMMIT");
+        done_ = true;
+    }
+
+private:
+    sqlite3* db_;
+    bool done_ = false;
+};
+
+bool exists(sqlite3* db, const char* sql, std::int64_t code) {
+    Query q(db, sql);
+    q.bind(1, code);
+    return q.step();
+}
+
+struct Refused {
+    std::string message;
+};
+
+void checkCodes(sqlite3* db, const CommentFields& f) {
+    if (!exists(db, kTypeExists, f.type)) {
+        throw Refused{"Comment type " + std::to_string(f.type) + " does not exist."};
+    }
+    if (!exists(db, kLocationExists, f.location)) {
+        throw Refused{"Comment location " + std::to_string(f.location) + " does not exist."};
+    }
+}
+
+void bindFields(Query& q, const CommentFields& f) {
+    q.bind(3, std::int64_t{f.type})
+        .bind(4, std::int64_t{f.location})
+        .bind(5, f.effective)
+        .bind(6, f.expires)
+        .bind(7, f.comment);
+}
+
+std::int64_t nextSequence(sqlite3* db, const std::string& vendor) {
+    Query q(db, kNextSequence);
+    q.bind(1, vendor);
+    q.step();
+    return q.integer(0);
+}
+
+std::int64_t insertComment(sqlite3* db, const std::string& vendor, const CommentFields& f) {
+    const std::int64_t sequence = nextSequence(db, vendor);
+    Query q(db, kInsert);
+    q.bind(1, vendor).bind(2, sequence);
+    bindFields(q, f);
+    q.step();
+    return sequence;
+}
+
+std::vector<LookupEntry> readLookup(sqlite3* db, const char* sql) {
+    std::vector<LookupEntry> entries;
+    Query q(db, sql);
+    while (q.step()) {
+        entries.push_back({q.integer(0), q.text(1)});
+    }
+    return entries;
+}
+
+class SqliteCommentStore : public CommentStore {
+public:
+    explicit SqliteCommentStore(std::filesystem::path file) : file_(std::move(file)) {
+        try {
+            Connection db = connect();
+            if (sqlite3_db_readonly(db.get(), "main") == 1) {
+                throw StoreError("the file is read-only");
+            }
+            // Switching to WAL needs no other connection open, so it happens first, once.
+            exec(db.get(), "PRAGMA journal_mode = WAL");
+            exec(db.get(), kSchema);
+            // A database made elsewhere with other columns fails here rather than on use.
+            for (const char* sql :
+                 {kSelectLocations, kSelectTypes, kSelectComments, kInsert, kUpdate, kDelete}) {
+                Query check(db.get(), sql);
+            }
+            idle_.push_back(std::move(db));
+        } catch (const DbError& e) {
+            throw StoreError(e.message);
+        }
+    }
+
+    VendorComments load(const std::string& vendor) override {
+        Lease lease(*this);
+        try {
+            VendorComments out;
+            Transaction snapshot(lease.db(), "BEGIN");
+            out.locations = readLookup(lease.db(), kSelectLocations);
+            out.types = readLookup(lease.db(), kSelectTypes);
+            Query q(lease.db(), kSelectComments);
+            q.bind(1, vendor);
+            while (q.step()) {
+                out.comments.push_back({q.text(0), q.integer(1), q.integer(2), q.text(3),
+                                        q.integer(4), q.text(5), q.text(6), q.text(7), q.text(8)});
+            }
+            snapshot.commit();
+            return out;
+        } catch (const DbError& e) {
+            throw StoreError(e.message);
+        }
+    }
+
+    ExecResult execute(const Statement& statement) override {
+        Lease lease(*this);
+        sqlite3* db = lease.db();
+        // Writers of this process queue here rather than in SQLite's busy handler, whose
+        // sleeps would add tens of milliseconds under contention; the busy timeout still
+        // covers other processes using the same file.
+        std::lock_guard writer(writeMutex_);
+        try {
+            // IMMEDIATE takes the write lock up front, so the sequence read below cannot
+            // be read by another insert before this one commits.
+            Transaction tx(db, "BEGIN IMMEDIATE");
+            std::int64_t sequence = 0;
+            if (const auto* ins = std::get_if<InsertComment>(&statement)) {
+                checkCodes(db, ins->fields);
+                sequence = insertComment(db, ins->vendor, ins->fields);
+            } else if (const auto* upd = std::get_if<UpdateComment>(&statement)) {
+                checkCodes(db, upd->fields);
+                Query q(db, kUpdate);
+                q.bind(1, upd->vendor).bind(2, upd->sequence);
+                bindFields(q, upd->fields);
+                q.step();
+            } else {
+                const auto& del = std::get<DeleteComment>(statement);
+                Query q(db, kDelete);
+                q.bind(1, del.vendor).bind(2, del.sequence);
+                q.step();
+            }
+            tx.commit();
+            return {ExecResult::Outcome::Done, {}, sequence};
+        } catch (const Refused& r) {
+            return {ExecResult::Outcome::Refused, r.message, 0};
+        } catch (const DbError& e) {
+            return failure(e);
+        }
+    }
+
+    void seed(const DemoData& data) override {
+        Lease lease(*this);
+        sqlite3* db = lease.db();
+        std::lock_guard writer(writeMutex_);
+        try {
+            Transaction tx(db, "BEGIN IMMEDIATE");
+            for (const auto& [table, entries] : {std::pair{"CommentLocation", &data.locations},
+                                                 std::pair{"CommentType", &data.types}}) {
+                const std::string sql =
+                    std::string("INSERT OR IGNORE INTO ") + table + " (Code, Name) VALUES (?1, ?2)";
+                for (const auto& e : *entries) {
+                    Query q(db, sql.c_str());
+                    q.bind(1, e.code).bind(2, e.name);
+                    q.step();
+                }
+            }
+            std::set<std::string> vendorsWithComments;
+            for (const auto& c : data.comments) {
+                Query q(db, kCountComments);
+                q.bind(1, c.vendor);
+                q.step();
+                if (q.integer(0) > 0) {
+                    vendorsWithComments.insert(c.vendor);
+                }
+            }
+            for (const auto& c : data.comments) {
+                if (!vendorsWithComments.contains(c.vendor)) {
+                    insertComment(db, c.vendor,
+                                  {c.type, c.location, c.effective, c.expires, c.comment});
+                }
+            }
+            tx.commit();
+        } catch (const DbError& e) {
+            throw StoreError(e.message);
+        }
+    }
+
+private:
+    // A connection borrowed from the pool for one call; each is used by one thread at a time.
+    class Lease {
+    public:
+        explicit Lease(SqliteCommentStore& store) : store_(store), db_(store.acquire()) {}
+        ~Lease() { store_.release(std::move(db_)); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        sqlite3* db() const { return db_.get(); }
+
+    private:
+        SqliteCommentStore& store_;
+        Connection db_;
+    };
+
+    Connection connect() {
+        sqlite3* raw = nullptr;
+        const int rc = sqlite3_open_v2(
+            file_.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+            nullptr);
+        Connection db(raw);
+        if (rc != SQLITE_OK) {
+            throw StoreError(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
+        }
+        sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+        sqlite3_extended_result_codes(db.get(), 1);
+        exec(db.get(), "PRAGMA foreign_keys = ON");
+        return db;
+    }
+
+    Connection acquire() {
+        {
+            std::lock_guard lock(mutex_);
+            if (!idle_.empty()) {
+                Connection db = std::move(idle_.back());
+                idle_.pop_back();
+                return db;
+            }
+        }
+        try {
+            return connect();
+        } catch (const DbError& e) {
+            throw StoreError(e.message);
+        }
+    }
+
+    void release(Connection db) {
+        std::lock_guard lock(mutex_);
+        idle_.push_back(std::move(db));
+    }
+
+    static ExecResult failure(const DbError& e) {
+        const int primary = e.code & 0xFF;
+        if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+            return {ExecResult::Outcome::Failed, "The database is busy; try again.", 0};
+        }
+        if (primary == SQLITE_CONSTRAINT) {
+            return {ExecResult::Outcome::Refused,
+                    "The statement breaks a rule of the table: " + e.message + ".", 0};
+        }
+        return {ExecResult::Outcome::Failed, "Database error: " + e.message + ".", 0};
+    }
+
+    std::filesystem::path file_;
+    std::mutex mutex_; // guards idle_
+    std::vector<Connection> idle_;
+    std::mutex writeMutex_;
+};
+
+} // namespace
+
+std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file) {
+    return std::make_unique<SqliteCommentStore>(file);
+}
+
+} // namespace vcserver

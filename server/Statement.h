@@ -1,0 +1,52 @@
+#pragma once
+
+#include "DateText.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vcserver {
+
+// What the three statements of the control set on a comment.
+struct CommentFields {
+    std::int32_t type = 0;
+    std::int32_t location = 0;
+    std::optional<CalendarDate> effective;
+    std::optional<CalendarDate> expires;
+    std::string comment; // UTF-8
+};
+
+// The insert batch: a new comment with the vendor's next sequence.
+struct InsertComment {
+    std::string vendor;
+    CommentFields fields;
+};
+
+struct UpdateComment {
+    std::string vendor;
+    std::int64_t sequence = 0;
+    CommentFields fields;
+};
+
+struct DeleteComment {
+    std::string vendor;
+    std::int64_t sequence = 0;
+};
+
+using Statement = std::variant<InsertComment, UpdateComment, DeleteComment>;
+
+struct ParsedStatement {
+    std::optional<Statement> statement;
+    std::string error; // one line, set when statement is empty
+};
+
+// Recognises the insert batch, the update and the delete the control sends, and nothing
+// else. Whitespace runs and the letter case of keywords and names may vary; values must be
+// literals. Bare vendor keys are made of ASCII letters, digits, "_", "-" and "."; inside a
+// quoted string a doubled apostrophe stands for one apostrophe.
+ParsedStatement parseStatement(std::string_view sql);
+
+} // namespace vcserver

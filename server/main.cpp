@@ -1,0 +1,141 @@
+// vendor-comment-server: the reference server page the VendorComment control talks to.
+
+#include "CommentServer.h"
+#include "DemoData.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vendor-comment-server --db FILE [--listen HOST:PORT] [--seed-demo]\n"
+    "  --db FILE           SQLite database file, created with its tables when missing\n"
+    "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8080; port 0 picks one)\n"
+    "  --seed-demo         add demo lookups and comments for vendors 318 and V100\n"
+    "Prints the base URL on the first line of standard output and logs one line per request\n"
+    "on standard error. Stops on SIGINT or SIGTERM.\n";
+
+struct Options {
+    std::string db;
+    std::string host = "127.0.0.1";
+    int port = 8080;
+    bool seedDemo = false;
+};
+
+int usageError(const std::string& message) {
+    std::cerr << "vendor-comment-server: " << message << "\n" << kUsage;
+    return 2;
+}
+
+// "HOST:PORT", "[v6-address]:PORT" or ":PORT".
+bool parseListen(const std::string& text, Options& options) {
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos) {
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    const std::string port = text.substr(colon + 1);
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    options.port = std::stoi(port);
+    if (options.port > 65535) {
+        return false;
+    }
+    if (!host.empty()) {
+        options.host = host;
+    }
+    return true;
+}
+
+std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            exitCode = 0;
+            return std::nullopt;
+        } else if (arg == "--db" && hasValue) {
+            options.db = argv[++i];
+        } else if (arg == "--listen" && hasValue) {
+            if (!parseListen(argv[++i], options)) {
+                exitCode =
+                    usageError("--listen wants HOST:PORT, got '" + std::string(argv[i]) + "'");
+                return std::nullopt;
+            }
+        } else if (arg == "--seed-demo") {
+            options.seedDemo = true;
+        } else {
+            exitCode = usageError("unexpected argument '" + arg + "'");
+            return std::nullopt;
+        }
+    }
+    if (options.db.empty()) {
+        exitCode = usageError("--db FILE is required");
+        return std::nullopt;
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int exitCode = 0;
+    const auto options = parseArguments(argc, argv, exitCode);
+    if (!options) {
+        return exitCode;
+    }
+
+    // Block the stop signals in every thread; one thread takes them with sigwait, so the
+    // server is stopped from ordinary code rather than from a signal handler.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::unique_ptr<vcserver::CommentStore> store;
+    try {
+        store = vcserver::openSqliteStore(options->db);
+        if (options->seedDemo) {
+            store->seed(vcserver::demoData());
+        }
+    } catch (const vcserver::StoreError& e) {
+        std::cerr << "vendor-comment-server: cannot use database '" << options->db
+                  << "': " << e.what() << "\n";
+        return 1;
+    }
+
+    vcserver::CommentServer server(*store, &std::cerr);
+    if (server.bind(options->host, options->port) < 0) {
+        std::cerr << "vendor-comment-server: cannot listen on " << options->host << ":"
+                  << options->port << "\n";
+        return 1;
+    }
+    std::cout << server.baseUrl() << std::endl;
+
+    std::thread signalThread([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        server.stop();
+    });
+    server.run();
+    // The server may also end without a signal; wake the signal thread so it can be joined.
+    pthread_kill(signalThread.native_handle(), SIGTERM);
+    signalThread.join();
+    std::cerr << "vendor-comment-server: stopped\n";
+    return 0;
+}

@@ -1,0 +1,315 @@
+// The server page over HTTP on 127.0.0.1, in-process, against a fresh database per test.
+
+#include "CommentServer.h"
+#include "DemoData.h"
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <pugixml.hpp>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+using namespace vcserver;
+using namespace vctest;
+
+namespace {
+
+const char* const kPage = "/VendorCommentLOAD.asp";
+const char* const kFormType = "application/x-www-form-urlencoded";
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store_ = openSqliteStore(dbFile());
+        DemoData lookups = demoData();
+        lookups.comments.clear();
+        lookups.locations.push_back({-1, "Nowhere"});
+        store_->seed(lookups);
+        server_ = std::make_unique<CommentServer>(*store_, nullptr);
+        port_ = server_->bind("127.0.0.1", 0);
+        ASSERT_GT(port_, 0);
+        thread_ = std::thread([this] { server_->run(); });
+    }
+
+    void TearDown() override {
+        server_->stop();
+        thread_.join();
+    }
+
+    std::filesystem::path dbFile() const { return dir_.path() / "comments.db"; }
+
+    httplib::Client client() const { return httplib::Client("127.0.0.1", port_); }
+
+    // Posts a statement as the control does (Windows-1252 bytes, form-encoded).
+    httplib::Result post(const std::string& statement) const {
+        return client().Post(kPage, "SQL=" + formEncode(statement), kFormType);
+    }
+
+    void expectAccepted(const std::string& statement) const {
+        const auto res = post(statement);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(res->body, "") << statement;
+    }
+
+    pugi::xml_document load(const std::string& vendorQuery) const {
+        pugi::xml_document doc;
+        const auto res = client().Get(std::string(kPage) + "?Vendor=" + vendorQuery +
+                                      "&SCRN=7&PODate=03/23/2009");
+        EXPECT_TRUE(res);
+        if (res) {
+            EXPECT_EQ(res->status, 200);
+            EXPECT_TRUE(doc.load_string(res->body.c_str())) << res->body;
+        }
+        return doc;
+    }
+
+    // The GRID children of a vendor's document as rows of texts.
+    std::vector<std::vector<std::string>> grid(const std::string& vendorQuery) const {
+        std::vector<std::vector<std::string>> rows;
+        const auto doc = load(vendorQuery);
+        for (const auto& g : doc.document_element().children("GRID")) {
+            auto& row = rows.emplace_back();
+            for (const auto& child : g.children()) {
+                row.push_back(child.child_value());
+            }
+        }
+        return rows;
+    }
+
+    TempDir dir_;
+    std::unique_ptr<CommentStore> store_;
+    std::unique_ptr<CommentServer> server_;
+    std::thread thread_;
+    int port_ = 0;
+};
+
+TEST_F(ServerTest, LoadDocumentOfSeededVendor) {
+    store_->seed(demoData());
+    const auto doc = load("318");
+    const auto root = doc.document_element();
+    EXPECT_STREQ(root.name(), "VendorComments");
+
+    std::vector<std::string> locations, types;
+    for (const auto& n : root.children("LOC")) {
+        locations.push_back(n.child_value("Name"));
+    }
+    for (const auto& n : root.children("TYP")) {
+        types.push_back(n.child_value("Name"));
+    }
+    EXPECT_EQ(locations, (std::vector<std::string>{"Accounts Payable", "Nowhere", "Purchasing",
+                                                   "Receiving Dock", "Warehouse"}));
+    EXPECT_EQ(types, (std::vector<std::string>{"General", "Payment Terms", "Quality", "Shipping"}));
+
+    const std::vector<std::string> names = {"VendorID",  "CommentSequence", "Type",
+                                            "TypeName",  "Location",        "LocationName",
+                                            "Effective", "Expires",         "Comment"};
+    int sequence = 0;
+    for (const auto& g : root.children("GRID")) {
+        std::vector<std::string> childNames;
+        for (const auto& c : g.children()) {
+            childNames.push_back(c.name());
+        }
+        EXPECT_EQ(childNames, names);
+        EXPECT_EQ(std::stoi(g.child_value("CommentSequence")), ++sequence);
+    }
+    EXPECT_EQ(sequence, 4);
+
+    const auto rows = grid("318");
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"318", "1", "4", "Shipping", "12", "Warehouse",
+                                                 "4/1/2009", "", "Don`t ship on Fridays."}));
+    EXPECT_EQ(rows[1][6], "1/1/2009");
+    EXPECT_EQ(rows[1][7], "12/31/2009");
+    EXPECT_GT(rows[3][8].size(), 500u);
+}
+
+TEST_F(ServerTest, LoadQueryValuesArePercentDecoded) {
+    store_->seed(demoData());
+    EXPECT_EQ(grid("V%31%30%30").size(), 2u);
+    EXPECT_EQ(grid("318%26SCRN%3D7").size(), 0u) << "an escaped & is part of the key";
+    EXPECT_EQ(grid("").size(), 0u);
+    const auto res = client().Get(kPage);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+}
+
+TEST_F(ServerTest, ExampleStatementsInsertUpdateAndDelete) {
+    for (int i = 0; i < 7; ++i) {
+        expectAccepted(kExampleInsert);
+    }
+    auto rows = grid("318");
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[6], (std::vector<std::string>{"318", "7", "4", "Shipping", "12", "Warehouse",
+                                                 "4/1/2009", "", "Don`t ship"}));
+    EXPECT_NE(snapshot(dbFile()).find("318|7|4|12|2009-04-01|NULL|Don`t ship|"), std::string::npos)
+        << "dates are stored as yyyy-mm-dd";
+
+    expectAccepted(updateStatement("318", 7, 2, -1, "Mar 05, 2009", "12/31/2009", "Changed"));
+    rows = grid("318");
+    EXPECT_EQ(rows[6], (std::vector<std::string>{"318", "7", "2", "Payment Terms", "-1", "Nowhere",
+                                                 "3/5/2009", "12/31/2009", "Changed"}));
+    expectAccepted(kExampleUpdate);
+    EXPECT_EQ(grid("318")[6][8], "Don`t ship");
+
+    expectAccepted(kExampleDelete);
+    rows = grid("318");
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows.back()[1], "6");
+}
+
+TEST_F(ServerTest, StatementsMatchingNoRowSucceedAndChangeNothing) {
+    expectAccepted(kExampleInsert);
+    const std::string before = snapshot(dbFile());
+    expectAccepted(updateStatement("318", 99, 1, 1, "", "", "x"));
+    expectAccepted(deleteStatement("V100", 1));
+    EXPECT_EQ(snapshot(dbFile()), before);
+}
+
+TEST_F(ServerTest, UnknownCodesAreRefused) {
+    expectAccepted(kExampleInsert);
+    const std::string before = snapshot(dbFile());
+    for (const auto& [sql, why] :
+         {std::pair{insertBatch("318", 99, 12, "", "", "x"), "type 99"},
+          std::pair{insertBatch("318", 4, 77, "", "", "x"), "location 77"},
+          std::pair{updateStatement("318", 1, 4, 77, "", "", "x"), "location 77"}}) {
+        const auto res = post(sql);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400);
+        EXPECT_NE(res->body.find(why), std::string::npos) << res->body;
+    }
+    EXPECT_EQ(snapshot(dbFile()), before);
+}
+
+TEST_F(ServerTest, RefusedBodiesLeaveTheTablesUnchanged) {
+    expectAccepted(kExampleInsert);
+    const std::string before = snapshot(dbFile());
+    std::vector<std::pair<std::string, std::string>> bodies;
+    for (const auto& c : refusedStatements()) {
+        bodies.emplace_back(c.name, "SQL=" + formEncode(c.sql));
+    }
+    bodies.emplace_back("EmptyBody", "");
+    bodies.emplace_back("NoSqlField", "Statement=" + formEncode(kExampleDelete));
+    bodies.emplace_back("SecondField", "SQL=" + formEncode(kExampleDelete) + "&x=1");
+    bodies.emplace_back("BadEscape", "SQL=" + formEncode(kExampleDelete) + "%Z1");
+    bodies.emplace_back("UndefinedCodePageByte", "SQL=" + formEncode(kExampleDelete) + "%81");
+    for (const auto& [name, body] : bodies) {
+        SCOPED_TRACE(name);
+        const auto res = client().Post(kPage, body, kFormType);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 400);
+        EXPECT_FALSE(res->body.empty());
+        EXPECT_EQ(res->body.find('\n'), std::string::npos);
+    }
+    EXPECT_EQ(snapshot(dbFile()), before);
+}
+
+TEST_F(ServerTest, BodySizeLimit) {
+    // Far above httplib's 8,192-byte limit for form bodies, below ours.
+    const std::string comment(200 * 1024, 'c');
+    expectAccepted(insertBatch("318", 4, 12, "", "", comment));
+    EXPECT_EQ(grid("318").at(0).at(8), comment);
+
+    const std::string oversized = "SQL=" + std::string(CommentServer::kMaxBodyBytes, 'a');
+    auto res = client().Post(kPage, oversized, kFormType);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+
+    // Chunked, so only the server's own count can catch it.
+    res = client().Post(
+        kPage,
+        [&](std::size_t offset, httplib::DataSink& sink) {
+            const std::size_t n = std::min<std::size_t>(65536, oversized.size() - offset);
+            sink.write(oversized.data() + offset, n);
+            if (offset + n == oversized.size()) {
+                sink.done();
+            }
+            return true;
+        },
+        kFormType);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+    EXPECT_EQ(grid("318").size(), 1u);
+}
+
+TEST_F(ServerTest, UnknownPathsAndOtherMethods) {
+    auto res = client().Get("/Other.asp");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 404);
+    res = client().Put(kPage, "SQL=" + formEncode(kExampleDelete), kFormType);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 405);
+    EXPECT_EQ(res->get_header_value("Allow"), "GET, POST");
+    res = client().Delete(kPage);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 405);
+}
+
+TEST_F(ServerTest, ConcurrentInsertsGetDistinctSequences) {
+    constexpr int kThreads = 16;
+    std::vector<std::thread> threads;
+    std::vector<int> statuses(kThreads);
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            const auto res = post(insertBatch("V100", 1, 1, "", "", "n" + std::to_string(i)));
+            statuses[i] = res ? res->status : -static_cast<int>(res.error());
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(statuses, std::vector<int>(kThreads, 200));
+    std::set<std::string> sequences, comments;
+    for (const auto& row : grid("V100")) {
+        sequences.insert(row[1]);
+        comments.insert(row[8]);
+    }
+    EXPECT_EQ(sequences.size(), std::size_t{kThreads});
+    EXPECT_EQ(comments.size(), std::size_t{kThreads});
+}
+
+TEST_F(ServerTest, Windows1252TextReadsBackAsUnicode) {
+    // "é" and "€" arrive as the single bytes E9 and 80.
+    expectAccepted(insertBatch("318", 4, 12, "", "", "caf\xE9 5\x80"));
+    expectAccepted(insertBatch("318", 4, 12, "", "", "<b>&amp;\r\nline"));
+    const auto rows = grid("318");
+    EXPECT_EQ(rows[0][8], "caf\xC3\xA9 5\xE2\x82\xAC");
+    EXPECT_EQ(rows[1][8], "<b>&amp;\r\nline");
+}
+
+// Two stores stand for two server processes on one file: only the database's own write
+// lock keeps their sequences apart.
+TEST(SqliteStore, TwoStoresOnOneFileNeverShareASequence) {
+    TempDir dir;
+    const auto file = dir.path() / "shared.db";
+    auto first = openSqliteStore(file);
+    first->seed(demoData());
+    auto second = openSqliteStore(file);
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&, i] {
+            CommentStore& store = i % 2 ? *first : *second;
+            const InsertComment insert{"V200", {1, 1, std::nullopt, std::nullopt, "x"}};
+            for (int n = 0; n < 4; ++n) {
+                if (store.execute(insert).outcome != ExecResult::Outcome::Done) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures, 0);
+    std::set<std::int64_t> sequences;
+    for (const auto& c : first->load("V200").comments) {
+        sequences.insert(c.sequence);
+    }
+    EXPECT_EQ(sequences.size(), 32u);
+    EXPECT_EQ(*sequences.rbegin(), 32);
+}
+
+} // namespace
