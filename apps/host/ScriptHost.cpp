@@ -1,0 +1,348 @@
+#include "ScriptHost.h"
+
+#include "platform/Screen.h"
+#include "platform/qt/QtForm.h"
+#include "shell/VendorCommentWidget.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTreeView>
+
+#include <istream>
+#include <map>
+#include <ostream>
+#include <set>
+
+namespace {
+
+const std::set<std::string> widgetNames{
+    "cmdAdd",     "cmdEdit",    "cmdDelete",  "txtComment", "cboType",    "cboLocation",
+    "chkDate(0)", "chkDate(1)", "DateBox(0)", "DateBox(1)", "lstComments"};
+
+// Argument kinds of each command: s string, i integer, w widget name, c command;
+// a trailing ? marks an optional last argument.
+const std::map<std::string, std::string> signatures{
+    {"LoadData", "ssssss"}, {"click", "w"},       {"select", "i"},     {"dblclick", "i"},
+    {"key", "s"},           {"columnClick", "i"}, {"type", "s"},       {"paste", "s"},
+    {"pick", "wi"},         {"setDate", "ws"},    {"answer", "s"},     {"whileWaiting", "c"},
+    {"wait", "i?"},         {"resize", "ii"},     {"screenshot", "s"}, {"dump", ""},
+};
+
+const std::map<std::string, Qt::Key> namedKeys{
+    {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down}, {"PageUp", Qt::Key_PageUp},
+    {"PageDown", Qt::Key_PageDown}, {"Home", Qt::Key_Home}, {"End", Qt::Key_End},
+};
+
+std::string str(const QJsonValue& value) { return value.toString().toStdString(); }
+
+} // namespace
+
+ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
+    : out_(out), err_(err), control_(std::make_unique<VendorCommentWidget>()) {
+    platform::setMessageBoxHandler(
+        [this](const std::string& prompt, int style, const std::string& title) {
+            return answerMessageBox(prompt, style, title);
+        });
+    platform::setWaitHook([this] { playQueuedWhileWaiting(); });
+    control_->setWindowTitle("Vendor Comments");
+    control_->show();
+    control_->activateWindow();
+    (void)QTest::qWaitForWindowExposed(control_.get());
+}
+
+ScriptHost::~ScriptHost() {
+    platform::setWaitHook({});
+    platform::setMessageBoxHandler({});
+}
+
+int ScriptHost::answerMessageBox(const std::string& prompt, int style, const std::string& title) {
+    boxes_.push_back({prompt, style, title});
+    if ((style & 7) != platform::vbYesNo)
+        return platform::vbOK;
+    if (answers_.empty())
+        return platform::vbNo;
+    const int answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+}
+
+int ScriptHost::run(std::istream& script) {
+    std::string text;
+    int lineNumber = 0;
+    while (std::getline(script, text)) {
+        ++lineNumber;
+        const auto first = text.find_first_not_of(" \t\r");
+        if (first == std::string::npos || text[first] == '#')
+            continue;
+        try {
+            QJsonParseError parseError;
+            const QJsonDocument document =
+                QJsonDocument::fromJson(QByteArray::fromStdString(text), &parseError);
+            if (parseError.error != QJsonParseError::NoError || !document.isArray())
+                throw LineError("not a JSON array");
+            const QJsonArray command = document.array();
+            validate(command);
+            if (str(command[0]) == "whileWaiting")
+                whileWaiting_.push_back({command[1].toArray(), lineNumber});
+            else
+                execute(command);
+            out_.flush();
+            if (!waitError_.empty())
+                throw LineError(waitError_);
+        } catch (const LineError& error) {
+            err_ << "line " << lineNumber << ": " << error.what() << std::endl;
+            return 2;
+        }
+    }
+    for (const Queued& queued : whileWaiting_)
+        err_ << "line " << queued.line << ": whileWaiting found no transfer to wait for"
+             << std::endl;
+    return 0;
+}
+
+void ScriptHost::validate(const QJsonArray& command) const {
+    if (command.isEmpty() || !command[0].isString())
+        throw LineError("a command is an array whose first element is the command name");
+    const std::string name = str(command[0]);
+    const auto signature = signatures.find(name);
+    if (signature == signatures.end())
+        throw LineError("unknown command \"" + name + "\"");
+
+    std::string kinds = signature->second;
+    const bool optionalLast = !kinds.empty() && kinds.back() == '?';
+    if (optionalLast)
+        kinds.pop_back();
+    const auto given = static_cast<std::size_t>(command.size() - 1);
+    if (given != kinds.size() && !(optionalLast && given + 1 == kinds.size()))
+        throw LineError(name + " takes " + std::to_string(kinds.size()) + " argument(s)");
+
+    for (std::size_t i = 0; i < given; ++i) {
+        const QJsonValue arg = command[int(i + 1)];
+        switch (kinds[i]) {
+        case 's':
+            if (!arg.isString())
+                throw LineError(name + ": argument " + std::to_string(i + 1) +
+                                " must be a string");
+            break;
+        case 'i':
+            if (!arg.isDouble() || arg.toDouble() != double(arg.toInt()))
+                throw LineError(name + ": argument " + std::to_string(i + 1) +
+                                " must be an integer");
+            break;
+        case 'w':
+            if (!arg.isString() || !widgetNames.count(str(arg)))
+                throw LineError(name + ": unknown widget name " +
+                                QJsonDocument(QJsonArray{arg}).toJson(QJsonDocument::Compact)
+                                    .toStdString());
+            break;
+        case 'c':
+            if (!arg.isArray())
+                throw LineError(name + ": the argument must be a command array");
+            validate(arg.toArray());
+            break;
+        }
+    }
+    if (name == "answer" && str(command[1]) != "Yes" && str(command[1]) != "No")
+        throw LineError("answer takes Yes or No");
+    if (name == "key" && !namedKeys.count(str(command[1])) &&
+        !(str(command[1]).size() == 1 && std::isalpha(static_cast<unsigned char>(
+                                              str(command[1])[0]))))
+        throw LineError("unknown key \"" + str(command[1]) + "\"");
+    if (name == "pick" && str(command[1]) != "cboType" && str(command[1]) != "cboLocation")
+        throw LineError("pick takes cboType or cboLocation");
+    if (name == "setDate" && str(command[1]) != "DateBox(0)" && str(command[1]) != "DateBox(1)")
+        throw LineError("setDate takes DateBox(0) or DateBox(1)");
+    if (name == "setDate" &&
+        !QDate::fromString(QString::fromStdString(str(command[2])), Qt::ISODate).isValid())
+        throw LineError("setDate takes a date yyyy-mm-dd");
+}
+
+void ScriptHost::execute(const QJsonArray& command) {
+    const std::string name = str(command[0]);
+    if (name == "LoadData") {
+        control_->LoadData(str(command[1]), str(command[2]), str(command[3]), str(command[4]),
+                           str(command[5]), str(command[6]));
+    } else if (name == "click") {
+        click(str(command[1]));
+    } else if (name == "select" || name == "dblclick") {
+        selectRow(command[1].toInt(), name == "dblclick");
+    } else if (name == "key") {
+        pressKey(str(command[1]));
+    } else if (name == "columnClick") {
+        clickColumn(command[1].toInt());
+    } else if (name == "type") {
+        typeText(str(command[1]));
+    } else if (name == "paste") {
+        pasteText(str(command[1]));
+    } else if (name == "pick") {
+        pick(str(command[1]), command[2].toInt());
+    } else if (name == "setDate") {
+        setDate(str(command[1]), str(command[2]));
+    } else if (name == "answer") {
+        answers_.push_back(str(command[1]) == "Yes" ? platform::vbYes : platform::vbNo);
+    } else if (name == "wait") {
+        waitForTransfers(command.size() > 1 ? command[1].toInt() : 10000);
+    } else if (name == "resize") {
+        control_->resize(command[1].toInt(), command[2].toInt());
+        QApplication::processEvents();
+    } else if (name == "screenshot") {
+        screenshot(str(command[1]));
+    } else if (name == "dump") {
+        out_ << dumpControl(control_->control(), boxes_) << '\n';
+        boxes_.clear();
+    }
+}
+
+// Commands queued with whileWaiting play inside the first wait for a transfer.
+void ScriptHost::playQueuedWhileWaiting() {
+    if (whileWaiting_.empty() || !control_->control().form().Inet1().StillExecuting())
+        return;
+    std::deque<Queued> queued;
+    queued.swap(whileWaiting_);
+    for (const Queued& q : queued) {
+        try {
+            execute(q.command);
+        } catch (const std::exception& error) {
+            if (waitError_.empty())
+                waitError_ = "whileWaiting from line " + std::to_string(q.line) + ": " +
+                             error.what();
+        }
+    }
+    out_.flush();
+}
+
+void ScriptHost::click(const std::string& name) {
+    QWidget* widget = platform::qt::findWidget(control_->control().form(), name);
+    // A user cannot click what is not shown; a disabled widget ignores the click itself.
+    if (!widget->isVisible())
+        return;
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+void ScriptHost::selectRow(int row, bool doubleClick) {
+    auto* view = qobject_cast<QAbstractItemView*>(
+        platform::qt::findWidget(control_->control().form(), "lstComments"));
+    if (!view->isEnabled())
+        return;
+    QAbstractItemModel* model = view->model();
+    if (row < -1 || row >= model->rowCount())
+        throw LineError("lstComments has no row " + std::to_string(row));
+
+    if (row == -1) {
+        // A control-click on the selected row clears the selection.
+        const QModelIndexList selected = view->selectionModel()->selectedRows();
+        QPoint where = view->viewport()->rect().bottomRight() - QPoint(1, 1);
+        if (!selected.isEmpty()) {
+            view->scrollTo(selected.front());
+            where = view->visualRect(selected.front()).center();
+        }
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, where);
+        return;
+    }
+    const QModelIndex index = model->index(row, 0);
+    view->scrollTo(index);
+    const QPoint where = view->visualRect(index).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
+    if (doubleClick)
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
+}
+
+void ScriptHost::pressKey(const std::string& key) {
+    QWidget* list = platform::qt::findWidget(control_->control().form(), "lstComments");
+    if (!list->isEnabled())
+        return;
+    list->setFocus(Qt::OtherFocusReason);
+    const auto named = namedKeys.find(key);
+    if (named != namedKeys.end())
+        QTest::keyClick(list, named->second);
+    else
+        QTest::keyClick(list, key[0]);
+}
+
+void ScriptHost::clickColumn(int column) {
+    auto* view = qobject_cast<QTreeView*>(
+        platform::qt::findWidget(control_->control().form(), "lstComments"));
+    QHeaderView* header = view->header();
+    if (column < 0 || column >= header->count())
+        throw LineError("lstComments has no column " + std::to_string(column));
+    if (!view->isEnabled())
+        return;
+    const int width = header->sectionSize(column);
+    if (width == 0) {
+        // A zero-width header cannot be hit by the pointer; deliver its click directly.
+        emit header->sectionClicked(column);
+        return;
+    }
+    const QPoint where(header->sectionViewportPosition(column) + width / 2,
+                       header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, where);
+}
+
+void ScriptHost::typeText(const std::string& text) {
+    auto* box = qobject_cast<QPlainTextEdit*>(
+        platform::qt::findWidget(control_->control().form(), "txtComment"));
+    if (!box->isEnabled())
+        return;
+    box->setFocus(Qt::OtherFocusReason);
+    box->moveCursor(QTextCursor::End);
+    for (const QChar c : QString::fromStdString(text)) {
+        if (c == '\r')
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void ScriptHost::pasteText(const std::string& text) {
+    auto* box = qobject_cast<QPlainTextEdit*>(
+        platform::qt::findWidget(control_->control().form(), "txtComment"));
+    if (!box->isEnabled() || box->isReadOnly())
+        return;
+    box->moveCursor(QTextCursor::End);
+    box->insertPlainText(QString::fromStdString(text));
+}
+
+void ScriptHost::pick(const std::string& name, int index) {
+    platform::Form& form = control_->control().form();
+    const platform::ComboBox& combo = name == "cboType" ? form.cboType() : form.cboLocation();
+    auto* box = qobject_cast<QComboBox*>(platform::qt::findWidget(form, name));
+    if (index < 0 || index >= box->count())
+        throw LineError(name + " has no entry " + std::to_string(index));
+    if (combo.locked() || !box->isEnabled())
+        return;
+    box->setCurrentIndex(index);
+    emit box->activated(index);
+}
+
+void ScriptHost::setDate(const std::string& name, const std::string& isoDate) {
+    auto* picker =
+        qobject_cast<QDateEdit*>(platform::qt::findWidget(control_->control().form(), name));
+    if (!picker->isVisible() || !picker->isEnabled())
+        return;
+    picker->setDate(QDate::fromString(QString::fromStdString(isoDate), Qt::ISODate));
+}
+
+void ScriptHost::waitForTransfers(int milliseconds) {
+    platform::Inet& inet = control_->control().form().Inet1();
+    QElapsedTimer timer;
+    timer.start();
+    platform::DoEvents();
+    while (inet.StillExecuting() && timer.elapsed() < milliseconds) {
+        platform::WaitForEvents();
+        platform::DoEvents();
+    }
+}
+
+void ScriptHost::screenshot(const std::string& path) {
+    QApplication::processEvents();
+    if (!control_->grab().save(QString::fromStdString(path), "PNG"))
+        throw LineError("cannot write " + path);
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "Dump.h"
+
+#include <QJsonArray>
+
+#include <deque>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class VendorCommentWidget;
+
+// Plays a script of user and host actions against the control's real widgets, headless,
+// and prints what the control shows. One JSON array per line.
+class ScriptHost {
+public:
+    ScriptHost(std::ostream& out, std::ostream& err);
+    ~ScriptHost();
+
+    // Returns the exit status: 0 when every line ran, 2 for a faulty line.
+    int run(std::istream& script);
+
+private:
+    struct LineError : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+    struct Queued {
+        QJsonArray command;
+        int line;
+    };
+
+    void validate(const QJsonArray& command) const;
+    void execute(const QJsonArray& command);
+    void playQueuedWhileWaiting();
+
+    void click(const std::string& name);
+    void selectRow(int row, bool doubleClick);
+    void pressKey(const std::string& key);
+    void clickColumn(int column);
+    void typeText(const std::string& text);
+    void pasteText(const std::string& text);
+    void pick(const std::string& name, int index);
+    void setDate(const std::string& name, const std::string& isoDate);
+    void waitForTransfers(int milliseconds);
+    void screenshot(const std::string& path);
+    int answerMessageBox(const std::string& prompt, int style, const std::string& title);
+
+    std::ostream& out_;
+    std::ostream& err_;
+    std::unique_ptr<VendorCommentWidget> control_;
+    std::vector<RecordedMessageBox> boxes_;
+    std::deque<int> answers_;
+    std::deque<Queued> whileWaiting_;
+    std::string waitError_;
+};
