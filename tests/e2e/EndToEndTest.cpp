@@ -1,0 +1,140 @@
+// The whole path: the control adds, edits and deletes comments on the reference server
+// page over a real database, and a fresh load shows what was stored.
+
+#include "CommentServer.h"
+#include "control/VendorComment.h"
+#include "platform/Screen.h"
+#include "platform/qt/QtForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+namespace {
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        store = vcserver::openSqliteStore(dir.filePath("comments.db").toStdString());
+        vcserver::DemoData lookups;
+        lookups.locations = {{12, "Dock 1"}, {14, "Office"}};
+        lookups.types = {{4, "General"}, {5, "Shipping"}};
+        store->seed(lookups);
+        server = std::make_unique<vcserver::CommentServer>(*store, nullptr, 4);
+        ASSERT_GT(server->bind("127.0.0.1", 0), 0);
+        serving = std::thread([this] { server->run(); });
+
+        platform::setMessageBoxHandler([this](const std::string& prompt, int style,
+                                              const std::string&) {
+            boxes.push_back(prompt);
+            return (style & 7) == platform::vbYesNo ? platform::vbYes : platform::vbOK;
+        });
+        control = std::make_unique<VendorComment>();
+        QWidget* window = platform::qt::widgetOf(control->form());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        load();
+    }
+
+    void TearDown() override {
+        control.reset();
+        platform::setMessageBoxHandler({});
+        server->stop();
+        serving.join();
+    }
+
+    void load() {
+        control->LoadData(server->baseUrl(), "V7", "1", "", "", "12/8/2026");
+    }
+    QWidget* widget(const std::string& name) {
+        return platform::qt::findWidget(control->form(), name);
+    }
+    void click(const std::string& name) { QTest::mouseClick(widget(name), Qt::LeftButton); }
+    void selectRow(int row) {
+        auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
+        const QPoint where = view->visualRect(view->model()->index(row, 0)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
+    }
+    void type(const QString& text) {
+        widget("txtComment")->setFocus();
+        QTest::keyClick(widget("txtComment"), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(widget("txtComment"), text);
+    }
+    void pick(const std::string& combo, int index) {
+        qobject_cast<QComboBox*>(widget(combo))->setCurrentIndex(index);
+    }
+    std::vector<std::string> row(int index) {
+        const platform::ListView& list = control->form().lstComments();
+        std::vector<std::string> cells{list.itemText(index)};
+        for (int sub = 1; sub <= 5; ++sub)
+            cells.push_back(list.subItem(index, sub));
+        return cells;
+    }
+    void add(const QString& comment, int location, int type) {
+        click("cmdAdd");
+        this->type(comment);
+        pick("cboLocation", location);
+        pick("cboType", type);
+        click("cmdAdd");
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<vcserver::CommentStore> store;
+    std::unique_ptr<vcserver::CommentServer> server;
+    std::thread serving;
+    std::unique_ptr<VendorComment> control;
+    std::vector<std::string> boxes;
+};
+
+} // namespace
+
+TEST_F(EndToEndTest, AddEditDeleteAreStoredAsShown) {
+    add("Call first, don't be late", 0, 0);
+    add("Second", 1, 1);
+    ASSERT_EQ(control->form().lstComments().count(), 2) << (boxes.empty() ? "" : boxes[0]);
+    EXPECT_EQ(row(0), (std::vector<std::string>{"Call first, don`t be late", "General", "Dock 1",
+                                                "", "", "1"}));
+    EXPECT_EQ(row(1)[5], "2");
+
+    selectRow(0);
+    click("cmdEdit");
+    type(" today");
+    click("chkDate(0)");
+    click("cmdAdd");
+    const auto edited = row(0);
+    EXPECT_EQ(edited[0], "Call first, don`t be late today");
+    EXPECT_EQ(edited[3], "Dec 08, 2026");
+    load();
+    EXPECT_EQ(row(0), (std::vector<std::string>{"Call first, don`t be late today", "General",
+                                                "Dock 1", "12/8/2026", "", "1"}));
+
+    selectRow(1);
+    click("cmdDelete");
+    EXPECT_EQ(control->form().lstComments().count(), 1);
+    load();
+    ASSERT_EQ(control->form().lstComments().count(), 1);
+    EXPECT_EQ(row(0)[5], "1");
+    EXPECT_EQ(boxes, (std::vector<std::string>{"Do you want to delete the selected comment"}));
+}
+
+TEST_F(EndToEndTest, RefusedStatementIsShownAndTheEditorKeepsTheComment) {
+    click("cmdAdd");
+    type("note");
+    pick("cboLocation", 0);
+    pick("cboType", 0);
+    // A code the lookup tables do not hold is refused by the page.
+    control->form().cboType().setItemData(0, 999);
+    click("cmdAdd");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].ends_with("   Unsuccessful attempt ")) << boxes[0];
+    EXPECT_EQ(control->state().mstrAction, "Add");
+    EXPECT_EQ(control->form().txtComment().text(), "note");
+    EXPECT_EQ(control->form().lstComments().count(), 0);
+}
