@@ -3,6 +3,7 @@
 
 #include "ScriptHost.h"
 
+#include "shell/ComHost.h"
 #include "shell/VendorCommentWidget.h"
 
 #include <QApplication>
@@ -12,6 +13,71 @@
 
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// --register and --unregister: load the library and call its entry point, as a
+// registration tool does.
+int runRegistration(const QString& library, bool unregister) {
+    const std::string path = library.toStdString();
+    const tavik::HRESULT hr =
+        unregister ? tavik::UnregisterServer(path) : tavik::RegisterServer(path);
+    std::cout << (unregister ? "DllUnregisterServer: " : "DllRegisterServer: ")
+              << tavik::resultText(hr) << std::endl;
+    if (tavik::FAILED(hr) && !tavik::lastLoadError().empty())
+        std::cerr << tavik::lastLoadError() << std::endl;
+    return tavik::SUCCEEDED(hr) ? 0 : 1;
+}
+
+// --progid: the control created through the registry, as a host that knows only its
+// program id does, then loaded and shown like the window mode. loadArguments is empty when
+// nothing is to be loaded.
+int runByProgId(QApplication& app, const QString& progId, std::vector<std::string> loadArguments,
+                const QString& screenshotPath) {
+    tavik::ComPtr<tavik::IDispatch> control;
+    tavik::HRESULT hr =
+        tavik::CoCreateInstanceByProgId(progId.toStdString(), tavik::IID_IDispatch, control.put());
+    tavik::ComPtr<tavik::IQtWidget> face;
+    QWidget* widget = nullptr;
+    if (tavik::SUCCEEDED(hr))
+        hr = control.queryInterface(tavik::IID_IQtWidget, face);
+    if (tavik::SUCCEEDED(hr))
+        hr = face->GetWidget(&widget);
+    if (tavik::FAILED(hr)) {
+        std::cerr << "cannot create " << progId.toStdString() << ": " << tavik::resultText(hr)
+                  << std::endl;
+        if (!tavik::lastLoadError().empty())
+            std::cerr << tavik::lastLoadError() << std::endl;
+        return 1;
+    }
+    widget->setWindowTitle("Vendor Comments");
+    widget->show();
+
+    if (!loadArguments.empty()) {
+        const char* name = "LoadData";
+        tavik::DispId id = tavik::DISPID_UNKNOWN;
+        hr = control->GetIDsOfNames(&name, 1, &id);
+        if (tavik::SUCCEEDED(hr))
+            hr = control->Invoke(id, loadArguments.data(), loadArguments.size());
+        if (tavik::FAILED(hr)) {
+            std::cerr << "LoadData: " << tavik::resultText(hr) << std::endl;
+            return 1;
+        }
+    }
+    if (!screenshotPath.isEmpty()) {
+        QApplication::processEvents();
+        if (!widget->grab().save(screenshotPath, "PNG")) {
+            std::cerr << "cannot write " << screenshotPath.toStdString() << std::endl;
+            return 1;
+        }
+        return 0;
+    }
+    return app.exec();
+}
+
+} // namespace
 
 namespace {
 
@@ -33,6 +99,13 @@ int main(int argc, char** argv) {
     // warnings (a missing runtime folder, say) stay out of it.
     if (scriptMode)
         qInstallMessageHandler(quietMessages);
+    // So is registration: it shows nothing.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        if ((arg.starts_with("--register") || arg.starts_with("--unregister")) &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("vendor-comment-host");
@@ -52,6 +125,18 @@ int main(int argc, char** argv) {
     const QCommandLineOption screenshot("screenshot",
                                         "Load, write a PNG picture of the control, exit.", "FILE");
     parser.addOptions({script, server, vendor, mode, scrn, poDate, serverDate, screenshot});
+    const QCommandLineOption registerLibrary(
+        "register", "Register the control library LIBRARY (calls its DllRegisterServer).",
+        "LIBRARY");
+    const QCommandLineOption unregisterLibrary(
+        "unregister", "Unregister the control library LIBRARY (calls its DllUnregisterServer).",
+        "LIBRARY");
+    const QCommandLineOption progId(
+        "progid",
+        "Create the control through the registry from its program id ID "
+        "(TavikVendorComment.VendorComment), then host it as the window mode does.",
+        "ID");
+    parser.addOptions({registerLibrary, unregisterLibrary, progId});
     parser.process(app);
 
     if (parser.isSet(script)) {
@@ -65,6 +150,21 @@ int main(int argc, char** argv) {
             return 2;
         }
         return host.run(in);
+    }
+
+    if (parser.isSet(registerLibrary))
+        return runRegistration(parser.value(registerLibrary), false);
+    if (parser.isSet(unregisterLibrary))
+        return runRegistration(parser.value(unregisterLibrary), true);
+    if (parser.isSet(progId)) {
+        std::vector<std::string> loadArguments;
+        if (parser.isSet(server) || parser.isSet(vendor))
+            loadArguments = {
+                parser.value(server).toStdString(), parser.value(vendor).toStdString(),
+                parser.value(mode).toStdString(),   parser.value(scrn).toStdString(),
+                parser.value(poDate).toStdString(), parser.value(serverDate).toStdString()};
+        return runByProgId(app, parser.value(progId), std::move(loadArguments),
+                           parser.isSet(screenshot) ? parser.value(screenshot) : QString());
     }
 
     VendorCommentWidget control;

@@ -1,0 +1,43 @@
+#include "VendorCommentPlugin.h"
+
+#include "shell/TavikVendorComment.h"
+#include "shell/VendorCommentWidget.h"
+
+#include <QIcon>
+#include <QPixmap>
+
+VendorCommentPlugin::VendorCommentPlugin(QObject* parent) : QObject(parent) {}
+
+QString VendorCommentPlugin::name() const {
+    return QStringLiteral("VendorCommentWidget");
+}
+
+QString VendorCommentPlugin::group() const {
+    return QStringLiteral("Tavik");
+}
+
+QString VendorCommentPlugin::toolTip() const {
+    return QStringLiteral("Vendor comments: shows and maintains a vendor's comments");
+}
+
+QString VendorCommentPlugin::whatsThis() const {
+    return QStringLiteral("Shows the free-text comments a server keeps for one vendor and lets "
+                          "the user add, edit and delete them. Call LoadData to load a vendor.");
+}
+
+QString VendorCommentPlugin::includeFile() const {
+    return QStringLiteral("shell/VendorCommentWidget.h");
+}
+
+// The picture lives in the control library's resources, loaded with it.
+QIcon VendorCommentPlugin::icon() const {
+    return QIcon(QPixmap(QString::fromLatin1(tavik::ToolboxBitmapResource)));
+}
+
+bool VendorCommentPlugin::isContainer() const {
+    return false;
+}
+
+QWidget* VendorCommentPlugin::createWidget(QWidget* parent) {
+    return new VendorCommentWidget(parent);
+}
