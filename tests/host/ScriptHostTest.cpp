@@ -144,3 +144,74 @@ TEST_F(ScriptHostTest, ScreenshotWritesAPicture) {
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_GT(QFileInfo(path).size(), 1000);
 }
+
+namespace {
+
+// The reference server program on a fresh database, on a free loopback port.
+class ReferenceServerProcess {
+public:
+    ReferenceServerProcess() {
+        process_.start(SERVER_BINARY, {"--db", dir_.filePath("comments.db"), "--listen",
+                                       "127.0.0.1:0", "--seed-demo"});
+        EXPECT_TRUE(process_.waitForReadyRead(10000));
+        url_ = QString::fromUtf8(process_.readLine()).trimmed();
+    }
+    ~ReferenceServerProcess() {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    QString url() const { return url_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    QString url_;
+};
+
+QStringList rowTexts(const QJsonObject& dump) {
+    QStringList texts;
+    for (const QJsonValue row : dump["widgets"].toObject()["lstComments"].toObject()["rows"]
+                                    .toArray())
+        texts << row.toObject()["text"].toString() + "|" +
+                     row.toObject()["subItems"].toArray()[4].toString();
+    return texts;
+}
+
+} // namespace
+
+TEST(ScriptedSession, AddsEditsAndDeletesOnTheReferenceServer) {
+    ReferenceServerProcess server;
+    const QString load = "[\"LoadData\", \"" + server.url() +
+                         "\", \"V9\", \"1\", \"\", \"\", \"12/8/2026\"]\n";
+    const HostRun run = runScript(load +
+                                  "[\"click\", \"cmdAdd\"]\n"
+                                  "[\"type\", \"First note\"]\n"
+                                  "[\"pick\", \"cboLocation\", 0]\n"
+                                  "[\"pick\", \"cboType\", 0]\n"
+                                  "[\"whileWaiting\", [\"click\", \"cmdAdd\"]]\n"
+                                  "[\"whileWaiting\", [\"dump\"]]\n"
+                                  "[\"click\", \"cmdAdd\"]\n"
+                                  "[\"dump\"]\n"
+                                  "[\"select\", 0]\n"
+                                  "[\"click\", \"cmdEdit\"]\n"
+                                  "[\"type\", \" edited\"]\n"
+                                  "[\"click\", \"cmdAdd\"]\n"
+                                  "[\"dump\"]\n" +
+                                  load + "[\"dump\"]\n"
+                                         "[\"select\", 0]\n"
+                                         "[\"answer\", \"Yes\"]\n"
+                                         "[\"click\", \"cmdDelete\"]\n"
+                                         "[\"dump\"]\n" +
+                                  load + "[\"dump\"]\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.dumps.size(), 6u) << run.out.toStdString();
+    // Inside the wait: still adding, and the second Save click sent nothing.
+    EXPECT_EQ(run.dumps[0]["state"].toObject()["mstrAction"].toString(), "Add");
+    EXPECT_EQ(rowTexts(run.dumps[1]), QStringList{"First note|1"});
+    EXPECT_EQ(rowTexts(run.dumps[2]), QStringList{"First note edited|1"});
+    EXPECT_EQ(rowTexts(run.dumps[3]), QStringList{"First note edited|1"}); // as stored
+    EXPECT_EQ(rowTexts(run.dumps[4]), QStringList{});
+    EXPECT_EQ(rowTexts(run.dumps[5]), QStringList{}); // as stored
+    EXPECT_EQ(run.dumps[4]["messageBoxes"].toArray().size(), 1);
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+}

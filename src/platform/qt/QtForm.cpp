@@ -33,10 +33,11 @@ std::string arrayElement(const std::string& name, int index) {
 } // namespace
 
 QtForm::QtForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) : events_(events) {
-    // The design-time sizes were made for an 8-point dialog font; a larger default would
-    // clip the captions.
+    // The design-time sizes were made for a narrow 8-point dialog font; a wider default
+    // would clip the captions and the pickers' dates.
     QFont designFont = font();
     designFont.setPointSizeF(8);
+    designFont.setStretch(QFont::SemiCondensed);
     setFont(designFont);
     build(layout);
     cmdAdd_ = require(buttons_, "cmdAdd");
