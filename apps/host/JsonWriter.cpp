@@ -48,11 +48,21 @@ JsonWriter& JsonWriter::value(std::string_view text) {
     out_ += '"';
     for (const char c : text) {
         switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
+        case '"':
+            out_ += "\\\"";
+            break;
+        case '\\':
+            out_ += "\\\\";
+            break;
+        case '\n':
+            out_ += "\\n";
+            break;
+        case '\r':
+            out_ += "\\r";
+            break;
+        case '\t':
+            out_ += "\\t";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char escape[8];
@@ -73,7 +83,9 @@ JsonWriter& JsonWriter::value(bool flag) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(int number) { return value(static_cast<long long>(number)); }
+JsonWriter& JsonWriter::value(int number) {
+    return value(static_cast<long long>(number));
+}
 
 JsonWriter& JsonWriter::value(long long number) {
     separate();

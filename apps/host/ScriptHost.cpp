@@ -23,9 +23,9 @@
 
 namespace {
 
-const std::set<std::string> widgetNames{
-    "cmdAdd",     "cmdEdit",    "cmdDelete",  "txtComment", "cboType",    "cboLocation",
-    "chkDate(0)", "chkDate(1)", "DateBox(0)", "DateBox(1)", "lstComments"};
+const std::set<std::string> widgetNames{"cmdAdd",     "cmdEdit",     "cmdDelete",  "txtComment",
+                                        "cboType",    "cboLocation", "chkDate(0)", "chkDate(1)",
+                                        "DateBox(0)", "DateBox(1)",  "lstComments"};
 
 // Argument kinds of each command: s string, i integer, w widget name, c command;
 // a trailing ? marks an optional last argument.
@@ -37,11 +37,14 @@ const std::map<std::string, std::string> signatures{
 };
 
 const std::map<std::string, Qt::Key> namedKeys{
-    {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down}, {"PageUp", Qt::Key_PageUp},
-    {"PageDown", Qt::Key_PageDown}, {"Home", Qt::Key_Home}, {"End", Qt::Key_End},
+    {"Up", Qt::Key_Up},         {"Down", Qt::Key_Down},
+    {"PageUp", Qt::Key_PageUp}, {"PageDown", Qt::Key_PageDown},
+    {"Home", Qt::Key_Home},     {"End", Qt::Key_End},
 };
 
-std::string str(const QJsonValue& value) { return value.toString().toStdString(); }
+std::string str(const QJsonValue& value) {
+    return value.toString().toStdString();
+}
 
 } // namespace
 
@@ -129,8 +132,7 @@ void ScriptHost::validate(const QJsonArray& command) const {
         switch (kinds[i]) {
         case 's':
             if (!arg.isString())
-                throw LineError(name + ": argument " + std::to_string(i + 1) +
-                                " must be a string");
+                throw LineError(name + ": argument " + std::to_string(i + 1) + " must be a string");
             break;
         case 'i':
             if (!arg.isDouble() || arg.toDouble() != double(arg.toInt()))
@@ -139,9 +141,9 @@ void ScriptHost::validate(const QJsonArray& command) const {
             break;
         case 'w':
             if (!arg.isString() || !widgetNames.count(str(arg)))
-                throw LineError(name + ": unknown widget name " +
-                                QJsonDocument(QJsonArray{arg}).toJson(QJsonDocument::Compact)
-                                    .toStdString());
+                throw LineError(
+                    name + ": unknown widget name " +
+                    QJsonDocument(QJsonArray{arg}).toJson(QJsonDocument::Compact).toStdString());
             break;
         case 'c':
             if (!arg.isArray())
@@ -153,8 +155,8 @@ void ScriptHost::validate(const QJsonArray& command) const {
     if (name == "answer" && str(command[1]) != "Yes" && str(command[1]) != "No")
         throw LineError("answer takes Yes or No");
     if (name == "key" && !namedKeys.count(str(command[1])) &&
-        !(str(command[1]).size() == 1 && std::isalpha(static_cast<unsigned char>(
-                                              str(command[1])[0]))))
+        !(str(command[1]).size() == 1 &&
+          std::isalpha(static_cast<unsigned char>(str(command[1])[0]))))
         throw LineError("unknown key \"" + str(command[1]) + "\"");
     if (name == "pick" && str(command[1]) != "cboType" && str(command[1]) != "cboLocation")
         throw LineError("pick takes cboType or cboLocation");
@@ -212,8 +214,8 @@ void ScriptHost::playQueuedWhileWaiting() {
             execute(q.command);
         } catch (const std::exception& error) {
             if (waitError_.empty())
-                waitError_ = "whileWaiting from line " + std::to_string(q.line) + ": " +
-                             error.what();
+                waitError_ =
+                    "whileWaiting from line " + std::to_string(q.line) + ": " + error.what();
         }
     }
     out_.flush();
@@ -281,8 +283,7 @@ void ScriptHost::clickColumn(int column) {
         emit header->sectionClicked(column);
         return;
     }
-    const QPoint where(header->sectionViewportPosition(column) + width / 2,
-                       header->height() / 2);
+    const QPoint where(header->sectionViewportPosition(column) + width / 2, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, where);
 }
 

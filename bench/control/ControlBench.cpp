@@ -100,8 +100,8 @@ void BM_ProcessorWhileWaiting(benchmark::State& state) {
         const auto wallBefore = std::chrono::steady_clock::now();
         c.save();
         cpu += processCpuSeconds() - cpuBefore;
-        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore)
-                    .count();
+        wall +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         QTest::mouseClick(c.widget("cmdEdit"), Qt::LeftButton); // Cancel
     }
     state.counters["cpu_percent_of_a_core"] = 100.0 * cpu / wall;
@@ -140,8 +140,8 @@ void BM_BareCurlPost(benchmark::State& state) {
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION,
-                     +[](char*, size_t size, size_t n, void*) { return size * n; });
+    curl_easy_setopt(
+        curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t n, void*) { return size * n; });
     for (auto _ : state) {
         if (curl_easy_perform(curl) != CURLE_OK)
             state.SkipWithError("POST failed");

@@ -15,9 +15,15 @@ VendorComment::VendorComment()
 
 VendorComment::~VendorComment() = default;
 
-int VendorComment::versionMajor() { return VENDORCOMMENT_VERSION_MAJOR; }
-int VendorComment::versionMinor() { return VENDORCOMMENT_VERSION_MINOR; }
-int VendorComment::versionRevision() { return VENDORCOMMENT_VERSION_REVISION; }
+int VendorComment::versionMajor() {
+    return VENDORCOMMENT_VERSION_MAJOR;
+}
+int VendorComment::versionMinor() {
+    return VENDORCOMMENT_VERSION_MINOR;
+}
+int VendorComment::versionRevision() {
+    return VENDORCOMMENT_VERSION_REVISION;
+}
 
 // Builds the comment list's columns from the list's width and writes the version label.
 void VendorComment::Initialize() {
@@ -35,7 +41,6 @@ void VendorComment::Initialize() {
 }
 
 VendorComment::State VendorComment::state() const {
-    return {mstrAction,     mintMode,     mstrVendorID,   mstrEffective,
-            mstrExpires,    mstrSequence, mstrServerName, mblnDeleting,
-            mstrServerDate, mstrSCRN,     mstrPODate};
+    return {mstrAction,     mintMode,     mstrVendorID,   mstrEffective, mstrExpires, mstrSequence,
+            mstrServerName, mblnDeleting, mstrServerDate, mstrSCRN,      mstrPODate};
 }

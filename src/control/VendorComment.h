@@ -23,8 +23,8 @@ public:
     // Stores the arguments as the control state, applies the permission mode, clears the
     // form and loads the vendor's lookup lists and comments. Never fails to its caller.
     void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
-                  const std::string& ptMode, const std::string& ptSCRN,
-                  const std::string& ptPODate, const std::string& ptServerDate);
+                  const std::string& ptMode, const std::string& ptSCRN, const std::string& ptPODate,
+                  const std::string& ptServerDate);
 
     // The control state, for hosts and tests that observe the control.
     struct State {
@@ -62,6 +62,8 @@ private:
     void Save();
     void cmdEdit_Click() override;
     void CancelEditing();
+    void ReleaseList();
+    void CloseEditor();
     void BeginEditing();
     void cmdDelete_Click() override;
     void chkDate_Click(int Index) override;

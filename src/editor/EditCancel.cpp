@@ -15,12 +15,23 @@ void VendorComment::cmdEdit_Click() {
 }
 
 void VendorComment::CancelEditing() {
+    ReleaseList();
+    CloseEditor();
+}
+
+// The buttons and the list as Browse shows them: after Cancel and after an accepted save.
+void VendorComment::ReleaseList() {
     cmdAdd.setCaption("New Comment");
     cmdEdit.setCaption("Edit");
     cmdEdit.setEnabled(false);
     lstComments.setEnabled(true);
     lstComments.setHideSelection(true);
     lstComments.setBackColor(platform::vbWindowBackground);
+}
+
+// Leaves Adding or Editing: the editor is emptied and read-only again, then shows the
+// selected row.
+void VendorComment::CloseEditor() {
     mstrAction = "";
     txtComment.setText("");
     txtComment.setLocked(true);
@@ -36,7 +47,6 @@ void VendorComment::CancelEditing() {
     DateBox(0).setEnabled(false);
     DateBox(1).setEnabled(false);
     lstComments.setFocus();
-    // Show the selected row again, read-only.
     lstComments_Click();
 }
 

@@ -67,23 +67,21 @@ void VendorComment::Save() {
     mstrExpires = chkDate(1).value() == 1 ? platform::shortDate(DateBox(1).value()) : "";
 
     if (!mstrEffective.empty() && !mstrExpires.empty()) {
-        if (platform::dateDiffDays(platform::CDate(mstrEffective),
-                                   platform::CDate(mstrExpires)) < 0) {
+        if (platform::dateDiffDays(platform::CDate(mstrEffective), platform::CDate(mstrExpires)) <
+            0) {
             platform::MsgBox("Expires Date should be greater than Effective Date",
                              platform::vbInformation, "Vendor Comments");
             DateBox(1).setFocus();
             return;
         }
     } else if (IsBlank(mstrEffective) && !mstrExpires.empty()) {
-        platform::MsgBox("The Effective Date Required", platform::vbInformation,
-                         "Vendor Comments");
+        platform::MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
         chkDate(0).setFocus();
         return;
     }
 
     if (cboLocation.listIndex() == -1) {
-        platform::MsgBox("Vendor location is required", platform::vbInformation,
-                         "Vendor Comments");
+        platform::MsgBox("Vendor location is required", platform::vbInformation, "Vendor Comments");
         cboLocation.setFocus();
         return;
     }

@@ -29,8 +29,8 @@ std::string InsertStatement(const std::string& vendorID, std::int32_t typeCode,
            "(VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,RecordLastUpdated)"
            " VALUES " +
            " (" + vendorID + ", @MaxID + 1, " + std::to_string(typeCode) + ", " +
-           std::to_string(locationCode) + ", " + DateValue(effective) + ",  " +
-           DateValue(expires) + ", '" + CommentValue(comment) + "',  GETDATE())";
+           std::to_string(locationCode) + ", " + DateValue(effective) + ",  " + DateValue(expires) +
+           ", '" + CommentValue(comment) + "',  GETDATE())";
 }
 
 std::string UpdateStatement(const std::string& vendorID, std::int32_t typeCode,
@@ -38,10 +38,10 @@ std::string UpdateStatement(const std::string& vendorID, std::int32_t typeCode,
                             const std::string& expires, const std::string& comment,
                             const std::string& sequence) {
     return "UPDATE VendorComment " + std::string(" SET Type = ") + std::to_string(typeCode) +
-           ", Location= " + std::to_string(locationCode) + ", Effective= " +
-           DateValue(effective) + ", Expires=  " + DateValue(expires) + ", Comment= '" +
-           CommentValue(comment) + "'" + ", RecordLastUpdated = GETDATE() " +
-           " WHERE vendorID = " + vendorID + " AND CommentSequence = " + sequence;
+           ", Location= " + std::to_string(locationCode) + ", Effective= " + DateValue(effective) +
+           ", Expires=  " + DateValue(expires) + ", Comment= '" + CommentValue(comment) + "'" +
+           ", RecordLastUpdated = GETDATE() " + " WHERE vendorID = " + vendorID +
+           " AND CommentSequence = " + sequence;
 }
 
 std::string DeleteStatement(const std::string& vendorID, const std::string& sequence) {

@@ -19,8 +19,7 @@ std::string DisplayedText(const platform::ComboBox& combo) {
 
 // A captured date as the list shows an edited row's dates: "MMM dd, yyyy", or empty.
 std::string ListDate(const std::string& dateText) {
-    return dateText.empty() ? std::string()
-                            : platform::formatMMMddyyyy(platform::CDate(dateText));
+    return dateText.empty() ? std::string() : platform::formatMMMddyyyy(platform::CDate(dateText));
 }
 
 } // namespace
@@ -80,13 +79,7 @@ void VendorComment::AcceptedDelete() {
 }
 
 void VendorComment::AcceptedSave() {
-    cmdAdd.setCaption("New Comment");
-    cmdEdit.setCaption("Edit");
-    cmdEdit.setEnabled(false);
-    lstComments.setEnabled(true);
-    lstComments.setHideSelection(true);
-    lstComments.setBackColor(platform::vbWindowBackground);
-
+    ReleaseList();
     if (mstrAction == "Add") {
         // Reload everything, the new comment with its server-made sequence included.
         LoadData(mstrServerName, mstrVendorID, std::to_string(mintMode), mstrSCRN, mstrPODate,
@@ -100,22 +93,5 @@ void VendorComment::AcceptedSave() {
         lstComments.setSubItem(lstComments.selectedItem(), 3, ListDate(mstrEffective));
         lstComments.setSubItem(lstComments.selectedItem(), 4, ListDate(mstrExpires));
     }
-    mstrAction = "";
-
-    txtComment.setText("");
-    txtComment.setLocked(true);
-    txtComment.setBackColor(platform::vbButtonFace);
-    cboType.setListIndex(-1);
-    cboType.setLocked(true);
-    cboType.setBackColor(platform::vbButtonFace);
-    cboLocation.setListIndex(-1);
-    cboLocation.setLocked(true);
-    cboLocation.setBackColor(platform::vbButtonFace);
-    chkDate(0).setEnabled(false);
-    chkDate(1).setEnabled(false);
-    DateBox(0).setEnabled(false);
-    DateBox(1).setEnabled(false);
-
-    lstComments.setFocus();
-    lstComments_Click();
+    CloseEditor();
 }

@@ -20,4 +20,6 @@ std::string PercentEncode(const std::string& text, std::string_view kept, bool s
     return result;
 }
 
-std::string URLEncode(const std::string& text) { return PercentEncode(text, "*-._", true); }
+std::string URLEncode(const std::string& text) {
+    return PercentEncode(text, "*-._", true);
+}

@@ -31,8 +31,16 @@ protected:
     ~FormEvents() = default;
 };
 
-enum class WidgetKind { Frame, ListView, Label, TextBox, ComboBox, CheckBox, DatePicker,
-                        CommandButton };
+enum class WidgetKind {
+    Frame,
+    ListView,
+    Label,
+    TextBox,
+    ComboBox,
+    CheckBox,
+    DatePicker,
+    CommandButton
+};
 
 // One widget of the design-time layout; positions and sizes in twips. Every widget but
 // the first (the frame) is placed inside the frame.

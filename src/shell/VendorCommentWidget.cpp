@@ -11,10 +11,9 @@ VendorCommentWidget::VendorCommentWidget(QWidget* parent) : QWidget(parent) {
 
 VendorCommentWidget::~VendorCommentWidget() = default;
 
-void VendorCommentWidget::LoadData(const std::string& ptServerName,
-                                   const std::string& ptVendorID, const std::string& ptMode,
-                                   const std::string& ptSCRN, const std::string& ptPODate,
-                                   const std::string& ptServerDate) {
+void VendorCommentWidget::LoadData(const std::string& ptServerName, const std::string& ptVendorID,
+                                   const std::string& ptMode, const std::string& ptSCRN,
+                                   const std::string& ptPODate, const std::string& ptServerDate) {
     control_.LoadData(ptServerName, ptVendorID, ptMode, ptSCRN, ptPODate, ptServerDate);
 }
 

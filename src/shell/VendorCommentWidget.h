@@ -12,8 +12,8 @@ public:
     ~VendorCommentWidget() override;
 
     void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
-                  const std::string& ptMode, const std::string& ptSCRN,
-                  const std::string& ptPODate, const std::string& ptServerDate);
+                  const std::string& ptMode, const std::string& ptSCRN, const std::string& ptPODate,
+                  const std::string& ptServerDate);
 
     VendorComment& control() { return control_; }
     QSize sizeHint() const override;

@@ -13,25 +13,32 @@ std::string xmlEscape(const std::string& text) {
     std::string out;
     for (const char c : text) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
 }
 
 LoadDocument& LoadDocument::loc(const std::string& code, const std::string& name) {
-    body_ += "<LOC><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) +
-             "</Name></LOC>";
+    body_ += "<LOC><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) + "</Name></LOC>";
     return *this;
 }
 
 LoadDocument& LoadDocument::typ(const std::string& code, const std::string& name) {
-    body_ += "<TYP><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) +
-             "</Name></TYP>";
+    body_ += "<TYP><Code>" + xmlEscape(code) + "</Code><Name>" + xmlEscape(name) + "</Name></TYP>";
     return *this;
 }
 
@@ -71,17 +78,17 @@ std::string sampleDocument() {
 }
 
 void ControlTest::SetUp() {
-    platform::setMessageBoxHandler([this](const std::string& prompt, int style,
-                                          const std::string& title) {
-        boxes.push_back({prompt, style, title});
-        if ((style & 7) != platform::vbYesNo)
-            return platform::vbOK;
-        if (answers.empty())
-            return platform::vbNo;
-        const int answer = answers.front();
-        answers.pop_front();
-        return answer;
-    });
+    platform::setMessageBoxHandler(
+        [this](const std::string& prompt, int style, const std::string& title) {
+            boxes.push_back({prompt, style, title});
+            if ((style & 7) != platform::vbYesNo)
+                return platform::vbOK;
+            if (answers.empty())
+                return platform::vbNo;
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
     server.http.Get("/VendorCommentLOAD.asp",
                     [this](const httplib::Request&, httplib::Response& res) {
                         std::lock_guard lock(mutex_);
@@ -136,6 +143,13 @@ std::vector<std::string> ControlTest::statements() const {
         sql.push_back(params.count("SQL") ? params.find("SQL")->second : "<no SQL field>");
     }
     return sql;
+}
+
+int ControlTest::loadCount() const {
+    int count = 0;
+    for (const TestServer::Request& request : server.requests())
+        count += request.method == "GET";
+    return count;
 }
 
 QWidget* ControlTest::widget(const std::string& name) {

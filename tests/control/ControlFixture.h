@@ -55,6 +55,7 @@ protected:
     void setStatementAnswer(const std::string& body, int status = 200);
     std::vector<TestServer::Request> requests() const { return server.requests(); }
     std::vector<std::string> statements() const; // decoded SQL of every POST
+    int loadCount() const;                       // load requests (GET) so far
 
     platform::Form& form() { return control->form(); }
     QWidget* widget(const std::string& name);

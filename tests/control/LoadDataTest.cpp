@@ -39,7 +39,7 @@ TEST_F(ControlTest, FreshControlShowsColumnsVersionAndNoData) {
     const platform::ListView& list = form().lstComments();
     ASSERT_EQ(list.columnCount(), 6);
     const std::vector<std::pair<std::string, double>> expected{
-        {"Comment", 10290 / 2.16}, {"Type", 10290 / 6.5},        {"Location", 10290 / 8.0},
+        {"Comment", 10290 / 2.16},       {"Type", 10290 / 6.5},         {"Location", 10290 / 8.0},
         {"Effective Date", 10290 / 8.0}, {"Expires Date", 10290 / 8.0}, {"CommentSequence", 0}};
     for (int c = 0; c < 6; ++c) {
         EXPECT_EQ(list.columnText(c), expected[c].first);
@@ -317,9 +317,10 @@ INSTANTIATE_TEST_SUITE_P(
                         .typ("2", "never")
                         .str(),
                     1, 0, 1, 1},
-        PartialCase{"locWithOneChild",
-                    LoadDocument().typ("1", "T").raw("<LOC><Code>3</Code></LOC>").loc("4", "X").str(),
-                    0, 1, 0, 0},
+        PartialCase{
+            "locWithOneChild",
+            LoadDocument().typ("1", "T").raw("<LOC><Code>3</Code></LOC>").loc("4", "X").str(), 0, 1,
+            0, 0},
         PartialCase{"codeBeyondRangeKeepsTheEntryWithZero",
                     LoadDocument().loc("1", "A").loc("2147483648", "Too big").loc("3", "C").str(),
                     2, 0, 0, 0},

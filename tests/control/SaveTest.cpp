@@ -13,17 +13,6 @@
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 
-namespace {
-
-int getCount(const std::vector<TestServer::Request>& requests) {
-    int count = 0;
-    for (const auto& request : requests)
-        count += request.method == "GET";
-    return count;
-}
-
-} // namespace
-
 TEST_F(ControlTest, NewCommentEntersAddingWithEmptyEditableFields) {
     load("1", "318", "3/23/2009");
     selectRow(2);
@@ -96,18 +85,17 @@ TEST_P(SaveCheckTest, RefusesWithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Checks, SaveCheckTest,
-    ::testing::Values(
-        CheckCase{"emptyComment", "", 5, 1, -1, -1, "Please enter Vendor comments",
-                  "Information Validation", "txtComment"},
-        CheckCase{"expiresBeforeEffective", "x", 5, 4, 0, 0,
-                  "Expires Date should be greater than Effective Date", "Vendor Comments",
-                  "DateBox(1)"},
-        CheckCase{"expiresWithoutEffective", "x", 0, 4, 0, 0, "The Effective Date Required",
-                  "Vendor Comments", "chkDate(0)"},
-        CheckCase{"sameDayPassesNoLocation", "x", 5, 5, -1, -1, "Vendor location is required",
-                  "Vendor Comments", "cboLocation"},
-        CheckCase{"spacesArePresentNoType", "   ", 0, 0, 1, -1, "Vendor type is required",
-                  "Vendor Comments", "cboType"}),
+    ::testing::Values(CheckCase{"emptyComment", "", 5, 1, -1, -1, "Please enter Vendor comments",
+                                "Information Validation", "txtComment"},
+                      CheckCase{"expiresBeforeEffective", "x", 5, 4, 0, 0,
+                                "Expires Date should be greater than Effective Date",
+                                "Vendor Comments", "DateBox(1)"},
+                      CheckCase{"expiresWithoutEffective", "x", 0, 4, 0, 0,
+                                "The Effective Date Required", "Vendor Comments", "chkDate(0)"},
+                      CheckCase{"sameDayPassesNoLocation", "x", 5, 5, -1, -1,
+                                "Vendor location is required", "Vendor Comments", "cboLocation"},
+                      CheckCase{"spacesArePresentNoType", "   ", 0, 0, 1, -1,
+                                "Vendor type is required", "Vendor Comments", "cboType"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControlTest, AcceptedInsertReloadsAndReturnsToBrowse) {
@@ -124,7 +112,7 @@ TEST_F(ControlTest, AcceptedInsertReloadsAndReturnsToBrowse) {
     ASSERT_EQ(statements().size(), 1u);
     EXPECT_EQ(statements()[0], InsertStatement("318", 4, 12, "4/1/2009", "", "Don't ship"));
     const auto sent = requests();
-    EXPECT_EQ(getCount(sent), 2); // the first load and the reload, with the same URL
+    EXPECT_EQ(loadCount(), 2); // the first load and the reload, with the same URL
     EXPECT_EQ(sent.front().target, sent.back().target);
     EXPECT_EQ(control->state().mintMode, 2);
     EXPECT_EQ(control->state().mstrAction, "");
@@ -154,8 +142,7 @@ TEST_F(ControlTest, PostCarriesOneAddedHeaderAndTheEncodedBody) {
     EXPECT_EQ(sent[1].target, "/VendorCommentLOAD.asp");
     EXPECT_EQ(sent[1].contentType, "application/x-www-form-urlencoded");
     EXPECT_TRUE(sent[1].body.starts_with("SQL=+Declare+%40MaxID++int+%3B+")) << sent[1].body;
-    EXPECT_TRUE(sent[1].body.ends_with("%27x+%3D+%60y%60%27%2C++GETDATE%28%29%29"))
-        << sent[1].body;
+    EXPECT_TRUE(sent[1].body.ends_with("%27x+%3D+%60y%60%27%2C++GETDATE%28%29%29")) << sent[1].body;
 }
 
 struct AnswerCase {
@@ -180,7 +167,7 @@ TEST_P(AnswerTest, DecidesByTheBodyAlone) {
     if (GetParam().accepted) {
         EXPECT_TRUE(boxes.empty());
         EXPECT_EQ(control->state().mstrAction, "");
-        EXPECT_EQ(getCount(requests()), 2);
+        EXPECT_EQ(loadCount(), 2);
     } else {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0], (ShownBox{GetParam().body + "   Unsuccessful attempt ", 16,
@@ -188,7 +175,7 @@ TEST_P(AnswerTest, DecidesByTheBodyAlone) {
         EXPECT_EQ(control->state().mstrAction, "Add");
         EXPECT_EQ(form().txtComment().text(), "note");
         EXPECT_EQ(form().cboType().listIndex(), 0);
-        EXPECT_EQ(getCount(requests()), 1);
+        EXPECT_EQ(loadCount(), 1);
     }
     EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
 }
@@ -224,8 +211,7 @@ TEST_F(ControlTest, ConnectionRefusedGivesTheErrorBox) {
 TEST_F(ControlTest, SilentServerEndsAsAFailedTransferWithinTheLimit) {
     // A page that serves the document but never answers a statement in time.
     TestServer silent;
-    silent.http.Get("/VendorCommentLOAD.asp", [](const httplib::Request&,
-                                                 httplib::Response& res) {
+    silent.http.Get("/VendorCommentLOAD.asp", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(sampleDocument(), "text/xml");
     });
     silent.http.Post("/VendorCommentLOAD.asp", [](const httplib::Request&, httplib::Response&) {
@@ -248,8 +234,7 @@ TEST_F(ControlTest, SilentServerEndsAsAFailedTransferWithinTheLimit) {
 }
 
 TEST_F(ControlTest, SecondSaveWhileTheFirstIsInFlightSendsNothing) {
-    server.http.Post("/VendorCommentLOAD.asp", [](const httplib::Request&,
-                                                  httplib::Response& res) {
+    server.http.Post("/VendorCommentLOAD.asp", [](const httplib::Request&, httplib::Response& res) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         res.set_content("", "text/plain");
     });

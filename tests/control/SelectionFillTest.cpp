@@ -97,8 +97,8 @@ TEST_F(ControlTest, DateThePickerRefusesEndsTheFillAfterTheCheckBox) {
     selectRow(0);
     for (int row : {1, 2}) {
         selectRow(row);
-        EXPECT_EQ(form().chkDate(0).value(), 1) << row;     // set before the picker refused
-        EXPECT_FALSE(form().DateBox(0).visible()) << row;   // the click handler never ran
+        EXPECT_EQ(form().chkDate(0).value(), 1) << row;       // set before the picker refused
+        EXPECT_FALSE(form().DateBox(0).visible()) << row;     // the click handler never ran
         EXPECT_EQ(control->state().mstrSequence, "1") << row; // later steps never ran
         EXPECT_TRUE(boxes.empty());
     }

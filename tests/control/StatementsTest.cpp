@@ -22,8 +22,8 @@ TEST(Statements, WorkedExampleByteForByte) {
 
 TEST(Statements, ValuesAsTheStatementCarriesThem) {
     // Both dates absent, negative codes, several apostrophes, back-quotes and line breaks.
-    const std::string insert = InsertStatement("V100", -3, -2147483647 - 1, "", "",
-                                               "'a' `b`\r\nc''");
+    const std::string insert =
+        InsertStatement("V100", -3, -2147483647 - 1, "", "", "'a' `b`\r\nc''");
     EXPECT_NE(insert.find(" (V100, @MaxID + 1, -3, -2147483648, Null,  Null, '`a` `b`\r\nc``',  "
                           "GETDATE())"),
               std::string::npos)
@@ -45,27 +45,28 @@ struct EncodeCase {
 
 class URLEncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 
-TEST_P(URLEncodeTest, EncodesCodePageBytes) { EXPECT_EQ(URLEncode(GetParam().text), GetParam().encoded); }
+TEST_P(URLEncodeTest, EncodesCodePageBytes) {
+    EXPECT_EQ(URLEncode(GetParam().text), GetParam().encoded);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, URLEncodeTest,
-    ::testing::Values(
-        EncodeCase{"empty", "", ""}, EncodeCase{"spaces", "a b  c", "a+b++c"},
-        EncodeCase{"kept", "AZaz09*-._", "AZaz09*-._"},
-        EncodeCase{"plusAndPercent", "+%", "%2B%25"},
-        EncodeCase{"punctuation", "'=&,;()~", "%27%3D%26%2C%3B%28%29%7E"},
-        EncodeCase{"controls", std::string("\r\n\t\0", 4), "%0D%0A%09%00"},
-        EncodeCase{"windows1252", "\xC3\xA9\xE2\x82\xAC", "%E9%80"},         // é €
-        EncodeCase{"missingFromCodePage", "\xE4\xB8\xAD", "%3F"},            // a CJK ideograph
-        EncodeCase{"statement", "x = 'y'", "x+%3D+%27y%27"}),
+    ::testing::Values(EncodeCase{"empty", "", ""}, EncodeCase{"spaces", "a b  c", "a+b++c"},
+                      EncodeCase{"kept", "AZaz09*-._", "AZaz09*-._"},
+                      EncodeCase{"plusAndPercent", "+%", "%2B%25"},
+                      EncodeCase{"punctuation", "'=&,;()~", "%27%3D%26%2C%3B%28%29%7E"},
+                      EncodeCase{"controls", std::string("\r\n\t\0", 4), "%0D%0A%09%00"},
+                      EncodeCase{"windows1252", "\xC3\xA9\xE2\x82\xAC", "%E9%80"}, // é €
+                      EncodeCase{"missingFromCodePage", "\xE4\xB8\xAD", "%3F"}, // a CJK ideograph
+                      EncodeCase{"statement", "x = 'y'", "x+%3D+%27y%27"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(URLEncode, EveryByteOutsideTheKeptSetIsThreeCharacters) {
     for (int code = 1; code < 128; ++code) {
         const std::string text(1, char(code));
         const std::string encoded = URLEncode(text);
-        const bool kept = std::isalnum(code) || std::string_view("*-._").find(char(code)) !=
-                                                    std::string_view::npos;
+        const bool kept = std::isalnum(code) ||
+                          std::string_view("*-._").find(char(code)) != std::string_view::npos;
         if (code == ' ')
             EXPECT_EQ(encoded, "+");
         else if (kept)

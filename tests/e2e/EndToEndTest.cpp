@@ -31,11 +31,11 @@ protected:
         ASSERT_GT(server->bind("127.0.0.1", 0), 0);
         serving = std::thread([this] { server->run(); });
 
-        platform::setMessageBoxHandler([this](const std::string& prompt, int style,
-                                              const std::string&) {
-            boxes.push_back(prompt);
-            return (style & 7) == platform::vbYesNo ? platform::vbYes : platform::vbOK;
-        });
+        platform::setMessageBoxHandler(
+            [this](const std::string& prompt, int style, const std::string&) {
+                boxes.push_back(prompt);
+                return (style & 7) == platform::vbYesNo ? platform::vbYes : platform::vbOK;
+            });
         control = std::make_unique<VendorComment>();
         QWidget* window = platform::qt::widgetOf(control->form());
         window->show();
@@ -50,9 +50,7 @@ protected:
         serving.join();
     }
 
-    void load() {
-        control->LoadData(server->baseUrl(), "V7", "1", "", "", "12/8/2026");
-    }
+    void load() { control->LoadData(server->baseUrl(), "V7", "1", "", "", "12/8/2026"); }
     QWidget* widget(const std::string& name) {
         return platform::qt::findWidget(control->form(), name);
     }

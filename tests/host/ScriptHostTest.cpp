@@ -26,8 +26,10 @@ HostRun runScript(const QString& script) {
     host.write(script.toUtf8());
     host.closeWriteChannel();
     EXPECT_TRUE(host.waitForFinished(60000));
-    HostRun run{host.exitCode(), {}, QString::fromUtf8(host.readAllStandardOutput()),
-            QString::fromUtf8(host.readAllStandardError())};
+    HostRun run{host.exitCode(),
+                {},
+                QString::fromUtf8(host.readAllStandardOutput()),
+                QString::fromUtf8(host.readAllStandardError())};
     for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts))
         run.dumps.push_back(QJsonDocument::fromJson(line.toUtf8()).object());
     return run;
@@ -47,10 +49,10 @@ const char* document =
 class ScriptHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        server.http.Get("/VendorCommentLOAD.asp", [](const httplib::Request&,
-                                                      httplib::Response& res) {
-            res.set_content(document, "text/xml");
-        });
+        server.http.Get("/VendorCommentLOAD.asp",
+                        [](const httplib::Request&, httplib::Response& res) {
+                            res.set_content(document, "text/xml");
+                        });
         server.start();
     }
     QString loadLine(const char* mode = "1") const {
@@ -111,7 +113,8 @@ struct FaultCase {
 class ScriptFaultTest : public ScriptHostTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ScriptFaultTest, StopsWithStatusTwoNamingTheLine) {
-    const HostRun run = runScript(QString("[\"dump\"]\n# comment\n") + GetParam().line + "\n[\"dump\"]\n");
+    const HostRun run =
+        runScript(QString("[\"dump\"]\n# comment\n") + GetParam().line + "\n[\"dump\"]\n");
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.dumps.size(), 1u); // the line before ran, the one after did not
     EXPECT_TRUE(run.err.startsWith("line 3:")) << run.err.toStdString();
@@ -139,8 +142,8 @@ TEST_F(ScriptHostTest, QueuedCommandWithoutATransferIsReported) {
 TEST_F(ScriptHostTest, ScreenshotWritesAPicture) {
     QTemporaryDir dir;
     const QString path = dir.filePath("control.png");
-    const HostRun run = runScript(loadLine() + "[\"resize\", 800, 500]\n[\"screenshot\", \"" +
-                              path + "\"]\n");
+    const HostRun run =
+        runScript(loadLine() + "[\"resize\", 800, 500]\n[\"screenshot\", \"" + path + "\"]\n");
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_GT(QFileInfo(path).size(), 1000);
 }
@@ -170,8 +173,8 @@ private:
 
 QStringList rowTexts(const QJsonObject& dump) {
     QStringList texts;
-    for (const QJsonValue row : dump["widgets"].toObject()["lstComments"].toObject()["rows"]
-                                    .toArray())
+    for (const QJsonValue row :
+         dump["widgets"].toObject()["lstComments"].toObject()["rows"].toArray())
         texts << row.toObject()["text"].toString() + "|" +
                      row.toObject()["subItems"].toArray()[4].toString();
     return texts;
@@ -181,8 +184,8 @@ QStringList rowTexts(const QJsonObject& dump) {
 
 TEST(ScriptedSession, AddsEditsAndDeletesOnTheReferenceServer) {
     ReferenceServerProcess server;
-    const QString load = "[\"LoadData\", \"" + server.url() +
-                         "\", \"V9\", \"1\", \"\", \"\", \"12/8/2026\"]\n";
+    const QString load =
+        "[\"LoadData\", \"" + server.url() + "\", \"V9\", \"1\", \"\", \"\", \"12/8/2026\"]\n";
     const HostRun run = runScript(load +
                                   "[\"click\", \"cmdAdd\"]\n"
                                   "[\"type\", \"First note\"]\n"
@@ -197,11 +200,12 @@ TEST(ScriptedSession, AddsEditsAndDeletesOnTheReferenceServer) {
                                   "[\"type\", \" edited\"]\n"
                                   "[\"click\", \"cmdAdd\"]\n"
                                   "[\"dump\"]\n" +
-                                  load + "[\"dump\"]\n"
-                                         "[\"select\", 0]\n"
-                                         "[\"answer\", \"Yes\"]\n"
-                                         "[\"click\", \"cmdDelete\"]\n"
-                                         "[\"dump\"]\n" +
+                                  load +
+                                  "[\"dump\"]\n"
+                                  "[\"select\", 0]\n"
+                                  "[\"answer\", \"Yes\"]\n"
+                                  "[\"click\", \"cmdDelete\"]\n"
+                                  "[\"dump\"]\n" +
                                   load + "[\"dump\"]\n");
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     ASSERT_EQ(run.dumps.size(), 6u) << run.out.toStdString();
