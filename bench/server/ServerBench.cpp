@@ -4,6 +4,7 @@
 #include "CommentServer.h"
 #include "DemoData.h"
 #include "LoadDocument.h"
+#include "ServerTestSupport.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
@@ -22,23 +23,6 @@ namespace {
 
 constexpr int kClients = 8;
 constexpr int kStatementsPerClient = 100;
-
-std::string formEncode(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == ' ') {
-            out += '+';
-        } else if (std::isalnum(b) || c == '*' || c == '-' || c == '.' || c == '_') {
-            out += c;
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", b);
-            out += buf;
-        }
-    }
-    return out;
-}
 
 std::string insertBatch(const std::string& vendor, int n) {
     return " Declare @MaxID  int ;  select @MaxId = (Select Max(CommentSequence) From "
@@ -104,7 +88,7 @@ std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<i
             client.set_tcp_nodelay(true); // as libcurl does
             client.set_tcp_nodelay(true);
             for (int i = 0; i < kStatementsPerClient; ++i) {
-                const std::string body = "SQL=" + formEncode(make(c, i));
+                const std::string body = "SQL=" + vctest::formEncode(make(c, i));
                 const auto start = Clock::now();
                 const auto res = client.Post("/VendorCommentLOAD.asp", body,
                                              "application/x-www-form-urlencoded");
