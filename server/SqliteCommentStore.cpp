@@ -277,6 +277,11 @@ public:
                 q.bind(1, upd->vendor).bind(2, upd->sequence);
                 bindFields(q, upd->fields);
                 q.step();
+                // Another clerk deleted it: a silent success would lose this clerk's edit.
+                if (sqlite3_changes(db) == 0) {
+                    throw Refused{"comment " + std::to_string(upd->sequence) + " of vendor " +
+                                  upd->vendor + " no longer exists"};
+                }
             } else {
                 const auto& del = std::get<DeleteComment>(statement);
                 Query q(db, kDelete);

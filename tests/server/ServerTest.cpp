@@ -160,10 +160,13 @@ TEST_F(ServerTest, ExampleStatementsInsertUpdateAndDelete) {
     EXPECT_EQ(rows.back()[1], "6");
 }
 
-TEST_F(ServerTest, StatementsMatchingNoRowSucceedAndChangeNothing) {
+TEST_F(ServerTest, StatementsMatchingNoRowChangeNothing) {
     expectAccepted(kExampleInsert);
     const std::string before = snapshot(dbFile());
-    expectAccepted(updateStatement("318", 99, 1, 1, "", "", "x"));
+    // An update of a missing comment is refused, so the clerk keeps the edit.
+    const auto res = post(updateStatement("318", 99, 1, 1, "", "", "x"));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
     expectAccepted(deleteStatement("V100", 1));
     EXPECT_EQ(snapshot(dbFile()), before);
 }
@@ -208,7 +211,7 @@ TEST_F(ServerTest, RefusedBodiesLeaveTheTablesUnchanged) {
 
 TEST_F(ServerTest, BodySizeLimit) {
     // Far above httplib's 8,192-byte limit for form bodies, below ours.
-    const std::string comment(200 * 1024, 'c');
+    const std::string comment(kMaxCommentCharacters, 'c');
     expectAccepted(insertBatch("318", 4, 12, "", "", comment));
     EXPECT_EQ(grid("318").at(0).at(8), comment);
 
