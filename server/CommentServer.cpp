@@ -315,7 +315,8 @@ std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Conne
                        true);
     }
     if (!knownMethod(method)) {
-        return refusal(400, "The request was not understood (HTTP 400).");
+        // An unknown method suggests the stream is out of step: end it after the answer.
+        return refusal(400, "The request was not understood (HTTP 400).", true);
     }
     if (url != kPage) {
         return refusal(404, "Not found: " + printable(url, 200));
