@@ -3,6 +3,7 @@
 #include "ConnectionWatch.h"
 #include "FormBody.h"
 #include "LoadDocument.h"
+#include "WorkerPool.h"
 
 #include <microhttpd.h>
 
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace vcserver {
@@ -95,7 +97,8 @@ struct Connection {
     WatchedConnection watched;
     bool overClientLimit = false;
 
-    // The request in progress; only the thread serving the connection touches it.
+    // The request in progress. Only the thread serving the connection touches it, and a
+    // worker while the connection is suspended for it.
     bool headSeen = false;
     bool answered = false;
     std::string method;
@@ -104,7 +107,8 @@ struct Connection {
     std::size_t received = 0;
     std::size_t held = 0; // bytes of body taken from the budget
     bool overBudget = false;
-    std::optional<Answer> early; // decided at the head, given once the body is in
+    std::optional<Answer> early;    // decided at the head, given once the body is in
+    std::optional<Answer> prepared; // made by a worker, given when the connection resumes
     int status = 0;
     std::size_t bytes = 0;
     std::string reason;
@@ -158,7 +162,7 @@ bool expectsContinue(MHD_Connection* mc) {
 struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
-          budget(o.limits.maxBufferedBytes), watch(limits, log) {}
+          budget(o.limits.maxBufferedBytes), watch(limits, log), workers(threads) {}
 
     CommentStore& store;
     RequestLog log;
@@ -166,6 +170,7 @@ struct CommentServer::Impl {
     const ServerLimits limits;
     MemoryBudget budget;
     ConnectionWatch watch;
+    WorkerPool workers;
 
     std::string host;
     int port = -1;
@@ -194,8 +199,8 @@ struct CommentServer::Impl {
     std::optional<Answer> answerAtHead(Connection& c, MHD_Connection* mc, std::string_view url,
                                        std::string_view method);
     void takeBody(Connection& c, const char* data, std::size_t size);
-    Answer answer(Connection& c, MHD_Connection* mc, std::string_view method);
-    Answer getLoad(MHD_Connection* mc);
+    MHD_Result prepare(Connection& c, MHD_Connection* mc, std::string_view method);
+    Answer getLoad(const std::string& vendor);
     Answer postStatement(const std::string& body);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);
     void finish(Connection& c, MHD_Connection* mc, MHD_RequestTerminationCode code);
@@ -293,10 +298,55 @@ MHD_Result CommentServer::Impl::handle(Connection& c, MHD_Connection* mc, std::s
     if (c.answered) {
         return MHD_YES;
     }
+    if (c.prepared) {
+        return queue(c, mc, *std::exchange(c.prepared, std::nullopt));
+    }
     if (c.early) {
         return queue(c, mc, std::move(*c.early));
     }
-    return queue(c, mc, answer(c, mc, method));
+    return prepare(c, mc, method);
+}
+
+// The answer needs the store: a worker makes it while the connection is suspended, and the
+// library calls again once the worker resumes it.
+MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
+                                        std::string_view method) {
+    std::function<Answer()> work;
+    if (method == "POST") {
+        if (c.received > kMaxBodyBytes) {
+            return queue(c, mc, tooLarge());
+        }
+        if (c.overBudget) {
+            return queue(c, mc, refusal(503, "The server is busy; try again."));
+        }
+        work = [this, &c] { return postStatement(c.body); };
+    } else {
+        const char* value = nullptr;
+        std::size_t length = 0;
+        if (MHD_lookup_connection_value_n(mc, MHD_GET_ARGUMENT_KIND, "Vendor", 6, &value,
+                                          &length) != MHD_YES) {
+            return queue(c, mc, refusal(400, "The query must name a Vendor."));
+        }
+        // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
+        work = [this, vendor = windows1252ToUtf8(std::string_view(value ? value : "", length))] {
+            return getLoad(vendor);
+        };
+    }
+    watch.answering(c.watched);
+    MHD_suspend_connection(mc);
+    const bool queued = workers.submit([&c, mc, work = std::move(work)] {
+        try {
+            c.prepared = work();
+        } catch (const std::exception& e) {
+            c.prepared = refusal(500, std::string("Internal error: ") + e.what() + ".", true);
+        }
+        MHD_resume_connection(mc);
+    });
+    if (!queued) {
+        c.prepared = refusal(503, "The server is stopping; try again.", true);
+        MHD_resume_connection(mc);
+    }
+    return MHD_YES;
 }
 
 std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Connection* mc,
@@ -359,30 +409,7 @@ void CommentServer::Impl::dropBody(Connection& c) {
     std::string().swap(c.body);
 }
 
-Answer CommentServer::Impl::answer(Connection& c, MHD_Connection* mc, std::string_view method) {
-    if (method != "POST") {
-        return getLoad(mc);
-    }
-    if (c.received > kMaxBodyBytes) {
-        return tooLarge();
-    }
-    if (c.overBudget) {
-        return refusal(503, "The server is busy; try again.");
-    }
-    Answer a = postStatement(c.body);
-    dropBody(c);
-    return a;
-}
-
-Answer CommentServer::Impl::getLoad(MHD_Connection* mc) {
-    const char* value = nullptr;
-    std::size_t length = 0;
-    if (MHD_lookup_connection_value_n(mc, MHD_GET_ARGUMENT_KIND, "Vendor", 6, &value, &length) !=
-        MHD_YES) {
-        return refusal(400, "The query must name a Vendor.");
-    }
-    // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-    const std::string vendor = windows1252ToUtf8(std::string_view(value ? value : "", length));
+Answer CommentServer::Impl::getLoad(const std::string& vendor) {
     try {
         Answer a{200, loadDocument(store.load(vendor)), kXmlType};
         // Answers wait in memory for slow readers; together they stay within the budget.
@@ -471,10 +498,12 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
                 r.reason = "The request was refused before it reached the page.";
             }
         }
-        if (r.reason.empty() && code != MHD_REQUEST_TERMINATED_COMPLETED_OK) {
+        // The library may report a request whose answer went out only when the connection
+        // ends, so only a request without an answer is said to have ended early.
+        if (r.status == 0 && r.reason.empty() && code != MHD_REQUEST_TERMINATED_COMPLETED_OK) {
             r.reason = code == MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN
-                           ? "The server stopped before the answer was complete."
-                           : "The connection ended before the answer was complete.";
+                           ? "The server stopped before it answered."
+                           : "The connection ended before the answer.";
         }
         log.write(r);
     }
@@ -485,6 +514,7 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
     c.received = 0;
     c.overBudget = false;
     c.early.reset();
+    c.prepared.reset();
     c.status = 0;
     c.bytes = 0;
     c.reason.clear();
@@ -513,7 +543,7 @@ MHD_Daemon* CommentServer::Impl::start() {
     const auto item = [](MHD_OPTION option, intptr_t value, void* pointer = nullptr) {
         return MHD_OptionItem{option, value, pointer};
     };
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC;
+    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
     if (family == AF_INET6) {
         flags |= MHD_USE_IPv6;
     }
@@ -529,8 +559,10 @@ MHD_Daemon* CommentServer::Impl::start() {
         item(MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&onRequestLine), this),
         item(MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), this),
     };
-    if (threads > 1) {
-        options.push_back(item(MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(threads)));
+    // Sockets need little processor time of their own: one event loop per core.
+    const auto loops = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    if (loops > 1) {
+        options.push_back(item(MHD_OPTION_THREAD_POOL_SIZE, static_cast<intptr_t>(loops)));
     }
     options.push_back(item(MHD_OPTION_END, 0));
 
@@ -628,6 +660,8 @@ void CommentServer::run() {
         std::unique_lock lock(d_->runMutex);
         d_->runChanged.wait(lock, [this] { return d_->stopRequested; });
     }
+    // The library may not stop while a connection waits for a worker; workers resume theirs.
+    d_->workers.close();
     MHD_stop_daemon(daemon);
     d_->watch.stop();
 }

@@ -23,8 +23,9 @@ public:
     // Larger bodies are answered 413.
     static constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 
-    // log receives one line per request; it may be null. threads serve the connections, each
-    // running at most one store call at a time.
+    // log receives one line per request; it may be null. threads run the database work,
+    // each one store call at a time, so the store never sees more calls at once; the
+    // connections themselves are served by a few event loops.
     CommentServer(CommentStore& store, std::ostream* log, std::size_t threads = 16,
                   ServerOptions options = {});
     ~CommentServer();

@@ -15,8 +15,8 @@
 
 namespace {
 
-// Threads serving HTTP connections. Each runs at most one database call at a time, so this
-// is also how many database connections the store may need at once.
+// Threads running the page's database work. Each runs one store call at a time, so this is
+// also how many database connections the store needs at most.
 constexpr std::size_t kWorkerThreads = 16;
 
 constexpr const char* kUsage =
