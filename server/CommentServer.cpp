@@ -264,7 +264,7 @@ void CommentServer::Impl::onCompleted(void* cls, MHD_Connection* mc, void** requ
 }
 
 // The library calls this once when the head is in, once per piece of body, and once when
-// the body is complete.
+// the body is complete; and once more after a worker has resumed the connection.
 MHD_Result CommentServer::Impl::handle(Connection& c, MHD_Connection* mc, std::string_view url,
                                        std::string_view method, const char* upload,
                                        size_t* uploadSize) {
