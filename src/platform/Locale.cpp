@@ -121,6 +121,16 @@ struct YearMonthDay {
     unsigned month = 0, day = 0;
 };
 
+// A year of three or four digits, or of two read with the usual window: 00-29 are the
+// 2000s, 30-99 the 1900s ("3/23/09" is March 23, 2009).
+std::optional<int> readYear(Scanner& in) {
+    const std::size_t start = in.position();
+    const auto year = in.number(2, 4);
+    if (!year || in.position() - start > 2)
+        return year;
+    return *year + (*year < 30 ? 2000 : 1900);
+}
+
 // M/d/yyyy, yyyy-MM-dd or "MMM d, yyyy" (also with the full month name).
 std::optional<YearMonthDay> readDatePart(Scanner& in) {
     YearMonthDay date;
@@ -134,8 +144,7 @@ std::optional<YearMonthDay> readDatePart(Scanner& in) {
             const auto day = in.number(1, 2);
             if (!day || !in.accept('/'))
                 return std::nullopt;
-            // Two-digit years are refused: guessing the century is how dates go wrong.
-            const auto year = in.number(3, 4);
+            const auto year = readYear(in);
             if (firstDigits > 2 || !year)
                 return std::nullopt;
             date = {*year, unsigned(*first), unsigned(*day)};
@@ -158,7 +167,7 @@ std::optional<YearMonthDay> readDatePart(Scanner& in) {
         if (!day || !in.accept(','))
             return std::nullopt;
         in.skipBlanks();
-        const auto year = in.number(3, 4);
+        const auto year = readYear(in);
         if (!year)
             return std::nullopt;
         date = {*year, *month, unsigned(*day)};
