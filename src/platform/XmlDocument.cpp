@@ -3,6 +3,7 @@
 #include "CodePage.h"
 #include "RuntimeError.h"
 #include "TestHooks.h"
+#include "XmlWellFormed.h"
 
 #include <curl/curl.h>
 #include <pugixml.hpp>
@@ -30,9 +31,19 @@ pugi::xml_node toNode(const void* node) {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
 }
 
-size_t appendBody(char* data, size_t size, size_t count, void* body) {
-    static_cast<std::string*>(body)->append(data, size * count);
-    return size * count;
+// The largest document the control reads: room for several hundred thousand comments of
+// ordinary length (100,000 come to about 36 MB), while a runaway answer stops before the
+// body and its parsed tree use much more than half a gigabyte.
+constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
+
+// Keeps the body up to the limit; beyond it, the fetch stops with a write error.
+size_t appendBody(char* data, size_t size, size_t count, void* context) {
+    auto& body = *static_cast<std::string*>(context);
+    const std::size_t length = size * count;
+    if (body.size() + length > kMaxDocumentBytes)
+        return 0;
+    body.append(data, length);
+    return length;
 }
 
 // The body of a successful (2xx) GET, or nothing.
@@ -57,6 +68,7 @@ std::optional<std::string> fetch(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxDocumentBytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     if (curl_easy_perform(h) != CURLE_OK)
@@ -101,6 +113,13 @@ bool readAsWindows1252(std::string_view xml) {
     const bool meantAsUtf8 = encoding.empty() || encoding == "utf-8" || encoding == "utf8";
     return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") &&
            xml.find('\0') == std::string_view::npos && !isValidUtf8(xml);
+}
+
+// UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
+// to the parser; every other document is read byte by byte.
+bool isByteOriented(std::string_view xml) {
+    return !(xml.starts_with("\xFE\xFF") || xml.starts_with("\xFF\xFE") ||
+             xml.substr(0, 4).find('\0') != std::string_view::npos);
 }
 
 // A well-formed document has exactly one element at its top level and no text there.
@@ -200,10 +219,13 @@ bool XmlDocument::loadXml(const std::string& xml) {
     pugi::xml_document& doc = impl_->doc;
     doc.reset();
     pugi::xml_parse_result result;
+    // pugixml lets through what XML refuses (a bare "&", an undefined entity, a duplicate
+    // attribute...); such a document is not well-formed, so it is refused before parsing.
     if (readAsWindows1252(xml)) {
         const std::string utf8 = fromAnsi(xml);
-        result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
-    } else {
+        if (isFreeOfLaxMarkup(utf8))
+            result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
+    } else if (!isByteOriented(xml) || isFreeOfLaxMarkup(xml)) {
         result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
     }
     impl_->loaded = result && hasSingleRoot(doc);
