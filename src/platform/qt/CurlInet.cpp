@@ -37,6 +37,10 @@ namespace platform::qt {
 
 namespace {
 
+// A statement's answer is a short text; anything longer is not an answer the control can
+// show, and an endless one must not exhaust the host's memory.
+constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) ==
@@ -83,6 +87,7 @@ struct Transfer {
     std::string statusText;
     curl_off_t uploadSize = 0;
     bool connected = false;
+    bool tooLarge = false;
     bool sentReported = false;
     bool responseReported = false;
 
@@ -111,9 +116,16 @@ struct Transfer {
     }
 };
 
-size_t receiveBody(char* data, size_t size, size_t count, void* transfer) {
-    static_cast<Transfer*>(transfer)->body.append(data, size * count);
-    return size * count;
+// Keeps the answer up to its limit; beyond it, the transfer stops with a write error.
+size_t receiveBody(char* data, size_t size, size_t count, void* context) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    if (transfer.body.size() + length > kMaxAnswerBytes) {
+        transfer.tooLarge = true;
+        return 0;
+    }
+    transfer.body.append(data, length);
+    return length;
 }
 
 // The first header line of the response says the request is through; the status line's
@@ -188,6 +200,7 @@ public:
         curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
+        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &receiveBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &receiveHeader);
@@ -258,7 +271,28 @@ private:
     }
 
     // The worker: drives the transfer until it ends or is cancelled, then reports the end.
-    void run(Transfer& t) {
+    // Nothing may leave the thread: an exception there would end the host process.
+    void run(Transfer& t) noexcept {
+        try {
+            drive(t);
+        } catch (const std::exception& e) {
+            reportFailure(t, e.what());
+        } catch (...) {
+            reportFailure(t, "Unexpected error");
+        }
+    }
+
+    static void reportFailure(Transfer& t, const char* reason) noexcept {
+        try {
+            Report end(icError);
+            end.info = reason;
+            t.report(std::move(end));
+        } catch (...) {
+            // Out of memory even for the report: nothing more can be done from this thread.
+        }
+    }
+
+    void drive(Transfer& t) {
         int running = 1;
         CURLMcode status = CURLM_OK;
         while (!t.cancelled) {
@@ -295,8 +329,11 @@ private:
             if (result != CURLE_OPERATION_TIMEDOUT)
                 curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &systemError);
             end.code = result;
-            end.info = systemError != 0 ? std::generic_category().message(int(systemError))
-                                        : curl_easy_strerror(result);
+            if (t.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
+                end.info = "The answer is larger than 1 MiB";
+            else
+                end.info = systemError != 0 ? std::generic_category().message(int(systemError))
+                                            : curl_easy_strerror(result);
         } else {
             end.state = icResponseCompleted;
             curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &end.code);
