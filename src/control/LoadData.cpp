@@ -1,6 +1,7 @@
 #include "VendorComment.h"
 
 #include "../platform/Locale.h"
+#include "../platform/RuntimeError.h"
 #include "../platform/Screen.h"
 
 #include <exception>
@@ -20,7 +21,8 @@ void VendorComment::LoadData(const std::string& ptServerName, const std::string&
         ClearForm();
         platform::setMousePointer(platform::vbHourglass);
         ReadLoadDocument();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("LoadData", error);
     }
     platform::setMousePointer(platform::vbDefault);
 }

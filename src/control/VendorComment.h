@@ -36,6 +36,10 @@ public:
     };
     State state() const;
 
+    // True from the moment a Save or Delete starts posting its statement until the end of
+    // that transfer has been handled, the event pumps of that handling included.
+    bool statementInFlight() const { return mblnPosting; }
+
     platform::Form& form() { return *form_; }
 
     // The component's version, from the build.
@@ -72,8 +76,10 @@ private:
 
     // list/
     void lstComments_Click() override;
+    std::string RowKey(int row) const;
     static void SelectMatchingEntry(platform::ComboBox& combo, const std::string& text);
     void FillDate(int Index, const std::string& dateText);
+    void lstComments_KeyDown(int KeyCode, int Shift) override;
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
 
@@ -89,6 +95,15 @@ private:
     std::string mstrServerDate;
     std::string mstrSCRN;
     std::string mstrPODate;
+
+    // Beside the control state: the statement in flight (guards against a second Save or
+    // Delete while one is posted or its answer is read), the key of a delete in flight (its
+    // row leaves the list even if the selection moved meanwhile), and the selected row when
+    // a key went down in the list (its release refills the editor if the key moved it).
+    bool mblnPosting = false;
+    std::string mstrDeletingSequence;
+    static constexpr int kNoKeyDown = -2;
+    int mintKeyDownRow = kNoKeyDown;
 
     std::unique_ptr<platform::Form> form_;
 

@@ -2,6 +2,7 @@
 
 #include "Statements.h"
 
+#include "../platform/RuntimeError.h"
 #include "../platform/Screen.h"
 
 #include <exception>
@@ -9,8 +10,9 @@
 // Deletes the selected comment after the user confirms; the row leaves the list when the
 // server accepts (Inet1_StateChanged).
 void VendorComment::cmdDelete_Click() {
-    // One statement at a time: a second click while one is in flight does nothing.
-    if (Inet1.StillExecuting())
+    // One statement at a time: a second click while one is in flight, until its answer has
+    // been handled, does nothing.
+    if (mblnPosting)
         return;
     try {
         if (platform::MsgBox("Do you want to delete the selected comment",
@@ -18,9 +20,12 @@ void VendorComment::cmdDelete_Click() {
                              "Vendor Comments") != platform::vbYes)
             return;
         mblnDeleting = true;
+        mstrDeletingSequence = mstrSequence;
         PostSQL(DeleteStatement(mstrVendorID, mstrSequence));
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("cmdDelete_Click", error);
         // No transfer carries the delete, so no later answer may be taken for it.
         mblnDeleting = false;
+        mstrDeletingSequence.clear();
     }
 }

@@ -15,6 +15,10 @@ bool IsBlank(const std::string& text) {
 
 // New Comment enters the Adding state; under any other caption the button saves.
 void VendorComment::cmdAdd_Click() {
+    // One statement at a time: while one is in flight, until its answer has been handled,
+    // a second Save would send it twice and New Comment would empty the editor under it.
+    if (mblnPosting)
+        return;
     if (cmdAdd.caption() == "New Comment")
         BeginAdding();
     else
@@ -52,10 +56,6 @@ void VendorComment::BeginAdding() {
 // Validates the editor and sends the insert or the update; the server's answer returns
 // the editor to Browse (Inet1_StateChanged).
 void VendorComment::Save() {
-    // One statement at a time: a second click while one is in flight would send it twice.
-    if (Inet1.StillExecuting())
-        return;
-
     if (txtComment.text().empty()) {
         platform::MsgBox("Please enter Vendor comments", platform::vbInformation,
                          "Information Validation");

@@ -1,6 +1,7 @@
 #include "../control/VendorComment.h"
 
 #include "../platform/Locale.h"
+#include "../platform/RuntimeError.h"
 #include "../platform/Screen.h"
 
 #include <exception>
@@ -9,6 +10,10 @@ namespace {
 
 bool IsBlank(const std::string& text) {
     return text.find_first_not_of(' ') == std::string::npos;
+}
+
+bool IsErrorStatus(long status) {
+    return status >= 400 && status <= 599;
 }
 
 // The text a combo box shows: its selected entry's, or nothing.
@@ -52,20 +57,36 @@ void VendorComment::Inet1_StateChanged(int State) {
             if (!IsBlank(strResponse))
                 platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
                                  "Vendor  Comment - ERROR");
+            else if (IsErrorStatus(Inet1.ResponseCode()))
+                // A server that failed without a word did not run the statement.
+                platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
             else if (mblnDeleting)
                 AcceptedDelete();
             else
                 AcceptedSave();
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("Inet1_StateChanged", error);
     }
     // However the handling of a final state ended, the delete it may have carried is over,
-    // so a later accepted save is never taken for a delete.
+    // so a later accepted save is never taken for a delete, and the next statement may go.
     mblnDeleting = false;
+    mstrDeletingSequence.clear();
+    mblnPosting = false;
 }
 
 void VendorComment::AcceptedDelete() {
-    lstComments.remove(lstComments.selectedItem());
+    // The row whose key was deleted leaves the list, even if the user selected another one
+    // while the statement was in flight.
+    int row = lstComments.selectedIndex();
+    if (row < 0 || RowKey(row) != mstrDeletingSequence) {
+        row = -1;
+        for (int i = 0; i < lstComments.count() && row < 0; ++i)
+            if (RowKey(i) == mstrDeletingSequence)
+                row = i;
+    }
+    if (row >= 0)
+        lstComments.remove(row);
     cmdDelete.setEnabled(false);
     cmdEdit.setEnabled(false);
     txtComment.setText("");

@@ -34,6 +34,9 @@ int mousePointer();
 
 // Dispatches every pending event of the user-interface thread, then returns.
 void DoEvents();
+// Runs at the start of every DoEvents: the scripted host and tests act there, inside the
+// handling of a completed transfer.
+void setPumpHook(std::function<void()> hook);
 // Dispatches events as they arrive until WakeWaiters is called or a short interval passes;
 // it sleeps on the event queue, so a caller looping on a condition does not spin.
 void WaitForEvents();

@@ -119,21 +119,6 @@ TEST_F(ControlTest, RowClickWhileAddingOnlyResetsThePickers) {
     EXPECT_EQ(control->state().mstrAction, "Add");
 }
 
-TEST_F(ControlTest, OnlyUpAndDownReleasesRefillTheEditor) {
-    load("1");
-    selectRow(0);
-    keyOnList(Qt::Key_Down);
-    EXPECT_EQ(form().lstComments().selectedIndex(), 1);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
-    keyOnList(Qt::Key_End);
-    EXPECT_EQ(form().lstComments().selectedIndex(), 2);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
-    keyOnList(Qt::Key_Down); // on the last row: the same row is filled again
-    EXPECT_EQ(form().txtComment().text(), "Prices fixed");
-    keyOnList(Qt::Key_Up);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
-}
-
 TEST_F(ControlTest, ColumnClickNeitherSortsNorSelects) {
     load("1");
     selectRow(1);

@@ -9,7 +9,10 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -113,3 +116,23 @@ TEST(EventPump, WakeWaitersEndsEveryWaitInProgressEvenFromAnotherThread) {
 }
 
 } // namespace
+
+namespace {
+std::vector<std::string> logged;
+void recordMessage(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    logged.push_back(std::string(context.category) + ": " + message.toStdString());
+}
+} // namespace
+
+// A trap ends a handler quietly on the control's own run-time errors; anything else is a
+// programming error that must be seen, so it goes to the control's log.
+TEST(Traps, LogWhatIsNotTheControlsOwnRunTimeError) {
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(&recordMessage);
+    platform::Trapped("LoadData", platform::RuntimeError("Type mismatch"));
+    platform::Trapped("cmdEdit_Click", std::out_of_range("vector::at"));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged,
+              std::vector<std::string>{"tavik.vendorcomment.traps: cmdEdit_Click ended on an "
+                                       "unexpected error: vector::at"});
+}

@@ -13,10 +13,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTreeView>
 #include <QWheelEvent>
 
@@ -25,7 +29,9 @@
 #include <cmath>
 #include <exception>
 #include <optional>
+#include <set>
 #include <utility>
+#include <vector>
 
 namespace platform::qt {
 
@@ -138,8 +144,16 @@ namespace detail {
 
 // A plain-text editor whose typed characters pass through the KeyPress handler first, and
 // which remembers the program's text exactly until the user changes it.
+//
+// Qt lays out a paragraph as a whole, and a word far wider than the box costs time that grows
+// with the square of its length (a 1 MiB word froze the box for a minute). Such a word is
+// shown in pieces of kWordPiece characters, a paragraph each, which Qt lays out only when
+// they come into view. The breaks between the pieces are remembered as cursors that stay at
+// the start of the piece after them; they are no part of the text.
 class CommentEdit final : public QPlainTextEdit {
 public:
+    static constexpr int kWordPiece = 1024;
+
     explicit CommentEdit(QWidget* parent) : QPlainTextEdit(parent) {
         setLineWrapMode(QPlainTextEdit::WidgetWidth);
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -153,7 +167,23 @@ public:
 
     std::function<void(int&)> keyPress;
 
-    std::string value() const { return userEdited_ ? toPlainText().toStdString() : programText_; }
+    // The text as the box holds it, character for character: unlike toPlainText, no-break
+    // spaces and line separators stay what they are; paragraphs are joined by line feeds,
+    // the pieces of a long word by nothing.
+    std::string value() const {
+        if (!userEdited_)
+            return programText_;
+        std::set<int> joins;
+        for (const QTextCursor& join : joins_)
+            joins.insert(join.position());
+        QString text;
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            if (block.position() > 0 && !joins.count(block.position()))
+                text += QLatin1Char('\n');
+            text += block.text();
+        }
+        return text.toStdString();
+    }
 
     void setValue(const std::string& text) {
         programText_ = text;
@@ -162,7 +192,10 @@ public:
         shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
         settingText_ = true;
-        setPlainText(shown);
+        joins_.clear();
+        std::vector<int> joins;
+        setPlainText(inPieces(shown, joins));
+        addJoins(0, joins);
         settingText_ = false;
         userEdited_ = false;
     }
@@ -170,6 +203,51 @@ public:
     void setLocked(bool locked) {
         setReadOnly(locked);
         setFocusPolicy(Qt::StrongFocus); // read-only must not cost the focus
+    }
+
+protected:
+    // A paste or drop: a long word in it is cut into pieces as the program's text is.
+    void insertFromMimeData(const QMimeData* source) override {
+        if (isReadOnly() || !source->hasText())
+            return;
+        QTextCursor cursor = textCursor();
+        std::vector<int> joins;
+        const QString shown = inPieces(source->text(), joins);
+        cursor.removeSelectedText();
+        const int start = cursor.position();
+        cursor.insertText(shown);
+        addJoins(start, joins);
+        setTextCursor(cursor);
+        ensureCursorVisible();
+    }
+
+private:
+    // The text with a paragraph break after every kWordPiece characters of a word; `joins`
+    // receives the offsets where a piece starts.
+    static QString inPieces(const QString& text, std::vector<int>& joins) {
+        QString shown;
+        shown.reserve(text.size() + text.size() / kWordPiece);
+        qsizetype wordLength = 0;
+        for (const QChar c : text) {
+            if (c.isSpace()) {
+                wordLength = 0;
+            } else if (++wordLength > kWordPiece) {
+                shown += QLatin1Char('\n');
+                joins.push_back(int(shown.size()));
+                wordLength = 1;
+            }
+            shown += c;
+        }
+        return shown;
+    }
+
+    void addJoins(int start, const std::vector<int>& offsets) {
+        for (const int offset : offsets) {
+            // A cursor made on the block, not moved there: moving lays the block out.
+            QTextCursor join(document()->findBlock(start + offset));
+            join.setKeepPositionOnInsert(true); // text typed there joins the piece
+            joins_.push_back(join);
+        }
     }
 
 protected:
@@ -225,6 +303,7 @@ private:
     }
 
     std::string programText_;
+    std::vector<QTextCursor> joins_;
     bool userEdited_ = false;
     bool settingText_ = false;
 };
@@ -284,6 +363,7 @@ protected:
 class ReportModel final : public QAbstractTableModel {
 public:
     static constexpr int kFields = 6; // the text and sub-items 1 to 5
+    static constexpr int kShownCharacters = 1000;
     using Row = std::array<QString, kFields>;
 
     explicit ReportModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -297,8 +377,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override {
         if (role != Qt::DisplayRole || !index.isValid() || index.column() >= kFields)
             return {};
-        return rows_[static_cast<std::size_t>(index.row())]
-                    [static_cast<std::size_t>(index.column())];
+        // A cell shows the start of its text, elided: no column is wide enough for more,
+        // and measuring a long comment whole at every paint would stall the list.
+        const QString& text =
+            rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
+        return text.size() > kShownCharacters ? text.left(kShownCharacters) + QChar(0x2026) : text;
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
@@ -385,6 +468,7 @@ public:
 
     std::function<void()> click;
     std::function<void()> dblClick;
+    std::function<void(int, int)> keyDown;
     std::function<void(int, int)> keyUp;
     std::function<void(int)> columnClick;
 
@@ -443,6 +527,14 @@ protected:
             clickArmed_ = false; // the release that ends a double click is no click
             raise(dblClick);
         }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const int code = virtualKeyCode(event->key());
+        if (code != 0 && !event->isAutoRepeat() && isEnabled() && keyDown) {
+            const int shift = shiftState(event->modifiers());
+            raiseEvent([&] { keyDown(code, shift); });
+        }
+        QTreeView::keyPressEvent(event);
     }
     void keyReleaseEvent(QKeyEvent* event) override {
         if (event->isAutoRepeat()) {
@@ -540,6 +632,7 @@ void raiseEvent(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& error) {
+        Trapped("an event handler", error);
         failure = error.what();
     } catch (...) {
         failure = "Unexpected error";
@@ -805,6 +898,9 @@ void QtListView::onClick(std::function<void()> handler) {
 }
 void QtListView::onDblClick(std::function<void()> handler) {
     view_->dblClick = std::move(handler);
+}
+void QtListView::onKeyDown(std::function<void(int, int)> handler) {
+    view_->keyDown = std::move(handler);
 }
 void QtListView::onKeyUp(std::function<void(int, int)> handler) {
     view_->keyUp = std::move(handler);

@@ -27,6 +27,7 @@ MessageBoxHandler messageBoxHandler;
 int currentPointer = vbDefault;
 bool overrideCursorSet = false;
 std::function<void()> waitHook;
+std::function<void()> pumpHook;
 // The WaitForEvents loops running now, innermost last. Touched on the GUI thread only.
 std::vector<QEventLoop*> waitingLoops;
 
@@ -182,6 +183,10 @@ int mousePointer() {
 }
 
 void DoEvents() {
+    if (pumpHook) {
+        const std::function<void()> hook = pumpHook; // it may replace itself
+        hook();
+    }
     if (!QCoreApplication::instance())
         return;
     QCoreApplication::sendPostedEvents();
@@ -218,6 +223,10 @@ void WakeWaiters() {
 
 void setWaitHook(std::function<void()> hook) {
     waitHook = std::move(hook);
+}
+
+void setPumpHook(std::function<void()> hook) {
+    pumpHook = std::move(hook);
 }
 
 } // namespace platform
