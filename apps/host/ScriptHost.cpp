@@ -30,10 +30,23 @@ const std::set<std::string> widgetNames{"cmdAdd",     "cmdEdit",     "cmdDelete"
 // Argument kinds of each command: s string, i integer, w widget name, c command;
 // a trailing ? marks an optional last argument.
 const std::map<std::string, std::string> signatures{
-    {"LoadData", "ssssss"}, {"click", "w"},       {"select", "i"},     {"dblclick", "i"},
-    {"key", "s"},           {"columnClick", "i"}, {"type", "s"},       {"paste", "s"},
-    {"pick", "wi"},         {"setDate", "ws"},    {"answer", "s"},     {"whileWaiting", "c"},
-    {"wait", "i?"},         {"resize", "ii"},     {"screenshot", "s"}, {"dump", ""},
+    {"LoadData", "ssssss"},
+    {"click", "w"},
+    {"select", "i"},
+    {"dblclick", "i"},
+    {"key", "s"},
+    {"columnClick", "i"},
+    {"type", "s"},
+    {"paste", "s"},
+    {"pick", "wi"},
+    {"setDate", "ws"},
+    {"answer", "s"},
+    {"whileWaiting", "c"},
+    {"whileCompleting", "c"},
+    {"wait", "i?"},
+    {"resize", "ii"},
+    {"screenshot", "s"},
+    {"dump", ""},
 };
 
 const std::map<std::string, Qt::Key> namedKeys{
@@ -55,6 +68,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
             return answerMessageBox(prompt, style, title);
         });
     platform::setWaitHook([this] { playQueuedWhileWaiting(); });
+    platform::setPumpHook([this] { playQueuedWhileCompleting(); });
     control_->setWindowTitle("Vendor Comments");
     control_->show();
     control_->activateWindow();
@@ -62,6 +76,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
 }
 
 ScriptHost::~ScriptHost() {
+    platform::setPumpHook({});
     platform::setWaitHook({});
     platform::setMessageBoxHandler({});
 }
@@ -95,6 +110,8 @@ int ScriptHost::run(std::istream& script) {
             validate(command);
             if (str(command[0]) == "whileWaiting")
                 whileWaiting_.push_back({command[1].toArray(), lineNumber});
+            else if (str(command[0]) == "whileCompleting")
+                whileCompleting_.push_back({command[1].toArray(), lineNumber});
             else
                 execute(command);
             out_.flush();
@@ -108,6 +125,9 @@ int ScriptHost::run(std::istream& script) {
     for (const Queued& queued : whileWaiting_)
         err_ << "line " << queued.line << ": whileWaiting found no transfer to wait for"
              << std::endl;
+    for (const Queued& queued : whileCompleting_)
+        err_ << "line " << queued.line
+             << ": whileCompleting found no completed transfer being handled" << std::endl;
     return 0;
 }
 
@@ -205,17 +225,29 @@ void ScriptHost::execute(const QJsonArray& command) {
 
 // Commands queued with whileWaiting play inside the first wait for a transfer.
 void ScriptHost::playQueuedWhileWaiting() {
-    if (whileWaiting_.empty() || !control_->control().form().Inet1().StillExecuting())
-        return;
+    if (!whileWaiting_.empty() && control_->control().form().Inet1().StillExecuting())
+        play(whileWaiting_, "whileWaiting");
+}
+
+// Commands queued with whileCompleting play at the first event pump inside the handling of
+// a completed statement transfer: the transfer is over, its end not yet handled.
+void ScriptHost::playQueuedWhileCompleting() {
+    VendorComment& control = control_->control();
+    if (!whileCompleting_.empty() && control.statementInFlight() &&
+        !control.form().Inet1().StillExecuting())
+        play(whileCompleting_, "whileCompleting");
+}
+
+void ScriptHost::play(std::deque<Queued>& queue, const char* command) {
     std::deque<Queued> queued;
-    queued.swap(whileWaiting_);
+    queued.swap(queue);
     for (const Queued& q : queued) {
         try {
             execute(q.command);
         } catch (const std::exception& error) {
             if (waitError_.empty())
-                waitError_ =
-                    "whileWaiting from line " + std::to_string(q.line) + ": " + error.what();
+                waitError_ = std::string(command) + " from line " + std::to_string(q.line) + ": " +
+                             error.what();
         }
     }
     out_.flush();

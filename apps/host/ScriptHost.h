@@ -35,6 +35,8 @@ private:
     void validate(const QJsonArray& command) const;
     void execute(const QJsonArray& command);
     void playQueuedWhileWaiting();
+    void playQueuedWhileCompleting();
+    void play(std::deque<Queued>& queue, const char* command);
 
     void click(const std::string& name);
     void selectRow(int row, bool doubleClick);
@@ -54,5 +56,6 @@ private:
     std::vector<RecordedMessageBox> boxes_;
     std::deque<int> answers_;
     std::deque<Queued> whileWaiting_;
+    std::deque<Queued> whileCompleting_;
     std::string waitError_;
 };
