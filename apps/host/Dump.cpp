@@ -3,7 +3,7 @@
 #include "JsonWriter.h"
 
 #include "control/VendorComment.h"
-#include "platform/Screen.h"
+#include "platform/MousePointer.h"
 
 namespace {
 

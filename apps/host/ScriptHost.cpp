@@ -1,6 +1,7 @@
 #include "ScriptHost.h"
 
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 #include "shell/VendorCommentWidget.h"
 

@@ -9,7 +9,7 @@
 #include "control/VendorComment.h"
 #include "editor/Statements.h"
 #include "gateway/URLEncode.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <benchmark/benchmark.h>

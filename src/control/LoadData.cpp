@@ -2,7 +2,7 @@
 
 #include "../platform/Locale.h"
 #include "../platform/RuntimeError.h"
-#include "../platform/Screen.h"
+#include "../platform/MousePointer.h"
 
 #include <exception>
 

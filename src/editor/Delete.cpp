@@ -3,7 +3,7 @@
 #include "Statements.h"
 
 #include "../platform/RuntimeError.h"
-#include "../platform/Screen.h"
+#include "../platform/MessageBox.h"
 
 #include <exception>
 

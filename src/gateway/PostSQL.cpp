@@ -2,7 +2,7 @@
 
 #include "URLEncode.h"
 
-#include "../platform/Screen.h"
+#include "../platform/EventPump.h"
 
 // Posts one statement to the server page and waits, handling events, until the transfer
 // is over. The answer is handled by Inet1_StateChanged, normally inside this wait.

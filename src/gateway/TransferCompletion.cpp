@@ -2,7 +2,9 @@
 
 #include "../platform/Locale.h"
 #include "../platform/RuntimeError.h"
-#include "../platform/Screen.h"
+#include "../platform/EventPump.h"
+#include "../platform/MessageBox.h"
+#include "../platform/MousePointer.h"
 
 #include <exception>
 

@@ -1,6 +1,6 @@
 #include "ControlFixture.h"
 
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <QAbstractItemView>

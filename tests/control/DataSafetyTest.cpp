@@ -3,7 +3,9 @@
 
 #include "ControlFixture.h"
 
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/MousePointer.h"
 
 #include <QApplication>
 #include <QTest>

@@ -4,7 +4,7 @@
 #include "ControlFixture.h"
 
 #include "editor/Statements.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 
 using platform::vbButtonFace;
 using platform::vbWindowBackground;

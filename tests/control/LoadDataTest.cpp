@@ -3,7 +3,7 @@
 
 #include "ControlFixture.h"
 
-#include "platform/Screen.h"
+#include "platform/MousePointer.h"
 
 #include <QHeaderView>
 #include <QTreeView>

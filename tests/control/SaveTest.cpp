@@ -4,7 +4,8 @@
 #include "ControlFixture.h"
 
 #include "editor/Statements.h"
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MousePointer.h"
 #include "platform/TestHooks.h"
 
 #include <chrono>

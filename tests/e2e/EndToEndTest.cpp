@@ -3,7 +3,7 @@
 
 #include "CommentServer.h"
 #include "control/VendorComment.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <gtest/gtest.h>

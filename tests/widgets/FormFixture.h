@@ -1,8 +1,8 @@
 #pragma once
 
 #include "control/Layout.h"
+#include "platform/MessageBox.h"
 #include "platform/Form.h"
-#include "platform/Screen.h"
 #include "platform/qt/QtForm.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "CurlInet.h"
 
 #include "../CodePage.h"
+#include "../EventPump.h"
 #include "../RuntimeError.h"
-#include "../Screen.h"
 #include "../TestHooks.h"
 
 #include <QObject>

@@ -2,6 +2,7 @@
 
 #include "../RuntimeError.h"
 #include "CurlInet.h"
+#include "WidgetSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,13 @@
 #pragma once
 
 #include "../Form.h"
-#include "QtWidgets.h"
+#include "QtCheckBox.h"
+#include "QtComboBox.h"
+#include "QtCommandButton.h"
+#include "QtDatePicker.h"
+#include "QtLabel.h"
+#include "QtListView.h"
+#include "QtTextBox.h"
 
 #include <QWidget>
 

@@ -1,4 +1,6 @@
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/MousePointer.h"
 #include "platform/RuntimeError.h"
 
 #include <gtest/gtest.h>
