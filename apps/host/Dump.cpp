@@ -5,6 +5,8 @@
 #include "control/VendorComment.h"
 #include "platform/MousePointer.h"
 
+using namespace tavik;
+
 namespace {
 
 void writeState(JsonWriter& json, const VendorComment::State& s) {

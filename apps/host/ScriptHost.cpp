@@ -3,7 +3,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
-#include "shell/VendorCommentWidget.h"
+#include "shell/VendorCommentWidget_p.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -21,6 +21,8 @@
 #include <map>
 #include <ostream>
 #include <set>
+
+using namespace tavik;
 
 namespace {
 
@@ -219,21 +221,21 @@ void ScriptHost::execute(const QJsonArray& command) {
     } else if (name == "screenshot") {
         screenshot(str(command[1]));
     } else if (name == "dump") {
-        out_ << dumpControl(control_->control(), boxes_) << '\n';
+        out_ << dumpControl(controlOf(*control_), boxes_) << '\n';
         boxes_.clear();
     }
 }
 
 // Commands queued with whileWaiting play inside the first wait for a transfer.
 void ScriptHost::playQueuedWhileWaiting() {
-    if (!whileWaiting_.empty() && control_->control().form().Inet1().StillExecuting())
+    if (!whileWaiting_.empty() && controlOf(*control_).form().Inet1().StillExecuting())
         play(whileWaiting_, "whileWaiting");
 }
 
 // Commands queued with whileCompleting play at the first event pump inside the handling of
 // a completed statement transfer: the transfer is over, its end not yet handled.
 void ScriptHost::playQueuedWhileCompleting() {
-    VendorComment& control = control_->control();
+    VendorComment& control = controlOf(*control_);
     if (!whileCompleting_.empty() && control.statementInFlight() &&
         !control.form().Inet1().StillExecuting())
         play(whileCompleting_, "whileCompleting");
@@ -255,7 +257,7 @@ void ScriptHost::play(std::deque<Queued>& queue, const char* command) {
 }
 
 void ScriptHost::click(const std::string& name) {
-    QWidget* widget = platform::qt::findWidget(control_->control().form(), name);
+    QWidget* widget = platform::qt::findWidget(controlOf(*control_).form(), name);
     // A user cannot click what is not shown; a disabled widget ignores the click itself.
     if (!widget->isVisible())
         return;
@@ -264,7 +266,7 @@ void ScriptHost::click(const std::string& name) {
 
 void ScriptHost::selectRow(int row, bool doubleClick) {
     auto* view = qobject_cast<QAbstractItemView*>(
-        platform::qt::findWidget(control_->control().form(), "lstComments"));
+        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
     if (!view->isEnabled())
         return;
     QAbstractItemModel* model = view->model();
@@ -291,7 +293,7 @@ void ScriptHost::selectRow(int row, bool doubleClick) {
 }
 
 void ScriptHost::pressKey(const std::string& key) {
-    QWidget* list = platform::qt::findWidget(control_->control().form(), "lstComments");
+    QWidget* list = platform::qt::findWidget(controlOf(*control_).form(), "lstComments");
     if (!list->isEnabled())
         return;
     list->setFocus(Qt::OtherFocusReason);
@@ -304,7 +306,7 @@ void ScriptHost::pressKey(const std::string& key) {
 
 void ScriptHost::clickColumn(int column) {
     auto* view = qobject_cast<QTreeView*>(
-        platform::qt::findWidget(control_->control().form(), "lstComments"));
+        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
     QHeaderView* header = view->header();
     if (column < 0 || column >= header->count())
         throw LineError("lstComments has no column " + std::to_string(column));
@@ -322,7 +324,7 @@ void ScriptHost::clickColumn(int column) {
 
 void ScriptHost::typeText(const std::string& text) {
     auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(control_->control().form(), "txtComment"));
+        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
     if (!box->isEnabled())
         return;
     box->setFocus(Qt::OtherFocusReason);
@@ -337,7 +339,7 @@ void ScriptHost::typeText(const std::string& text) {
 
 void ScriptHost::pasteText(const std::string& text) {
     auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(control_->control().form(), "txtComment"));
+        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
     if (!box->isEnabled() || box->isReadOnly())
         return;
     box->moveCursor(QTextCursor::End);
@@ -345,7 +347,7 @@ void ScriptHost::pasteText(const std::string& text) {
 }
 
 void ScriptHost::pick(const std::string& name, int index) {
-    platform::Form& form = control_->control().form();
+    platform::Form& form = controlOf(*control_).form();
     const platform::ComboBox& combo = name == "cboType" ? form.cboType() : form.cboLocation();
     auto* box = qobject_cast<QComboBox*>(platform::qt::findWidget(form, name));
     if (index < 0 || index >= box->count())
@@ -358,14 +360,14 @@ void ScriptHost::pick(const std::string& name, int index) {
 
 void ScriptHost::setDate(const std::string& name, const std::string& isoDate) {
     auto* picker =
-        qobject_cast<QDateEdit*>(platform::qt::findWidget(control_->control().form(), name));
+        qobject_cast<QDateEdit*>(platform::qt::findWidget(controlOf(*control_).form(), name));
     if (!picker->isVisible() || !picker->isEnabled())
         return;
     picker->setDate(QDate::fromString(QString::fromStdString(isoDate), Qt::ISODate));
 }
 
 void ScriptHost::waitForTransfers(int milliseconds) {
-    platform::Inet& inet = control_->control().form().Inet1();
+    platform::Inet& inet = controlOf(*control_).form().Inet1();
     QElapsedTimer timer;
     timer.start();
     platform::DoEvents();

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+namespace tavik {
 class VendorCommentWidget;
+}
 
 // Plays a script of user and host actions against the control's real widgets, headless,
 // and prints what the control shows. One JSON array per line.
@@ -52,7 +54,7 @@ private:
 
     std::ostream& out_;
     std::ostream& err_;
-    std::unique_ptr<VendorCommentWidget> control_;
+    std::unique_ptr<tavik::VendorCommentWidget> control_;
     std::vector<RecordedMessageBox> boxes_;
     std::deque<int> answers_;
     std::deque<Queued> whileWaiting_;

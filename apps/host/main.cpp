@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace tavik;
+
 namespace {
 
 // --register and --unregister: load the library and call its entry point, as a

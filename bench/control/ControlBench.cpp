@@ -26,6 +26,8 @@
 #include <ctime>
 #include <thread>
 
+using namespace tavik;
+
 namespace {
 
 double processCpuSeconds() {

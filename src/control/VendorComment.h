@@ -1,10 +1,14 @@
 #pragma once
 
+#include "ControlObserver.h"
+
 #include "../platform/Form.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace tavik {
 
 // The vendor comment control: shows and maintains the free-text comments a server keeps
 // for one vendor. A host creates it and calls LoadData; everything else is the user's.
@@ -42,6 +46,10 @@ public:
 
     platform::Form& form() { return *form_; }
 
+    // Where the control reports loads and the server's answers; null for nobody. The
+    // observer must outlive the control or be replaced first.
+    void setObserver(ControlObserver* observer) { observer_ = observer; }
+
     // The component's version, from the build.
     static int versionMajor();
     static int versionMinor();
@@ -59,6 +67,9 @@ private:
     void Inet1_StateChanged(int State) override;
     void AcceptedDelete();
     void AcceptedSave();
+    // What the end of a statement's transfer came to, as the observer hears it.
+    enum class Outcome { None, Failed, Refused, Added, Updated, Deleted };
+    void Report(Outcome outcome, const std::string& answer);
 
     // editor/
     void cmdAdd_Click() override;
@@ -106,6 +117,7 @@ private:
     int mintKeyDownRow = kNoKeyDown;
 
     std::unique_ptr<platform::Form> form_;
+    ControlObserver* observer_ = nullptr;
 
     // The form's widgets, by their names.
     platform::CommandButton& cmdAdd;
@@ -120,3 +132,5 @@ private:
     platform::CheckBox& chkDate(int index) { return form_->chkDate(index); }
     platform::DatePicker& DateBox(int index) { return form_->DateBox(index); }
 };
+
+} // namespace tavik

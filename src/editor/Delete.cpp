@@ -2,10 +2,12 @@
 
 #include "Statements.h"
 
-#include "../platform/RuntimeError.h"
 #include "../platform/MessageBox.h"
+#include "../platform/RuntimeError.h"
 
 #include <exception>
+
+namespace tavik {
 
 // Deletes the selected comment after the user confirms; the row leaves the list when the
 // server accepts (Inet1_StateChanged).
@@ -29,3 +31,5 @@ void VendorComment::cmdDelete_Click() {
         mstrDeletingSequence.clear();
     }
 }
+
+} // namespace tavik

@@ -4,6 +4,8 @@
 
 #include <exception>
 
+namespace tavik {
+
 // Edit opens the selected row for editing; Cancel abandons the new or changed comment.
 void VendorComment::cmdEdit_Click() {
     // While a statement is in flight the editor belongs to it: Cancel would hide an update
@@ -90,3 +92,5 @@ void VendorComment::lstComments_DblClick() {
     if (mintMode != 0)
         cmdEdit_Click();
 }
+
+} // namespace tavik

@@ -4,14 +4,9 @@
 
 #include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
+#include "../platform/Text.h"
 
-namespace {
-
-bool IsBlank(const std::string& text) {
-    return text.find_first_not_of(' ') == std::string::npos;
-}
-
-} // namespace
+namespace tavik {
 
 // New Comment enters the Adding state; under any other caption the button saves.
 void VendorComment::cmdAdd_Click() {
@@ -74,7 +69,7 @@ void VendorComment::Save() {
             DateBox(1).setFocus();
             return;
         }
-    } else if (IsBlank(mstrEffective) && !mstrExpires.empty()) {
+    } else if (platform::isBlank(mstrEffective) && !mstrExpires.empty()) {
         platform::MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
         chkDate(0).setFocus();
         return;
@@ -101,3 +96,5 @@ void VendorComment::Save() {
                                 txtComment.text(), mstrSequence));
     }
 }
+
+} // namespace tavik

@@ -4,6 +4,8 @@
 
 #include "../platform/EventPump.h"
 
+namespace tavik {
+
 // Posts one statement to the server page and waits, handling events, until the transfer
 // is over. The answer is handled by Inet1_StateChanged, normally inside this wait.
 void VendorComment::PostSQL(std::string statement) {
@@ -22,3 +24,5 @@ void VendorComment::PostSQL(std::string statement) {
     while (Inet1.StillExecuting())
         platform::WaitForEvents();
 }
+
+} // namespace tavik

@@ -1,18 +1,17 @@
 #include "../control/VendorComment.h"
 
-#include "../platform/Locale.h"
-#include "../platform/RuntimeError.h"
 #include "../platform/EventPump.h"
+#include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
 #include "../platform/MousePointer.h"
+#include "../platform/RuntimeError.h"
+#include "../platform/Text.h"
 
 #include <exception>
 
-namespace {
+namespace tavik {
 
-bool IsBlank(const std::string& text) {
-    return text.find_first_not_of(' ') == std::string::npos;
-}
+namespace {
 
 bool IsErrorStatus(long status) {
     return status >= 400 && status <= 599;
@@ -38,13 +37,15 @@ void VendorComment::Inet1_StateChanged(int State) {
     if (State != platform::icError && State != platform::icResponseCompleted)
         return;
 
+    Outcome outcome = Outcome::None;
+    std::string strResponse;
     // A failure ends the handling quietly; the steps before it keep their effect.
     try {
         if (State == platform::icError) {
+            outcome = Outcome::Failed;
             platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
         } else {
             // Read the whole answer, letting the user's events run between the chunks.
-            std::string strResponse;
             std::string vtData = Inet1.GetChunk(1024, platform::icString);
             platform::DoEvents();
             bool blnDone = false;
@@ -56,16 +57,23 @@ void VendorComment::Inet1_StateChanged(int State) {
                     blnDone = true;
             }
 
-            if (!IsBlank(strResponse))
+            if (!platform::isBlank(strResponse)) {
+                outcome = Outcome::Refused;
                 platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
                                  "Vendor  Comment - ERROR");
-            else if (IsErrorStatus(Inet1.ResponseCode()))
+            } else if (IsErrorStatus(Inet1.ResponseCode())) {
                 // A server that failed without a word did not run the statement.
+                outcome = Outcome::Failed;
                 platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
-            else if (mblnDeleting)
+            } else if (mblnDeleting) {
+                outcome = Outcome::Deleted;
                 AcceptedDelete();
-            else
+            } else {
+                outcome = mstrAction == "Add"    ? Outcome::Added
+                          : mstrAction == "Edit" ? Outcome::Updated
+                                                 : Outcome::None;
                 AcceptedSave();
+            }
         }
     } catch (const std::exception& error) {
         platform::Trapped("Inet1_StateChanged", error);
@@ -75,6 +83,32 @@ void VendorComment::Inet1_StateChanged(int State) {
     mblnDeleting = false;
     mstrDeletingSequence.clear();
     mblnPosting = false;
+    Report(outcome, strResponse);
+}
+
+// Tells the observer what the user saw the statement come to, once its end is handled.
+void VendorComment::Report(Outcome outcome, const std::string& answer) {
+    if (!observer_)
+        return;
+    switch (outcome) {
+    case Outcome::None:
+        break;
+    case Outcome::Failed:
+        observer_->transferFailed();
+        break;
+    case Outcome::Refused:
+        observer_->statementRefused(answer);
+        break;
+    case Outcome::Added:
+        observer_->commentAdded();
+        break;
+    case Outcome::Updated:
+        observer_->commentUpdated();
+        break;
+    case Outcome::Deleted:
+        observer_->commentDeleted();
+        break;
+    }
 }
 
 void VendorComment::AcceptedDelete() {
@@ -118,3 +152,5 @@ void VendorComment::AcceptedSave() {
     }
     CloseEditor();
 }
+
+} // namespace tavik

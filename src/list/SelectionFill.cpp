@@ -1,18 +1,13 @@
 #include "../control/VendorComment.h"
 
 #include "../platform/RuntimeError.h"
+#include "../platform/Text.h"
 
 #include <exception>
 
-namespace {
+namespace tavik {
 
-// Leading and trailing spaces removed (spaces only; tabs and line breaks stay).
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
+namespace {
 
 // A sequence is a key only as a whole number (an optional minus sign and digits), so
 // that nothing else from the server can become part of a statement.
@@ -28,7 +23,7 @@ std::string WholeNumberOrEmpty(const std::string& text) {
 // A row's CommentSequence as the key of its statements: trimmed, and empty unless it is a
 // whole number.
 std::string VendorComment::RowKey(int row) const {
-    return WholeNumberOrEmpty(Trim(lstComments.subItem(row, 5)));
+    return WholeNumberOrEmpty(std::string(platform::trimSpaces(lstComments.subItem(row, 5))));
 }
 
 // Selects the first entry whose text equals `text` exactly; no match leaves the selection.
@@ -43,7 +38,7 @@ void VendorComment::SelectMatchingEntry(platform::ComboBox& combo, const std::st
 
 // Shows one of the row's optional dates: its check box, then the picker's date.
 void VendorComment::FillDate(int Index, const std::string& dateText) {
-    const std::string t = Trim(dateText);
+    const std::string t(platform::trimSpaces(dateText));
     if (!t.empty()) {
         chkDate(Index).setValue(1);
         DateBox(Index).setValue(t);
@@ -113,3 +108,5 @@ void VendorComment::lstComments_KeyUp(int KeyCode, int /*Shift*/) {
 
 // The rows keep the server's order: a header click neither sorts nor selects.
 void VendorComment::lstComments_ColumnClick(int /*column*/) {}
+
+} // namespace tavik

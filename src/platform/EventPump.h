@@ -3,7 +3,7 @@
 #include <functional>
 
 // The event pump of the user-interface thread, which the waits for a transfer run.
-namespace platform {
+namespace tavik::platform {
 
 // Dispatches every pending event of the user-interface thread, then returns.
 void DoEvents();
@@ -19,4 +19,4 @@ void WakeWaiters();
 // Runs at the start of every WaitForEvents: the scripted host acts there during a wait.
 void setWaitHook(std::function<void()> hook);
 
-} // namespace platform
+} // namespace tavik::platform

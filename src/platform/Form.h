@@ -10,7 +10,7 @@
 
 // The control's form: its named widgets and its transfer component, built from a
 // design-time layout, with the widgets' events delivered to the control.
-namespace platform {
+namespace tavik::platform {
 
 // The events the form raises, each to the handler the control names for it.
 class FormEvents {
@@ -81,4 +81,4 @@ public:
 // Builds the form on the platform's toolkit; `events` must outlive it.
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events);
 
-} // namespace platform
+} // namespace tavik::platform

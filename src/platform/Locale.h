@@ -8,7 +8,7 @@
 
 // Locale services with US English regional settings: date texts, numbers, conversions.
 // Conversions that cannot be made throw platform::RuntimeError.
-namespace platform {
+namespace tavik::platform {
 
 struct DateTime {
     std::chrono::sys_days date{};
@@ -52,4 +52,4 @@ std::int16_t CInt(double value);
 // halves to even; throws when the text is empty, not a number, or out of range.
 std::int16_t CInt(std::string_view text);
 
-} // namespace platform
+} // namespace tavik::platform

@@ -4,7 +4,7 @@
 #include <string>
 
 // Message boxes: the only way the control tells the user of a problem.
-namespace platform {
+namespace tavik::platform {
 
 // Message box styles and answers, with the values of the platform's constants.
 inline constexpr int vbOKOnly = 0;
@@ -26,4 +26,4 @@ using MessageBoxHandler =
     std::function<int(const std::string& prompt, int style, const std::string& title)>;
 void setMessageBoxHandler(MessageBoxHandler handler);
 
-} // namespace platform
+} // namespace tavik::platform

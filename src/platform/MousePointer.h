@@ -1,7 +1,7 @@
 #pragma once
 
 // The application-wide mouse pointer.
-namespace platform {
+namespace tavik::platform {
 
 inline constexpr int vbDefault = 0;
 inline constexpr int vbHourglass = 11;
@@ -11,4 +11,4 @@ inline constexpr int vbHourglass = 11;
 void setMousePointer(int pointer);
 int mousePointer();
 
-} // namespace platform
+} // namespace tavik::platform

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace platform {
+namespace tavik::platform {
 
 // A run-time failure of a platform operation (a date a picker refuses, focus on a hidden
 // widget, a missing selected item, a conversion that overflows...). Handlers that trap
@@ -17,4 +17,4 @@ public:
 // control's log, so that it does not vanish unseen.
 void Trapped(const char* handler, const std::exception& error) noexcept;
 
-} // namespace platform
+} // namespace tavik::platform

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -222,4 +222,4 @@ bool isFreeOfLaxMarkup(std::string_view xml) {
     return Scanner(xml).run();
 }
 
-} // namespace platform
+} // namespace tavik::platform

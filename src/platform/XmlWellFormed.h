@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace platform {
+namespace tavik::platform {
 
 // Whether an XML text in UTF-8 (or another byte-oriented encoding that keeps ASCII as it is)
 // is free of what an XML 1.0 parser refuses but pugixml lets through: references to
@@ -11,4 +11,4 @@ namespace platform {
 // structure itself (tags that match, one root) is left to the parser.
 bool isFreeOfLaxMarkup(std::string_view xml);
 
-} // namespace platform
+} // namespace tavik::platform

@@ -14,6 +14,8 @@
 
 #include "TypeInfo.h"
 
+#include <TavikVendorComment/tavikvendorcomment_export.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -196,14 +198,15 @@ private:
 
 // The four library entry points, with C linkage so a host finds them by name.
 extern "C" {
-// Writes the class, program id, type library and interface entries into the registry.
-tavik::HRESULT DllRegisterServer();
-// Removes them; S_FALSE when none of them was there.
-tavik::HRESULT DllUnregisterServer();
-// The class factory of a class this library implements.
-tavik::HRESULT DllGetClassObject(const tavik::Guid* clsid, const tavik::Guid* iid, void** out);
-// S_OK when no object, factory reference or server lock is alive; S_FALSE otherwise.
-tavik::HRESULT DllCanUnloadNow();
+/// Writes the class, program id, type library and interface entries into the registry.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllRegisterServer();
+/// Removes them; S_FALSE when none of them was there.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllUnregisterServer();
+/// The class factory of a class this library implements.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllGetClassObject(const tavik::Guid* clsid,
+                                                           const tavik::Guid* iid, void** out);
+/// S_OK when no object, factory reference or server lock is alive; S_FALSE otherwise.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllCanUnloadNow();
 }
 
 // Their types, for hosts that look them up with dlsym.

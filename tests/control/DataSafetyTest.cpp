@@ -15,6 +15,8 @@
 #include <functional>
 #include <utility>
 
+using namespace tavik;
+
 namespace {
 
 // Runs `action` at every event pump while the control handles a completed transfer: the

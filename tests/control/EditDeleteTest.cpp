@@ -6,6 +6,8 @@
 #include "editor/Statements.h"
 #include "platform/MessageBox.h"
 
+using namespace tavik;
+
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 

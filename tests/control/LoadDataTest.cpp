@@ -10,6 +10,8 @@
 
 #include <cmath>
 
+using namespace tavik;
+
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <thread>
 
+using namespace tavik;
+
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 

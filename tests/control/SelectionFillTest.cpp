@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTreeView>
 
+using namespace tavik;
+
 namespace {
 
 std::string pickerDate(platform::Form& form, int index) {

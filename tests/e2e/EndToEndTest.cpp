@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <thread>
 
+using namespace tavik;
+
 namespace {
 
 class EndToEndTest : public ::testing::Test {

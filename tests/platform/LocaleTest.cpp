@@ -5,7 +5,7 @@
 
 #include <limits>
 
-using namespace platform;
+using namespace tavik::platform;
 using namespace std::chrono;
 
 namespace {

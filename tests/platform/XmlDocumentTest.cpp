@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+using namespace tavik::platform;
 using namespace std::chrono_literals;
 
 namespace {

@@ -16,6 +16,8 @@
 #include <climits>
 #include <functional>
 
+using namespace tavik;
+
 namespace {
 
 using platform::vbButtonFace;

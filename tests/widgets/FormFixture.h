@@ -1,8 +1,8 @@
 #pragma once
 
 #include "control/Layout.h"
-#include "platform/MessageBox.h"
 #include "platform/Form.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 // Records every event the form raises, in order, as text such as "chkDate_Click(1)".
-class RecordingEvents final : public platform::FormEvents {
+class RecordingEvents final : public tavik::platform::FormEvents {
 public:
     std::vector<std::string> log;
     std::function<void(int&)> keyFilter;  // runs inside KeyPress
@@ -56,6 +56,6 @@ protected:
 
     RecordingEvents events;
     std::vector<RecordedBox> boxes;
-    std::unique_ptr<platform::Form> form;
+    std::unique_ptr<tavik::platform::Form> form;
     QWidget* window = nullptr;
 };

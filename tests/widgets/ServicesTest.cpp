@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+using namespace tavik;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::qt::detail {
+namespace tavik::platform::qt::detail {
 
 // A plain-text editor whose typed characters pass through the KeyPress handler first, and
 // which remembers the program's text exactly until the user changes it.
@@ -182,4 +182,4 @@ private:
     bool settingText_ = false;
 };
 
-} // namespace platform::qt::detail
+} // namespace tavik::platform::qt::detail

@@ -1,9 +1,11 @@
 #include "CurlInet.h"
 
 #include "../CodePage.h"
+#include "../CurlRequest.h"
 #include "../EventPump.h"
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
+#include "../Text.h"
 
 #include <QObject>
 #include <QtGlobal>
@@ -18,7 +20,7 @@
 #include <system_error>
 #include <thread>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 std::atomic<long> connectLimitMs{inetConnectLimit.count()};
@@ -31,22 +33,15 @@ void setInetTimeLimitsForTesting(std::chrono::milliseconds connect,
     transferLimitMs = long(transfer.count());
 }
 
-} // namespace platform
+} // namespace tavik::platform
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
 // A statement's answer is a short text; anything longer is not an answer the control can
 // show, and an endless one must not exhaust the host's memory.
 constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) ==
-               (y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
-    });
-}
 
 // Only web addresses can be requested; anything else is refused before a transfer starts.
 void checkUrl(const std::string& url) {
@@ -92,9 +87,8 @@ struct Transfer {
     bool responseReported = false;
 
     Transfer() {
-        static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-        multi = initialised == CURLE_OK ? curl_multi_init() : nullptr;
-        easy = initialised == CURLE_OK ? curl_easy_init() : nullptr;
+        multi = curlReady() ? curl_multi_init() : nullptr;
+        easy = curlReady() ? curl_easy_init() : nullptr;
         if (!multi || !easy)
             throw RuntimeError("Unable to create the transfer");
     }
@@ -193,14 +187,9 @@ public:
 
         auto transfer = std::make_unique<Transfer>();
         CURL* h = transfer->easy;
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        // Proxies from the environment serve remote servers, never the local machine.
-        curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
-        curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(kMaxAnswerBytes));
+        setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
+                     std::chrono::milliseconds(transferLimitMs.load()),
+                     curl_off_t(kMaxAnswerBytes));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &receiveBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &receiveHeader);
@@ -400,4 +389,4 @@ std::unique_ptr<Inet> createCurlInet(std::function<void(int state)> stateChanged
     return std::make_unique<CurlInet>(std::move(stateChanged));
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

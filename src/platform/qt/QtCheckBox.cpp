@@ -8,7 +8,7 @@
 
 #include <array>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace detail {
 
@@ -65,4 +65,4 @@ void QtCheckBox::setFocus() {
     focusOrThrow(box_, form_);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -8,7 +8,7 @@
 class QCheckBox;
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // A check box on a tri-state QCheckBox: the program may set it greyed; a click toggles
 // between unchecked and checked.
@@ -30,4 +30,4 @@ private:
     const QWidget* form_;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

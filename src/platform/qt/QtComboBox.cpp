@@ -10,7 +10,7 @@
 #include <QPalette>
 #include <QWheelEvent>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace detail {
 
@@ -139,4 +139,4 @@ void QtComboBox::setFocus() {
     focusOrThrow(box_, form_);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

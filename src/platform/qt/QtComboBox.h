@@ -9,7 +9,7 @@
 class QComboBox;
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace detail {
 class LockableComboBox;
@@ -46,4 +46,4 @@ private:
     int newIndex_ = -1;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -4,7 +4,7 @@
 
 #include <QPushButton>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 QtCommandButton::QtCommandButton(QWidget* parent, const WidgetPlacement& placement)
     : button_(new QPushButton(parent)) {
@@ -28,4 +28,4 @@ void QtCommandButton::setEnabled(bool enabled) {
     button_->setEnabled(enabled);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -9,7 +9,7 @@
 class QPushButton;
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // A command button on a QPushButton; the caption reads back exactly as the program set it.
 class QtCommandButton final : public CommandButton {
@@ -28,4 +28,4 @@ private:
     std::string caption_;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

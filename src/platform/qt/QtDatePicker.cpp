@@ -9,7 +9,7 @@
 
 #include <chrono>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
@@ -76,4 +76,4 @@ void QtDatePicker::setFocus() {
     focusOrThrow(edit_, form_);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

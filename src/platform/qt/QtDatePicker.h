@@ -8,7 +8,7 @@
 class QDateEdit;
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // A date picker on a QDateEdit that shows its custom format and refuses dates outside
 // 1753-01-01 to 9999-12-31.
@@ -32,4 +32,4 @@ private:
     bool settingValue_ = false;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -77,4 +77,4 @@ void setPumpHook(std::function<void()> hook) {
     pumpHook = std::move(hook);
 }
 
-} // namespace platform
+} // namespace tavik::platform

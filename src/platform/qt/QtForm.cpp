@@ -15,15 +15,15 @@
 #include <algorithm>
 #include <utility>
 
-namespace platform {
+namespace tavik::platform {
 
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) {
     return std::make_unique<qt::QtForm>(layout, events);
 }
 
-} // namespace platform
+} // namespace tavik::platform
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
@@ -227,4 +227,4 @@ QWidget* findWidget(Form& form, const std::string& name) {
     return dynamic_cast<QtForm&>(form).widgetNamed(name);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -4,7 +4,7 @@
 
 #include <QLabel>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 QtLabel::QtLabel(QWidget* parent, const WidgetPlacement& placement) : label_(new QLabel(parent)) {
     label_->setTextFormat(Qt::PlainText);
@@ -17,4 +17,4 @@ void QtLabel::setCaption(const std::string& caption) {
     label_->setText(toQString(caption));
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

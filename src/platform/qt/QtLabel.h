@@ -8,7 +8,7 @@
 class QLabel;
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // A label on a QLabel, plain text only.
 class QtLabel final : public Label {
@@ -24,4 +24,4 @@ private:
     std::string caption_;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 QtListView::QtListView(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : view_(new detail::ReportView(parent)), model_(new detail::ReportModel(view_)), form_(form) {
@@ -146,4 +146,4 @@ void QtListView::setFocus() {
     focusOrThrow(view_, form_);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

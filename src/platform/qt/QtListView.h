@@ -9,7 +9,7 @@
 
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace detail {
 class ReportModel;
@@ -63,4 +63,4 @@ private:
     std::vector<double> columnWidths_;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -99,4 +99,4 @@ void setMessageBoxHandler(MessageBoxHandler handler) {
     messageBoxHandler = std::move(handler);
 }
 
-} // namespace platform
+} // namespace tavik::platform

@@ -7,7 +7,7 @@
 
 #include <optional>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -75,4 +75,4 @@ int mousePointer() {
     return currentPointer;
 }
 
-} // namespace platform
+} // namespace tavik::platform

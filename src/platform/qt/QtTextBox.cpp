@@ -3,7 +3,7 @@
 #include "CommentEdit.h"
 #include "WidgetSupport.h"
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 QtTextBox::QtTextBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : edit_(new detail::CommentEdit(parent)), form_(form), backColor_(designBackColor(placement)) {
@@ -41,4 +41,4 @@ void QtTextBox::setFocus() {
     focusOrThrow(edit_, form_);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -8,7 +8,7 @@
 
 class QWidget;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace detail {
 class CommentEdit;
@@ -37,4 +37,4 @@ private:
     OleColor backColor_;
 };
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

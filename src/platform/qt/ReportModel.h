@@ -6,7 +6,7 @@
 #include <array>
 #include <vector>
 
-namespace platform::qt::detail {
+namespace tavik::platform::qt::detail {
 
 // The rows of the report list: a text and five sub-items each, under the column headers.
 class ReportModel final : public QAbstractTableModel {
@@ -90,4 +90,4 @@ private:
     std::vector<Row> rows_;
 };
 
-} // namespace platform::qt::detail
+} // namespace tavik::platform::qt::detail

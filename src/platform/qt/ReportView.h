@@ -12,7 +12,7 @@
 
 #include <functional>
 
-namespace platform::qt::detail {
+namespace tavik::platform::qt::detail {
 
 // The report-style list: whole-row single selection, never sorted, never edited in place,
 // raising the list's events after Qt has moved the selection.
@@ -145,4 +145,4 @@ private:
     bool clickArmed_ = false;
 };
 
-} // namespace platform::qt::detail
+} // namespace tavik::platform::qt::detail

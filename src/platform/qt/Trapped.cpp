@@ -2,7 +2,7 @@
 
 #include <QLoggingCategory>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 Q_LOGGING_CATEGORY(lcTraps, "tavik.vendorcomment.traps")
@@ -18,4 +18,4 @@ void Trapped(const char* handler, const std::exception& error) noexcept {
     }
 }
 
-} // namespace platform
+} // namespace tavik::platform

@@ -12,7 +12,7 @@
 #include <exception>
 #include <optional>
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 QString withoutMnemonics(const std::string& caption) {
     return toQString(caption).replace(QLatin1Char('&'), QLatin1String("&&"));
@@ -159,4 +159,4 @@ int shiftState(Qt::KeyboardModifiers modifiers) {
            (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -14,7 +14,7 @@ class QWidget;
 
 // What the widget adapters share: the conversions between the control's units, colours and
 // key codes and Qt's, and the guard that runs the control's event handlers.
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // The run-time errors a widget operation raises.
 inline constexpr const char* kInvalidPropertyValue = "Invalid property value";
@@ -54,4 +54,4 @@ int virtualKeyCode(int key);
 // The Shift argument of key events: 1 Shift, 2 Control, 4 Alt.
 int shiftState(Qt::KeyboardModifiers modifiers);
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt
