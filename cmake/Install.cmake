@@ -26,6 +26,7 @@ install(TARGETS TavikVendorComment TavikVendorCommentHost
 install(FILES ${VC_PUBLIC_HEADERS} DESTINATION ${VC_INSTALL_INCLUDEDIR})
 
 install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorComment)
+install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The programs find the installed library beside them.
 foreach(program vendor-comment-host vendor-comment-server)

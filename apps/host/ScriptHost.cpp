@@ -1,5 +1,7 @@
 #include "ScriptHost.h"
 
+#include "Picture.h"
+
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
@@ -378,7 +380,7 @@ void ScriptHost::waitForTransfers(int milliseconds) {
 }
 
 void ScriptHost::screenshot(const std::string& path) {
-    QApplication::processEvents();
-    if (!control_->grab().save(QString::fromStdString(path), "PNG"))
-        throw LineError("cannot write " + path);
+    const QString failure = writePicture(control_.get(), QString::fromStdString(path));
+    if (!failure.isEmpty())
+        throw LineError("cannot write " + path + ": " + failure.toStdString());
 }

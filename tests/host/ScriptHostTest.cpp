@@ -259,3 +259,23 @@ TEST(ScriptedSession, KeysAndClicksInAnyOrderKeepTheStoredCommentsRight) {
     EXPECT_EQ(run.dumps[2]["state"].toObject()["mstrAction"].toString(), "Add");
     EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
 }
+
+// --version and --help answer without a display, so a packager's check or a terminal
+// session over ssh can ask them.
+TEST(HostProgram, AnswersVersionAndHelpWithoutADisplay) {
+    for (const char* option : {"--version", "--help"}) {
+        QProcess host;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        host.setProcessEnvironment(environment);
+        host.start(HOST_BINARY, {option});
+        ASSERT_TRUE(host.waitForFinished(30000)) << option;
+        EXPECT_EQ(host.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(host.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(std::string(option) == "--version" ? "vendor-comment-host 2.0.0.6"
+                                                                    : "--script"))
+            << out.toStdString();
+    }
+}
