@@ -310,13 +310,14 @@ void ScriptHost::clickColumn(int column) {
     auto* view = qobject_cast<QTreeView*>(
         platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
     QHeaderView* header = view->header();
-    if (column < 0 || column >= header->count())
+    if (column < 0 || column >= controlOf(*control_).form().lstComments().columnCount())
         throw LineError("lstComments has no column " + std::to_string(column));
     if (!view->isEnabled())
         return;
-    const int width = header->sectionSize(column);
+    const int width = column < header->count() ? header->sectionSize(column) : 0;
     if (width == 0) {
-        // A zero-width header cannot be hit by the pointer; deliver its click directly.
+        // A zero-width header (one the view leaves out, too) cannot be hit by the pointer;
+        // deliver its click directly.
         emit header->sectionClicked(column);
         return;
     }

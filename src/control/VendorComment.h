@@ -84,6 +84,7 @@ private:
     void chkDate_Click(int Index) override;
     void txtComment_KeyPress(int& KeyAscii) override;
     void lstComments_DblClick() override;
+    void UserControl_KeyDown(int& KeyCode, int Shift) override;
 
     // list/
     void lstComments_Click() override;

@@ -87,6 +87,16 @@ void VendorComment::BeginEditing() {
     DateBox(1).setEnabled(true);
 }
 
+// Escape leaves Adding or Editing as a click on the Cancel button does. Anywhere else it is
+// left to the host (a dialog holding the control closes on it).
+void VendorComment::UserControl_KeyDown(int& KeyCode, int /*Shift*/) {
+    constexpr int vbKeyEscape = 27;
+    if (KeyCode != vbKeyEscape || cmdEdit.caption() != "Cancel" || !cmdEdit.enabled())
+        return;
+    KeyCode = 0;
+    cmdEdit_Click();
+}
+
 // A double click edits in Browse and cancels in Adding, as the Edit/Cancel button would.
 void VendorComment::lstComments_DblClick() {
     if (mintMode != 0)

@@ -28,6 +28,9 @@ public:
     virtual void lstComments_KeyDown(int KeyCode, int Shift) = 0;
     virtual void lstComments_KeyUp(int KeyCode, int Shift) = 0;
     virtual void lstComments_ColumnClick(int column) = 0;
+    // A key that went down within the form and that the widget holding the focus did not
+    // use; setting KeyCode to 0 marks it used, otherwise it goes on to the host.
+    virtual void UserControl_KeyDown(int& KeyCode, int Shift) = 0;
     virtual void Inet1_StateChanged(int State) = 0;
 
 protected:
@@ -56,6 +59,11 @@ struct WidgetPlacement {
     std::optional<OleColor> backColor = {};
     bool visible = true;
     std::string customFormat = {}; // date pickers
+    // What assistive technology announces for a widget that has no caption to say it, and
+    // what the widget is for.
+    std::string accessibleName = {};
+    std::string accessibleDescription = {};
+    std::string labelFor = {}; // labels: the widget the label names
 };
 
 class Form {

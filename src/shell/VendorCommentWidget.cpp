@@ -35,6 +35,9 @@ VendorCommentWidget::VendorCommentWidget(QWidget* parent)
     QWidget* form = platform::qt::widgetOf(d->control.form());
     form->setParent(this);
     form->move(0, 0);
+    // Nothing moves on resize: a layout may not squeeze the control below its design size.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setFocusProxy(platform::qt::findWidget(d->control.form(), "lstComments"));
     resize(form->sizeHint());
 }
 
@@ -75,6 +78,10 @@ int VendorCommentWidget::rowCount() const {
 
 QSize VendorCommentWidget::sizeHint() const {
     return platform::qt::widgetOf(d->control.form())->sizeHint();
+}
+
+QSize VendorCommentWidget::minimumSizeHint() const {
+    return sizeHint();
 }
 
 } // namespace tavik

@@ -19,7 +19,8 @@ class VendorCommentWidgetPrivate;
  * keeps for one vendor and lets the user add, edit and delete them.
  *
  * Place it, then load a vendor with loadData() (or LoadData()). It has the fixed size it was
- * designed at. Every call must come on the thread of the QApplication.
+ * designed at (a Fixed size policy); giving it the focus gives it to the comment list. Every
+ * call must come on the thread of the QApplication.
  */
 class TAVIKVENDORCOMMENT_EXPORT VendorCommentWidget : public QWidget {
     Q_OBJECT
@@ -61,6 +62,9 @@ public:
 
     /// The design size.
     QSize sizeHint() const override;
+    /// The design size as well: the widgets keep their places, so a smaller control would cut
+    /// them off. Put the control in a QScrollArea where the room may be smaller.
+    QSize minimumSizeHint() const override;
 
 public Q_SLOTS:
     /**

@@ -4,11 +4,14 @@
 
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
+#include <QPen>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -77,9 +80,27 @@ public:
     void setLocked(bool locked) {
         setReadOnly(locked);
         setFocusPolicy(Qt::StrongFocus); // read-only must not cost the focus
+        // A locked box shows a caret, so that the keyboard can read and copy its text.
+        if (locked)
+            setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
 
 protected:
+    // The focus shows as a frame in the highlight colour: a locked box has no blinking caret
+    // to show it, and the style draws the focus on line edits only.
+    bool event(QEvent* event) override {
+        const bool handled = QPlainTextEdit::event(event);
+        if (event->type() == QEvent::Paint && hasFocus()) {
+            QPainter painter(this);
+            const int width = std::max(1, frameWidth());
+            painter.setPen(QPen(palette().color(QPalette::Highlight), width));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(
+                QRectF(rect()).adjusted(width / 2.0, width / 2.0, -width / 2.0, -width / 2.0));
+        }
+        return handled;
+    }
+
     // A paste or drop: a long word in it is cut into pieces as the program's text is.
     void insertFromMimeData(const QMimeData* source) override {
         if (isReadOnly() || !source->hasText())

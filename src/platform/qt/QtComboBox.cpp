@@ -1,5 +1,6 @@
 #include "QtComboBox.h"
 
+#include "BackColor.h"
 #include "WidgetSupport.h"
 
 #include "../RuntimeError.h"
@@ -7,7 +8,6 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPalette>
 #include <QWheelEvent>
 
 namespace tavik::platform::qt {
@@ -57,11 +57,15 @@ protected:
 
 QtComboBox::QtComboBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : box_(new detail::LockableComboBox(parent)), form_(form),
-      backColor_(designBackColor(placement)) {
+      // A drop-down list draws its face with the Button role and its popup with Base.
+      backColor_(
+          new BackColor(box_, {QPalette::Base, QPalette::Button}, designBackColor(placement))) {
     box_->setEditable(false);
     box_->setInsertPolicy(QComboBox::NoInsert);
-    setBackColor(backColor_);
-    setLocked(backColor_ == vbButtonFace);
+    setLocked(backColor_->value() == vbButtonFace);
+    // A long name is cut off in the box: its tooltip shows it whole.
+    QObject::connect(box_, &QComboBox::currentTextChanged, box_,
+                     [box = box_](const QString& text) { box->setToolTip(text); });
 }
 
 QComboBox* QtComboBox::widget() const {
@@ -72,6 +76,7 @@ void QtComboBox::addItem(const std::string& text) {
     // Qt selects the first entry added to an empty box; the list keeps its selection.
     const int selected = box_->currentIndex();
     box_->addItem(toQString(text), QVariant::fromValue<qint32>(0));
+    box_->setItemData(box_->count() - 1, box_->itemText(box_->count() - 1), Qt::ToolTipRole);
     if (box_->currentIndex() != selected)
         box_->setCurrentIndex(selected);
     newIndex_ = box_->count() - 1;
@@ -125,14 +130,11 @@ void QtComboBox::setLocked(bool locked) {
         box_->hidePopup();
 }
 
+OleColor QtComboBox::backColor() const {
+    return backColor_->value();
+}
 void QtComboBox::setBackColor(OleColor color) {
-    // A drop-down list draws its face with the Button role and its popup with Base.
-    const QColor shown = colorFromOle(color);
-    QPalette palette = box_->palette();
-    palette.setColor(QPalette::Base, shown);
-    palette.setColor(QPalette::Button, shown);
-    box_->setPalette(palette);
-    backColor_ = color;
+    backColor_->set(color);
 }
 
 void QtComboBox::setFocus() {

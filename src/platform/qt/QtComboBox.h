@@ -11,12 +11,13 @@ class QWidget;
 
 namespace tavik::platform::qt {
 
+class BackColor;
 namespace detail {
 class LockableComboBox;
 }
 
 // A drop-down list on a QComboBox that can be locked against the user's changes and whose
-// entries carry 32-bit item data.
+// entries carry 32-bit item data. Its tooltip shows the whole of the selected entry.
 class QtComboBox final : public ComboBox {
 public:
     QtComboBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement);
@@ -33,7 +34,7 @@ public:
     void clear() override;
     bool locked() const override;
     void setLocked(bool locked) override;
-    OleColor backColor() const override { return backColor_; }
+    OleColor backColor() const override;
     void setBackColor(OleColor color) override;
     void setFocus() override;
 
@@ -42,7 +43,7 @@ private:
 
     detail::LockableComboBox* box_;
     const QWidget* form_;
-    OleColor backColor_;
+    BackColor* backColor_;
     int newIndex_ = -1;
 };
 

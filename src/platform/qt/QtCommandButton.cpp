@@ -8,6 +8,8 @@ namespace tavik::platform::qt {
 
 QtCommandButton::QtCommandButton(QWidget* parent, const WidgetPlacement& placement)
     : button_(new QPushButton(parent)) {
+    // Enter and Return click the button while it has the focus, as Space does.
+    button_->setAutoDefault(true);
     setCaption(placement.caption);
 }
 

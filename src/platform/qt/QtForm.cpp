@@ -4,11 +4,13 @@
 #include "CurlInet.h"
 #include "WidgetSupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFont>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -41,6 +43,7 @@ QtForm::QtForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) :
     designFont.setStretch(QFont::SemiCondensed);
     setFont(designFont);
     build(layout);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     cmdAdd_ = require(buttons_, "cmdAdd");
     cmdEdit_ = require(buttons_, "cmdEdit");
     cmdDelete_ = require(buttons_, "cmdDelete");
@@ -135,6 +138,14 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
         }
         }
         widget->setObjectName(QString::fromStdString(placement.name));
+        // A combo box's open list takes the focus from the box; it is announced the same.
+        auto* combo = qobject_cast<QComboBox*>(widget);
+        for (QWidget* part : {widget, combo ? static_cast<QWidget*>(combo->view()) : nullptr}) {
+            if (part && !placement.accessibleName.empty())
+                part->setAccessibleName(toQString(placement.accessibleName));
+            if (part && !placement.accessibleDescription.empty())
+                part->setAccessibleDescription(toQString(placement.accessibleDescription));
+        }
         place(widget, placement);
         if (!placement.visible)
             widget->setVisible(false);
@@ -142,6 +153,17 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
         namesByWidget_.emplace(widget, placement.name);
         if (widget->focusPolicy() != Qt::NoFocus)
             tabStops.emplace_back(placement.tabIndex, widget);
+    }
+
+    // A label names its widget (its buddy) to a screen reader.
+    for (const WidgetPlacement& placement : layout) {
+        if (placement.labelFor.empty())
+            continue;
+        auto* label = qobject_cast<QLabel*>(widgetNamed(placement.name));
+        QWidget* named = widgetNamed(placement.labelFor);
+        if (!label || !named)
+            throw RuntimeError("The layout's label " + placement.name + " names no widget");
+        label->setBuddy(named);
     }
 
     std::stable_sort(tabStops.begin(), tabStops.end(),
@@ -217,6 +239,24 @@ QWidget* QtForm::widgetNamed(const std::string& name) const {
 QSize QtForm::sizeHint() const {
     const QRect covered = frame_ ? frame_->geometry() : childrenRect();
     return QSize(covered.x() + covered.width(), covered.y() + covered.height());
+}
+
+QSize QtForm::minimumSizeHint() const {
+    return sizeHint(); // nothing moves on resize, so anything smaller cuts widgets off
+}
+
+void QtForm::keyPressEvent(QKeyEvent* event) {
+    // Only what the focused widget left unused arrives here.
+    const int code = virtualKeyCode(event->key());
+    int KeyCode = code;
+    if (code != 0) {
+        const int Shift = shiftState(event->modifiers());
+        raiseEvent([&] { events_.UserControl_KeyDown(KeyCode, Shift); });
+    }
+    if (code != 0 && KeyCode == 0)
+        event->accept();
+    else
+        QWidget::keyPressEvent(event); // on to the host
 }
 
 QWidget* widgetOf(Form& form) {

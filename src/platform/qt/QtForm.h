@@ -45,7 +45,12 @@ public:
     // The real widget behind a name of the layout ("cmdAdd", "chkDate(0)", ...), or null.
     QWidget* widgetNamed(const std::string& name) const;
 
+    // The design size; the form has no smaller one.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void build(const std::vector<WidgetPlacement>& layout);

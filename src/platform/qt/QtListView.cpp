@@ -1,5 +1,6 @@
 #include "QtListView.h"
 
+#include "BackColor.h"
 #include "ReportModel.h"
 #include "ReportView.h"
 #include "WidgetSupport.h"
@@ -15,8 +16,7 @@ namespace tavik::platform::qt {
 QtListView::QtListView(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : view_(new detail::ReportView(parent)), model_(new detail::ReportModel(view_)), form_(form) {
     view_->setModel(model_);
-    view_->backColor = designBackColor(placement);
-    view_->refreshPalette();
+    view_->background->set(designBackColor(placement));
 }
 
 QWidget* QtListView::widget() const {
@@ -39,11 +39,22 @@ void QtListView::onColumnClick(std::function<void(int)> handler) {
 }
 
 void QtListView::addColumn(const std::string& text, double widthTwips) {
-    model_->appendColumn(toQString(text));
+    columnTexts_.push_back(text);
     columnWidths_.push_back(widthTwips);
-    const int column = model_->columnCount() - 1;
-    view_->header()->resizeSection(column,
-                                   std::max(0, twipsToPixels(widthTwips, view_->logicalDpiX())));
+    // A column too narrow to be seen (the rows' keys) only holds values: while such columns
+    // are last, the view leaves them out, so neither the header nor a screen reader offers
+    // them. The rows keep every sub-item either way.
+    if (pixelWidth(columnCount() - 1) == 0)
+        return;
+    for (int column = model_->columnCount(); column < columnCount(); ++column) {
+        model_->appendColumn(toQString(columnTexts_[static_cast<std::size_t>(column)]));
+        view_->header()->resizeSection(column, pixelWidth(column));
+    }
+}
+
+int QtListView::pixelWidth(int column) const {
+    return std::max(
+        0, twipsToPixels(columnWidths_[static_cast<std::size_t>(column)], view_->logicalDpiX()));
 }
 
 void QtListView::checkColumn(int column) const {
@@ -53,7 +64,7 @@ void QtListView::checkColumn(int column) const {
 
 std::string QtListView::columnText(int column) const {
     checkColumn(column);
-    return model_->header(column).toStdString();
+    return columnTexts_[static_cast<std::size_t>(column)];
 }
 
 double QtListView::columnWidth(int column) const {
@@ -129,17 +140,15 @@ bool QtListView::hideSelection() const {
 
 void QtListView::setHideSelection(bool hide) {
     view_->hideSelection = hide;
-    view_->refreshPalette();
+    view_->background->refresh();
 }
 
 OleColor QtListView::backColor() const {
-    return view_->backColor;
+    return view_->background->value();
 }
 
 void QtListView::setBackColor(OleColor color) {
-    colorFromOle(color); // refuses an invalid value before anything changes
-    view_->backColor = color;
-    view_->refreshPalette();
+    view_->background->set(color);
 }
 
 void QtListView::setFocus() {

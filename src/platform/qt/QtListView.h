@@ -17,7 +17,7 @@ class ReportView;
 } // namespace detail
 
 // The report list on a QTreeView over a table model of its own: six columns, rows appended
-// in order, never sorted.
+// in order, never sorted. Trailing columns of width 0 hold values but are not shown.
 class QtListView final : public ListView {
 public:
     QtListView(QWidget* parent, const QWidget* form, const WidgetPlacement& placement);
@@ -56,10 +56,12 @@ public:
 private:
     void checkRow(int index) const;
     void checkColumn(int column) const;
+    int pixelWidth(int column) const;
 
     detail::ReportView* view_;
     detail::ReportModel* model_;
     const QWidget* form_;
+    std::vector<std::string> columnTexts_;
     std::vector<double> columnWidths_;
 };
 

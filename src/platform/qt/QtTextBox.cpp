@@ -1,16 +1,17 @@
 #include "QtTextBox.h"
 
+#include "BackColor.h"
 #include "CommentEdit.h"
 #include "WidgetSupport.h"
 
 namespace tavik::platform::qt {
 
 QtTextBox::QtTextBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
-    : edit_(new detail::CommentEdit(parent)), form_(form), backColor_(designBackColor(placement)) {
+    : edit_(new detail::CommentEdit(parent)), form_(form),
+      backColor_(new BackColor(edit_, {QPalette::Base}, designBackColor(placement))) {
     edit_->setValue(placement.caption);
-    setBackColor(backColor_);
     // A box laid out with the read-only colour starts read-only.
-    setLocked(backColor_ == vbButtonFace);
+    setLocked(backColor_->value() == vbButtonFace);
 }
 
 QWidget* QtTextBox::widget() const {
@@ -32,9 +33,11 @@ void QtTextBox::setLocked(bool locked) {
     edit_->setLocked(locked);
 }
 
+OleColor QtTextBox::backColor() const {
+    return backColor_->value();
+}
 void QtTextBox::setBackColor(OleColor color) {
-    setBaseColor(edit_, colorFromOle(color));
-    backColor_ = color;
+    backColor_->set(color);
 }
 
 void QtTextBox::setFocus() {

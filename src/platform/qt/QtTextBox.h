@@ -10,6 +10,7 @@ class QWidget;
 
 namespace tavik::platform::qt {
 
+class BackColor;
 namespace detail {
 class CommentEdit;
 }
@@ -27,14 +28,14 @@ public:
     void setText(const std::string& text) override;
     bool locked() const override;
     void setLocked(bool locked) override;
-    OleColor backColor() const override { return backColor_; }
+    OleColor backColor() const override;
     void setBackColor(OleColor color) override;
     void setFocus() override;
 
 private:
     detail::CommentEdit* edit_;
     const QWidget* form_;
-    OleColor backColor_;
+    BackColor* backColor_;
 };
 
 } // namespace tavik::platform::qt

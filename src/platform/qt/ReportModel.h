@@ -24,10 +24,12 @@ public:
         return parent.isValid() ? 0 : static_cast<int>(headers_.size());
     }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || index.column() >= kFields)
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+            index.column() >= kFields)
             return {};
         // A cell shows the start of its text, elided: no column is wide enough for more,
-        // and measuring a long comment whole at every paint would stall the list.
+        // and measuring a long comment whole at every paint would stall the list. Its tooltip,
+        // which the view shows where the cell cuts the text off, is bounded the same way.
         const QString& text =
             rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())];
         return text.size() > kShownCharacters ? text.left(kShownCharacters) + QChar(0x2026) : text;

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "BackColor.h"
 #include "WidgetSupport.h"
 
-#include <QApplication>
+#include <QAbstractItemDelegate>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QStyleOptionViewItem>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTreeView>
 
 #include <functional>
@@ -45,24 +50,21 @@ public:
     std::function<void(int, int)> keyUp;
     std::function<void(int)> columnClick;
 
-    OleColor backColor = vbWindowBackground;
     bool hideSelection = true;
 
     // The background, and a highlight that vanishes while hidden selections are asked for
     // and the list lacks the focus.
-    void refreshPalette() {
-        QPalette palette = QApplication::palette(this);
-        const QColor base = colorFromOle(backColor);
-        palette.setColor(QPalette::Base, base);
-        if (hideSelection && !hasFocus()) {
+    BackColor* const background = new BackColor(
+        this, {QPalette::Base}, vbWindowBackground,
+        [this](QPalette& palette, const QPalette& inherited) {
+            if (!hideSelection || hasFocus())
+                return;
             for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-                palette.setColor(group, QPalette::Highlight, base);
+                palette.setColor(group, QPalette::Highlight, palette.color(group, QPalette::Base));
                 palette.setColor(group, QPalette::HighlightedText,
-                                 palette.color(group, QPalette::Text));
+                                 inherited.color(group, QPalette::Text));
             }
-        }
-        setPalette(palette);
-    }
+        });
 
     void keyboardSearch(const QString& search) override {
         // Typing looks for the row's text, whichever cell was clicked last.
@@ -74,6 +76,25 @@ public:
     }
 
 protected:
+    // A cell that cuts its text off shows the whole of it as a tooltip.
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() != QEvent::ToolTip)
+            return QTreeView::viewportEvent(event);
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (!index.isValid() || !cutOff(index)) {
+            QToolTip::hideText();
+            event->ignore();
+            return true;
+        }
+        // As rich text, which the tip wraps, so that a long comment stays on the screen.
+        QString tip = index.data(Qt::ToolTipRole).toString();
+        tip.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal),
+                           viewport(), visualRect(index));
+        return true;
+    }
+
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override {
         // Qt would select the next row in place of a removed current one; the list instead
         // is left with no selection.
@@ -128,15 +149,24 @@ protected:
     void focusInEvent(QFocusEvent* event) override {
         QTreeView::focusInEvent(event);
         if (hideSelection)
-            refreshPalette();
+            background->refresh();
     }
     void focusOutEvent(QFocusEvent* event) override {
         QTreeView::focusOutEvent(event);
         if (hideSelection)
-            refreshPalette();
+            background->refresh();
     }
 
 private:
+    // Whether the cell needs more room than it has: it is elided, or its lines are cut.
+    bool cutOff(const QModelIndex& index) const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        const QSize needed = itemDelegateForIndex(index)->sizeHint(option, index);
+        return needed.width() > option.rect.width() || needed.height() > option.rect.height();
+    }
+
     void raise(const std::function<void()>& handler) {
         if (isEnabled() && handler)
             raiseEvent(handler);

@@ -3,8 +3,6 @@
 #include "../MessageBox.h"
 #include "../RuntimeError.h"
 
-#include <QGuiApplication>
-#include <QPalette>
 #include <QWidget>
 
 #include <array>
@@ -22,17 +20,11 @@ OleColor designBackColor(const WidgetPlacement& placement) {
     return placement.backColor.value_or(vbWindowBackground);
 }
 
-void setBaseColor(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Base, color);
-    widget->setPalette(palette);
-}
-
 int twipsToPixels(double twips, int dpi) {
     return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
-QColor colorFromOle(OleColor color) {
+QColor colorFromOle(OleColor color, const QPalette& system, QPalette::ColorGroup group) {
     if (color & 0x80000000u) {
         // Windows system colours by index, as the nearest palette colour.
         static constexpr std::array<QPalette::ColorRole, 25> roles{
@@ -65,7 +57,7 @@ QColor colorFromOle(OleColor color) {
         const OleColor index = color & 0x7FFFFFFFu;
         if (index >= roles.size())
             throw RuntimeError(kInvalidPropertyValue);
-        return QGuiApplication::palette().color(QPalette::Active, roles[index]);
+        return system.color(group, roles[index]);
     }
     if (color > 0x00FFFFFFu)
         throw RuntimeError(kInvalidPropertyValue);

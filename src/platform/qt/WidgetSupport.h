@@ -4,6 +4,7 @@
 #include "../Widgets.h"
 
 #include <QColor>
+#include <QPalette>
 #include <QString>
 #include <Qt>
 
@@ -31,15 +32,13 @@ QString withoutMnemonics(const std::string& caption);
 // The background a widget was laid out with: the usable window colour unless it says.
 OleColor designBackColor(const WidgetPlacement& placement);
 
-// Base is the role the text box, the list and the combo's popup fill their background with.
-void setBaseColor(QWidget* widget, const QColor& color);
-
 // round(twips * dpi / 1440): 15 twips a pixel at 96 dpi.
 int twipsToPixels(double twips, int dpi);
 
-// The colour an OLE colour value stands for: a system colour (high bit set) or 0x00BBGGRR.
-// Throws RuntimeError for a value that is neither.
-QColor colorFromOle(OleColor color);
+// The colour an OLE colour value stands for: a system colour (high bit set), as the nearest
+// role of `system` in `group`, or 0x00BBGGRR. Throws RuntimeError for a value that is neither.
+QColor colorFromOle(OleColor color, const QPalette& system,
+                    QPalette::ColorGroup group = QPalette::Active);
 
 // Gives `widget` the input focus; throws RuntimeError when it is disabled, hidden within
 // `form`, or takes no focus.
