@@ -4,6 +4,6 @@
 
 class QWidget;
 
-// Writes a PNG picture of the widget as it is drawn now; returns why it could not, or an
-// empty text.
+// Writes a PNG picture of the widget as it is drawn now, with a tooltip shown over it; returns
+// why it could not, or an empty text.
 QString writePicture(QWidget* widget, const QString& path);

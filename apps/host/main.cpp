@@ -1,16 +1,22 @@
 // vendor-comment-host: a desktop window hosting the vendor comment control (the demo), or,
 // with --script, the headless scripted host that plays user actions and prints dumps.
 
+#include "AfterFirstPaint.h"
 #include "Picture.h"
 #include "ScriptHost.h"
+
+#include "platform/qt/QtForm.h"
+#include "shell/VendorCommentWidget_p.h"
 
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/VendorCommentWidget>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDate>
-#include <QTimer>
+#include <QHelpEvent>
+#include <QPalette>
 
 #include <cerrno>
 #include <cstring>
@@ -70,20 +76,65 @@ int runByProgId(QApplication& app, const QString& progId, std::vector<std::strin
     widget->setWindowTitle("Vendor Comments");
     widget->show();
 
-    if (!loadArguments.empty()) {
-        const char* name = "LoadData";
-        tavik::DispId id = tavik::DISPID_UNKNOWN;
-        hr = control->GetIDsOfNames(&name, 1, &id);
-        if (tavik::SUCCEEDED(hr))
-            hr = control->Invoke(id, loadArguments.data(), loadArguments.size());
-        if (tavik::FAILED(hr)) {
-            std::cerr << "LoadData: " << tavik::resultText(hr) << std::endl;
-            return 1;
+    afterFirstPaint(widget, [&] {
+        if (!loadArguments.empty()) {
+            const char* name = "LoadData";
+            tavik::DispId id = tavik::DISPID_UNKNOWN;
+            tavik::HRESULT loaded = control->GetIDsOfNames(&name, 1, &id);
+            if (tavik::SUCCEEDED(loaded))
+                loaded = control->Invoke(id, loadArguments.data(), loadArguments.size());
+            if (tavik::FAILED(loaded)) {
+                std::cerr << "LoadData: " << tavik::resultText(loaded) << std::endl;
+                QCoreApplication::exit(1);
+                return;
+            }
         }
-    }
-    if (!screenshotPath.isEmpty())
-        return savePicture(widget, screenshotPath);
+        if (!screenshotPath.isEmpty())
+            QCoreApplication::exit(savePicture(widget, screenshotPath));
+    });
     return app.exec();
+}
+
+// A dark palette, as a dark desktop gives one.
+QPalette darkPalette() {
+    QPalette dark;
+    const QColor window(53, 53, 53), base(35, 35, 35), text(230, 230, 230);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Window, window);
+        dark.setColor(group, QPalette::WindowText, text);
+        dark.setColor(group, QPalette::Base, base);
+        dark.setColor(group, QPalette::AlternateBase, window);
+        dark.setColor(group, QPalette::Text, text);
+        dark.setColor(group, QPalette::Button, window);
+        dark.setColor(group, QPalette::ButtonText, text);
+        dark.setColor(group, QPalette::ToolTipBase, QColor(70, 70, 70));
+        dark.setColor(group, QPalette::ToolTipText, text);
+        dark.setColor(group, QPalette::PlaceholderText, QColor(140, 140, 140));
+        dark.setColor(group, QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(group, QPalette::HighlightedText, Qt::white);
+        dark.setColor(group, QPalette::Light, QColor(80, 80, 80));
+        dark.setColor(group, QPalette::Midlight, QColor(66, 66, 66));
+        dark.setColor(group, QPalette::Mid, QColor(44, 44, 44));
+        dark.setColor(group, QPalette::Dark, QColor(30, 30, 30));
+        dark.setColor(group, QPalette::Shadow, QColor(20, 20, 20));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Window, window);
+    dark.setColor(QPalette::Disabled, QPalette::Base, QColor(45, 45, 45));
+    dark.setColor(QPalette::Disabled, QPalette::Button, window);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+    return dark;
+}
+
+// --hover-row: the tooltip a pointer resting on the comment of row `row` shows.
+void hoverRow(VendorCommentWidget& control, int row) {
+    auto* list = qobject_cast<QAbstractItemView*>(
+        platform::qt::findWidget(controlOf(control).form(), "lstComments"));
+    if (row < 0 || row >= list->model()->rowCount())
+        return;
+    const QPoint where = list->visualRect(list->model()->index(row, 0)).center();
+    QHelpEvent hover(QEvent::ToolTip, where, list->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(list->viewport(), &hover);
 }
 
 } // namespace
@@ -138,7 +189,11 @@ int main(int argc, char** argv) {
                                         QDate::currentDate().toString("M/d/yyyy"));
     const QCommandLineOption screenshot("screenshot",
                                         "Load, write a PNG picture of the control, exit.", "FILE");
-    parser.addOptions({script, server, vendor, mode, scrn, poDate, serverDate, screenshot});
+    const QCommandLineOption dark("dark", "Show the control with a dark palette.");
+    const QCommandLineOption hover(
+        "hover-row", "With --screenshot: show the tooltip of the comment in row N (from 0).", "N");
+    parser.addOptions(
+        {script, server, vendor, mode, scrn, poDate, serverDate, screenshot, dark, hover});
     const QCommandLineOption registerLibrary(
         "register", "Register the control library LIBRARY (calls its DllRegisterServer).",
         "LIBRARY");
@@ -182,16 +237,24 @@ int main(int argc, char** argv) {
                            parser.isSet(screenshot) ? parser.value(screenshot) : QString());
     }
 
+    if (parser.isSet(dark))
+        QApplication::setPalette(darkPalette());
     VendorCommentWidget control;
     control.setWindowTitle("Vendor Comments");
     control.show();
-    if (parser.isSet(server) || parser.isSet(vendor)) {
-        control.LoadData(parser.value(server).toStdString(), parser.value(vendor).toStdString(),
-                         parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
-                         parser.value(poDate).toStdString(),
-                         parser.value(serverDate).toStdString());
-    }
-    if (parser.isSet(screenshot))
-        return savePicture(&control, parser.value(screenshot));
+    // LoadData blocks until the server has answered: it starts once the window has been
+    // drawn, so a slow server leaves a drawn window under the busy pointer.
+    afterFirstPaint(&control, [&] {
+        if (parser.isSet(server) || parser.isSet(vendor)) {
+            control.LoadData(parser.value(server).toStdString(), parser.value(vendor).toStdString(),
+                             parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
+                             parser.value(poDate).toStdString(),
+                             parser.value(serverDate).toStdString());
+        }
+        if (parser.isSet(hover))
+            hoverRow(control, parser.value(hover).toInt());
+        if (parser.isSet(screenshot))
+            QCoreApplication::exit(savePicture(&control, parser.value(screenshot)));
+    });
     return app.exec();
 }
