@@ -6,10 +6,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
-#include <QComboBox>
 #include <QHelpEvent>
-#include <QPlainTextEdit>
-#include <QStyle>
 #include <QTest>
 #include <QToolTip>
 #include <QVBoxLayout>

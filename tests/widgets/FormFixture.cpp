@@ -34,9 +34,6 @@ void RecordingEvents::lstComments_KeyUp(int KeyCode, int Shift) {
 void RecordingEvents::lstComments_ColumnClick(int column) {
     log.push_back("ColumnClick(" + std::to_string(column) + ")");
 }
-void RecordingEvents::UserControl_KeyDown(int& KeyCode, int) {
-    formKeys.push_back(KeyCode);
-}
 void RecordingEvents::Inet1_StateChanged(int State) {
     log.push_back("Inet1_StateChanged(" + std::to_string(State) + ")");
 }

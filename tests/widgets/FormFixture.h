@@ -22,7 +22,6 @@ public:
     std::function<void()> onCmdAdd;       // runs inside cmdAdd_Click
     std::function<void()> onListClick;    // runs inside lstComments_Click
     std::function<void()> onListDblClick; // runs inside lstComments_DblClick
-    std::vector<int> formKeys;            // UserControl_KeyDown's key codes, kept apart
 
     void cmdAdd_Click() override;
     void cmdEdit_Click() override { log.push_back("cmdEdit_Click"); }
@@ -34,7 +33,7 @@ public:
     void lstComments_KeyDown(int, int) override {} // the list's tests look at releases
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
-    void UserControl_KeyDown(int& KeyCode, int Shift) override;
+    void UserControl_KeyDown(int&, int) override {} // the control's tests cover Escape
     void Inet1_StateChanged(int State) override;
 };
 
