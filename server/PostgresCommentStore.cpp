@@ -363,11 +363,10 @@ void checkTable(const Connection& c, const TableSpec& table) {
         if (!isComments && std::string_view(right) != "SELECT") {
             break;
         }
-        const Result r =
-            c.execParams("SELECT has_table_privilege(to_regclass($1), $2)", {table.name, right});
+        const Result r = c.execParams(
+            "SELECT has_table_privilege(to_regclass($1), $2), current_user", {table.name, right});
         if (!r.boolean(0, 0)) {
-            throw StoreError("the role may not " + std::string(right) + " table " +
-                             std::string(table.name));
+            throw StoreError("role " + r.text(0, 1) + " may not " + right + " table " + table.name);
         }
     }
 }
