@@ -277,6 +277,12 @@ public:
                 q.bind(1, upd->vendor).bind(2, upd->sequence);
                 bindFields(q, upd->fields);
                 q.step();
+                // Another desk may have deleted the comment meanwhile; saying so beats
+                // reporting a save that changed nothing.
+                if (sqlite3_changes(db) == 0) {
+                    throw Refused{"comment " + std::to_string(upd->sequence) + " of vendor " +
+                                  upd->vendor + " no longer exists"};
+                }
             } else {
                 const auto& del = std::get<DeleteComment>(statement);
                 Query q(db, kDelete);

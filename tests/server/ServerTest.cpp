@@ -160,10 +160,14 @@ TEST_F(ServerTest, ExampleStatementsInsertUpdateAndDelete) {
     EXPECT_EQ(rows.back()[1], "6");
 }
 
-TEST_F(ServerTest, StatementsMatchingNoRowSucceedAndChangeNothing) {
+// An update of a comment deleted meanwhile must not look saved; a delete of one is done.
+TEST_F(ServerTest, StatementsMatchingNoRowChangeNothing) {
     expectAccepted(kExampleInsert);
     const std::string before = snapshot(dbFile());
-    expectAccepted(updateStatement("318", 99, 1, 1, "", "", "x"));
+    const auto res = post(updateStatement("318", 99, 1, 1, "", "", "x"));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 400);
+    EXPECT_EQ(res->body, "Statement refused: comment 99 of vendor 318 no longer exists");
     expectAccepted(deleteStatement("V100", 1));
     EXPECT_EQ(snapshot(dbFile()), before);
 }
