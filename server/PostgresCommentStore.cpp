@@ -371,6 +371,24 @@ void checkTable(const Connection& c, const TableSpec& table) {
     }
 }
 
+// PostgreSQL's own refusal ("no schema has been selected to create in") does not say whose
+// rights are missing.
+void checkMayCreate(const Connection& c, const TableSpec& table) {
+    const Result r = c.exec("SELECT current_user, current_schema(), "
+                            "has_schema_privilege(current_schema(), 'CREATE'), "
+                            "current_setting('search_path')");
+    const std::string role = r.text(0, 0);
+    if (r.text(0, 1).empty()) {
+        throw StoreError("table " + std::string(table.name) + " is missing, and role " + role +
+                         " may use no schema of its search_path (" + r.text(0, 3) +
+                         ") to create it in");
+    }
+    if (!r.boolean(0, 2)) {
+        throw StoreError("table " + std::string(table.name) + " is missing, and role " + role +
+                         " may not create it in schema " + r.text(0, 1));
+    }
+}
+
 class PostgresCommentStore : public CommentStore {
 public:
     PostgresCommentStore(const std::string& uri, std::size_t connections)
@@ -517,6 +535,7 @@ private:
         for (const auto& table : kTables) {
             const Result found = c.execParams("SELECT to_regclass($1) IS NOT NULL", {table.name});
             if (!found.boolean(0, 0)) {
+                checkMayCreate(c, table);
                 c.exec(table.create);
             }
         }
