@@ -3,6 +3,7 @@
 
 #include "CommentServer.h"
 #include "DemoData.h"
+#include "LoadDocument.h"
 #include "ServerTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -367,6 +368,51 @@ TEST_P(StoreTest, TwoStoresOnOneDatabaseNeverShareASequence) {
     }
     EXPECT_EQ(sequences.size(), 32u);
     EXPECT_EQ(*sequences.rbegin(), 32);
+}
+
+// The same statements leave the same answers and the same load document on both stores, byte
+// for byte: dates at the ends of the calendar, text that needs escaping, refusals.
+TEST(BothStores, SameStatementsGiveTheSameDocument) {
+    const std::vector<std::string> statements = {
+        insertBatch("318", 4, 12, "1/1/0001", "12/31/9999",
+                    "caf\xC3\xA9 5 \xE2\x82\xAC <b>&\r\n\tx"),
+        insertBatch("318", 1, 2, "", "2/29/2008", "Don`t ship"),
+        insertBatch("318", 2, 3, "Mar 05, 2009", "", "three"),
+        updateStatement("318", 2, 3, 1, "2009-12-31", "", "changed"),
+        deleteStatement("318", 3),
+        insertBatch("318", 2, 3, "", "", "takes sequence 3 again"),
+        updateStatement("318", 9, 3, 1, "", "", "gone"),
+        insertBatch("318", 99, 1, "", "", "no such type"),
+        updateStatement("318", 1, 1, 77, "", "", "no such location"),
+        deleteStatement("318", 42),
+    };
+    std::vector<std::string> outcomes[2], documents[2];
+    for (const auto kind : {StoreKind::Sqlite, StoreKind::Postgres}) {
+        SCOPED_TRACE(storeName(kind));
+        std::unique_ptr<TestDatabase> db;
+        try {
+            db = std::make_unique<TestDatabase>(kind);
+        } catch (const std::exception& e) {
+            FAIL() << e.what();
+        }
+        auto store = openStore(db->location(), 2);
+        store->seed(demoData());
+        const auto i = static_cast<std::size_t>(kind);
+        for (const auto& sql : statements) {
+            const auto parsed = parseStatement(sql);
+            ASSERT_TRUE(parsed.statement) << parsed.error;
+            const auto result = store->execute(*parsed.statement);
+            outcomes[i].push_back(std::to_string(static_cast<int>(result.outcome)) + " " +
+                                  result.message);
+        }
+        for (const char* vendor : {"318", "V100", "none"}) {
+            documents[i].push_back(loadDocument(store->load(vendor)));
+        }
+    }
+    EXPECT_EQ(outcomes[0], outcomes[1]);
+    EXPECT_EQ(documents[0], documents[1]);
+    EXPECT_NE(documents[0][0].find("<Effective>1/1/1</Effective>"), std::string::npos)
+        << documents[0][0];
 }
 
 const auto kStores = ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres);
