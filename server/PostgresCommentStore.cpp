@@ -186,7 +186,11 @@ public:
         }
         const char* state = raw ? PQresultErrorField(raw, PG_DIAG_SQLSTATE) : nullptr;
         const char* primary = raw ? PQresultErrorField(raw, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-        throw PgError{oneLine(primary ? primary : PQerrorMessage(c_)), state ? state : "", lost()};
+        const std::string sqlstate = state ? state : "";
+        // The server's last word before closing may arrive before libpq has seen the close.
+        const bool closing = sqlstate.starts_with("08") || sqlstate == "57P01" ||
+                             sqlstate == "57P02" || sqlstate == "57P03";
+        throw PgError{oneLine(primary ? primary : PQerrorMessage(c_)), sqlstate, closing || lost()};
     }
 
 private:
@@ -598,7 +602,8 @@ private:
 
     void release(Owned c) {
         std::lock_guard lock(mutex_);
-        if (c->lost()) {
+        // Only a connection outside any transaction is fit for the next call.
+        if (c->lost() || PQtransactionStatus(c->get()) != PQTRANS_IDLE) {
             --open_;
         } else {
             idle_.push_back(std::move(c));
