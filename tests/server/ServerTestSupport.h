@@ -150,4 +150,9 @@ inline std::vector<RefusedCase> refusedStatements() {
     };
 }
 
+// Every row of the three tables of an SQLite file as text, for fixtures on a file of their own.
+inline std::string snapshot(const std::filesystem::path& db) {
+    return sqliteSnapshot(db.string());
+}
+
 } // namespace vctest

@@ -56,6 +56,34 @@ private:
     std::filesystem::path path_;
 };
 
+const char* const kSnapshotQueries[] = {
+    "SELECT * FROM VendorComment ORDER BY VendorID, CommentSequence",
+    "SELECT * FROM CommentType ORDER BY Code", "SELECT * FROM CommentLocation ORDER BY Code"};
+
+// Every row of the three tables of an SQLite file as text.
+inline std::string sqliteSnapshot(const std::string& file) {
+    std::string out;
+    sqlite3* raw = nullptr;
+    sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    for (const char* sql : kSnapshotQueries) {
+        sqlite3_exec(
+            raw, sql,
+            [](void* o, int n, char** values, char**) {
+                auto& s = *static_cast<std::string*>(o);
+                for (int i = 0; i < n; ++i) {
+                    s += values[i] ? values[i] : "NULL";
+                    s += '|';
+                }
+                s += '\n';
+                return 0;
+            },
+            &out, nullptr);
+        out += "--\n";
+    }
+    sqlite3_close(raw);
+    return out;
+}
+
 // One libpq connection; throws std::runtime_error when a statement fails.
 class PgSession {
 public:
@@ -143,38 +171,16 @@ public:
 
     // Every row of the three tables as text (dates yyyy-mm-dd), to compare before and after.
     std::string snapshot() const {
-        std::string out;
-        const char* const queries[] = {
-            "SELECT * FROM VendorComment ORDER BY VendorID, CommentSequence",
-            "SELECT * FROM CommentType ORDER BY Code",
-            "SELECT * FROM CommentLocation ORDER BY Code"};
         if (kind_ == StoreKind::Postgres) {
+            std::string out;
             PgSession session(location_);
             session.query("SET DateStyle = ISO");
-            for (const char* sql : queries) {
+            for (const char* sql : kSnapshotQueries) {
                 out += session.query(sql) + "--\n";
             }
             return out;
         }
-        sqlite3* raw = nullptr;
-        sqlite3_open_v2(location_.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-        for (const char* sql : queries) {
-            sqlite3_exec(
-                raw, sql,
-                [](void* o, int n, char** values, char**) {
-                    auto& s = *static_cast<std::string*>(o);
-                    for (int i = 0; i < n; ++i) {
-                        s += values[i] ? values[i] : "NULL";
-                        s += '|';
-                    }
-                    s += '\n';
-                    return 0;
-                },
-                &out, nullptr);
-            out += "--\n";
-        }
-        sqlite3_close(raw);
-        return out;
+        return sqliteSnapshot(location_);
     }
 
     // Runs SQL in this database as the administrator.
