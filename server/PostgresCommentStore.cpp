@@ -23,14 +23,14 @@ constexpr const char* kConnectTimeoutSeconds = "5";
 // (the kernel's own default retries for many minutes).
 constexpr const char* kTcpUserTimeoutMs = "15000";
 
-struct TableSpec {
+struct TableDef {
     const char* name;
     const char* create;
     std::vector<const char*> columns;
 };
 
 // The tables of the SQLite store in PostgreSQL's types. Referenced tables come first.
-const TableSpec kTables[] = {
+const TableDef kTables[] = {
     {"CommentType",
      "CREATE TABLE CommentType (Code bigint PRIMARY KEY, Name text NOT NULL)",
      {"Code", "Name"}},
@@ -52,7 +52,7 @@ const TableSpec kTables[] = {
 // race on the catalogue. (1447251284 is "VCMT"; the vendor locks use that class.)
 const char* const kLockSchema = "SELECT pg_advisory_xact_lock(1447251285, 0)";
 
-struct PreparedSpec {
+struct PreparedDef {
     const char* name;
     const char* tables; // named in the error when the statement does not fit the tables
     const char* sql;
@@ -66,7 +66,7 @@ struct PreparedSpec {
 // the key), then reads the vendor's highest sequence in a later statement of the same
 // READ COMMITTED transaction, so it sees every insert that held the lock before it. The lock
 // is let go at commit or rollback, also when the connection breaks.
-const PreparedSpec kPrepared[] = {
+const PreparedDef kPrepared[] = {
     {"locations", "CommentLocation",
      "SELECT Code, Name FROM CommentLocation "
      "ORDER BY lower(Name COLLATE \"C\"), Name COLLATE \"C\", Code"},
@@ -329,7 +329,7 @@ private:
 
 // Fails with the table named when it lacks a column the store uses, or has one the store
 // cannot fill, or when the role may not use it.
-void checkTable(const Connection& c, const TableSpec& table) {
+void checkTable(const Connection& c, const TableDef& table) {
     const Result columns =
         c.execParams("SELECT a.attname, a.attnotnull AND NOT a.atthasdef AND a.attidentity = '' "
                      "AND a.attgenerated = '' "
@@ -377,7 +377,7 @@ void checkTable(const Connection& c, const TableSpec& table) {
 
 // PostgreSQL's own refusal ("no schema has been selected to create in") does not say whose
 // rights are missing.
-void checkMayCreate(const Connection& c, const TableSpec& table) {
+void checkMayCreate(const Connection& c, const TableDef& table) {
     const Result r = c.exec("SELECT current_user, current_schema(), "
                             "has_schema_privilege(current_schema(), 'CREATE'), "
                             "current_setting('search_path')");
