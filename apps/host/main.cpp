@@ -1,22 +1,37 @@
 // vendor-comment-host: a desktop window hosting the vendor comment control (the demo), or,
 // with --script, the headless scripted host that plays user actions and prints dumps.
 
+#include "Picture.h"
 #include "ScriptHost.h"
 
-#include "shell/ComHost.h"
-#include "shell/VendorCommentWidget.h"
+#include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/VendorCommentWidget>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDate>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+using namespace tavik;
+
 namespace {
+
+// --screenshot: the picture, or the reason it could not be written.
+int savePicture(QWidget* widget, const QString& path) {
+    const QString failure = writePicture(widget, path);
+    if (failure.isEmpty())
+        return 0;
+    std::cerr << "cannot write " << path.toStdString() << ": " << failure.toStdString()
+              << std::endl;
+    return 1;
+}
 
 // --register and --unregister: load the library and call its entry point, as a
 // registration tool does.
@@ -66,14 +81,8 @@ int runByProgId(QApplication& app, const QString& progId, std::vector<std::strin
             return 1;
         }
     }
-    if (!screenshotPath.isEmpty()) {
-        QApplication::processEvents();
-        if (!widget->grab().save(screenshotPath, "PNG")) {
-            std::cerr << "cannot write " << screenshotPath.toStdString() << std::endl;
-            return 1;
-        }
-        return 0;
-    }
+    if (!screenshotPath.isEmpty())
+        return savePicture(widget, screenshotPath);
     return app.exec();
 }
 
@@ -99,20 +108,25 @@ int main(int argc, char** argv) {
     // warnings (a missing runtime folder, say) stay out of it.
     if (scriptMode)
         qInstallMessageHandler(quietMessages);
-    // So is registration: it shows nothing.
+    // So are registration and the answers to --help and --version: they show nothing, and
+    // must work where there is no display.
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
-        if ((arg.starts_with("--register") || arg.starts_with("--unregister")) &&
+        const bool printsOnly = arg == "--help" || arg == "-h" || arg == "--help-all" ||
+                                arg == "--version" || arg == "-v";
+        if ((printsOnly || arg.starts_with("--register") || arg.starts_with("--unregister")) &&
             qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("vendor-comment-host");
+    QApplication::setApplicationVersion(VC_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Hosts the vendor comment control.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption script("script", "Play a script (FILE, or - for standard input).",
                                     "FILE");
     const QCommandLineOption server("server", "Server prefix, ending in /.", "URL");
@@ -146,7 +160,8 @@ int main(int argc, char** argv) {
             return host.run(std::cin);
         std::ifstream in(file.toStdString());
         if (!in) {
-            std::cerr << "cannot read " << file.toStdString() << std::endl;
+            std::cerr << "cannot read " << file.toStdString() << ": " << std::strerror(errno)
+                      << std::endl;
             return 2;
         }
         return host.run(in);
@@ -176,14 +191,7 @@ int main(int argc, char** argv) {
                          parser.value(poDate).toStdString(),
                          parser.value(serverDate).toStdString());
     }
-    if (parser.isSet(screenshot)) {
-        QApplication::processEvents();
-        const QString path = parser.value(screenshot);
-        if (!control.grab().save(path, "PNG")) {
-            std::cerr << "cannot write " << path.toStdString() << std::endl;
-            return 1;
-        }
-        return 0;
-    }
+    if (parser.isSet(screenshot))
+        return savePicture(&control, parser.value(screenshot));
     return app.exec();
 }

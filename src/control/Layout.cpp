@@ -1,5 +1,7 @@
 #include "Layout.h"
 
+namespace tavik {
+
 using platform::vbButtonFace;
 using Kind = platform::WidgetKind;
 
@@ -27,3 +29,5 @@ const std::vector<platform::WidgetPlacement>& designLayout() {
     };
     return layout;
 }
+
+} // namespace tavik

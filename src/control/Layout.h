@@ -4,5 +4,9 @@
 
 #include <vector>
 
+namespace tavik {
+
 // The control's widgets at their design-time places, sizes and tab order.
 const std::vector<platform::WidgetPlacement>& designLayout();
+
+} // namespace tavik

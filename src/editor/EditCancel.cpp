@@ -1,16 +1,25 @@
 #include "../control/VendorComment.h"
 
+#include "../platform/RuntimeError.h"
+
 #include <exception>
+
+namespace tavik {
 
 // Edit opens the selected row for editing; Cancel abandons the new or changed comment.
 void VendorComment::cmdEdit_Click() {
+    // While a statement is in flight the editor belongs to it: Cancel would hide an update
+    // the server is about to accept, Edit would open another row under it.
+    if (mblnPosting)
+        return;
     // A failure ends the handler quietly at the step where it happens.
     try {
         if (cmdEdit.caption() == "Cancel")
             CancelEditing();
         else
             BeginEditing();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("cmdEdit_Click", error);
     }
 }
 
@@ -83,3 +92,5 @@ void VendorComment::lstComments_DblClick() {
     if (mintMode != 0)
         cmdEdit_Click();
 }
+
+} // namespace tavik

@@ -10,7 +10,7 @@
 
 // The control's form: its named widgets and its transfer component, built from a
 // design-time layout, with the widgets' events delivered to the control.
-namespace platform {
+namespace tavik::platform {
 
 // The events the form raises, each to the handler the control names for it.
 class FormEvents {
@@ -23,6 +23,9 @@ public:
     virtual void txtComment_KeyPress(int& KeyAscii) = 0;
     virtual void lstComments_Click() = 0;
     virtual void lstComments_DblClick() = 0;
+    // A key going down in the list, before the list moves its selection; not repeated
+    // while the key is held.
+    virtual void lstComments_KeyDown(int KeyCode, int Shift) = 0;
     virtual void lstComments_KeyUp(int KeyCode, int Shift) = 0;
     virtual void lstComments_ColumnClick(int column) = 0;
     virtual void Inet1_StateChanged(int State) = 0;
@@ -78,4 +81,4 @@ public:
 // Builds the form on the platform's toolkit; `events` must outlive it.
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events);
 
-} // namespace platform
+} // namespace tavik::platform

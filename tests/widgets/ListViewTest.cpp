@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTreeView>
 
+using namespace tavik;
+
 namespace {
 
 // The list with the control's six columns and a few rows, each holding all five sub-items.

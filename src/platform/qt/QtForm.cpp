@@ -2,6 +2,7 @@
 
 #include "../RuntimeError.h"
 #include "CurlInet.h"
+#include "WidgetSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,15 +15,15 @@
 #include <algorithm>
 #include <utility>
 
-namespace platform {
+namespace tavik::platform {
 
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) {
     return std::make_unique<qt::QtForm>(layout, events);
 }
 
-} // namespace platform
+} // namespace tavik::platform
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
@@ -169,6 +170,8 @@ void QtForm::connectEvents() {
     txtComment_->onKeyPress([this](int& KeyAscii) { events_.txtComment_KeyPress(KeyAscii); });
     lstComments_->onClick([this] { events_.lstComments_Click(); });
     lstComments_->onDblClick([this] { events_.lstComments_DblClick(); });
+    lstComments_->onKeyDown(
+        [this](int KeyCode, int Shift) { events_.lstComments_KeyDown(KeyCode, Shift); });
     lstComments_->onKeyUp(
         [this](int KeyCode, int Shift) { events_.lstComments_KeyUp(KeyCode, Shift); });
     lstComments_->onColumnClick([this](int column) { events_.lstComments_ColumnClick(column); });
@@ -224,4 +227,4 @@ QWidget* findWidget(Form& form, const std::string& name) {
     return dynamic_cast<QtForm&>(form).widgetNamed(name);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -1,0 +1,44 @@
+#include "QtTextBox.h"
+
+#include "CommentEdit.h"
+#include "WidgetSupport.h"
+
+namespace tavik::platform::qt {
+
+QtTextBox::QtTextBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
+    : edit_(new detail::CommentEdit(parent)), form_(form), backColor_(designBackColor(placement)) {
+    edit_->setValue(placement.caption);
+    setBackColor(backColor_);
+    // A box laid out with the read-only colour starts read-only.
+    setLocked(backColor_ == vbButtonFace);
+}
+
+QWidget* QtTextBox::widget() const {
+    return edit_;
+}
+void QtTextBox::onKeyPress(std::function<void(int&)> handler) {
+    edit_->keyPress = std::move(handler);
+}
+std::string QtTextBox::text() const {
+    return edit_->value();
+}
+void QtTextBox::setText(const std::string& text) {
+    edit_->setValue(text);
+}
+bool QtTextBox::locked() const {
+    return edit_->isReadOnly();
+}
+void QtTextBox::setLocked(bool locked) {
+    edit_->setLocked(locked);
+}
+
+void QtTextBox::setBackColor(OleColor color) {
+    setBaseColor(edit_, colorFromOle(color));
+    backColor_ = color;
+}
+
+void QtTextBox::setFocus() {
+    focusOrThrow(edit_, form_);
+}
+
+} // namespace tavik::platform::qt
