@@ -95,6 +95,7 @@ struct StartUpCase {
 };
 
 std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::path& dir) {
+    db.exec("CREATE TABLE VendorComment (VendorID text, Seq integer)");
     if (db.kind() == StoreKind::Sqlite) {
         const auto notADatabase = dir / "text.db";
         std::ofstream(notADatabase) << "This is not an SQLite database, just some text that is "
@@ -107,11 +108,14 @@ std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::p
             {"NotADatabase", {"--db", notADatabase.string()}, 1, "cannot use database"},
             {"NoDatabaseGiven", {"--listen", "127.0.0.1:0"}, 2, "--db FILE|URI is required"},
             {"BadListen", {"--db", db.location(), "--listen", "localhost"}, 2, "--listen"},
+            {"TableWithOtherColumns",
+             {"--db", db.location()},
+             1,
+             "table VendorComment has other columns"},
         };
     }
     const std::string member = db.createRole("member-pw", true);
     const std::string outsider = db.createRole("outsider-pw", false);
-    db.exec("CREATE TABLE VendorComment (VendorID text, Seq integer)");
     return {
         {"UriLibpqRefuses",
          {"--db", "postgresql://" + member + ":hid%zzden-pw@127.0.0.1/x"},
