@@ -2,6 +2,7 @@
 
 #include "CommentServer.h"
 #include "DemoData.h"
+#include "PostgresUri.h"
 
 #include <csignal>
 #include <cstdio>
@@ -13,9 +14,14 @@
 
 namespace {
 
+// Requests served at once; the PostgreSQL store keeps as many connections.
+constexpr std::size_t kWorkerThreads = 16;
+
 constexpr const char* kUsage =
-    "usage: vendor-comment-server --db FILE [--listen HOST:PORT] [--seed-demo]\n"
+    "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
     "  --db FILE           SQLite database file, created with its tables when missing\n"
+    "  --db URI            PostgreSQL database, postgresql://USER@HOST:PORT/DBNAME?...; the\n"
+    "                      password comes from PGPASSWORD, ~/.pgpass or the URI\n"
     "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --seed-demo         add demo lookups and comments for vendors 318 and V100\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
@@ -83,7 +89,7 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         }
     }
     if (options.db.empty()) {
-        exitCode = usageError("--db FILE is required");
+        exitCode = usageError("--db FILE|URI is required");
         return std::nullopt;
     }
     return options;
@@ -109,17 +115,19 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<vcserver::CommentStore> store;
     try {
-        store = vcserver::openSqliteStore(options->db);
+        store = vcserver::openStore(options->db, kWorkerThreads);
         if (options->seedDemo) {
             store->seed(vcserver::demoData());
         }
     } catch (const vcserver::StoreError& e) {
-        std::cerr << "vendor-comment-server: cannot use database '" << options->db
-                  << "': " << e.what() << "\n";
+        const std::string shown =
+            vcserver::isPostgresUri(options->db) ? vcserver::redactedUri(options->db) : options->db;
+        std::cerr << "vendor-comment-server: cannot use database '" << shown << "': " << e.what()
+                  << "\n";
         return 1;
     }
 
-    vcserver::CommentServer server(*store, &std::cerr);
+    vcserver::CommentServer server(*store, &std::cerr, kWorkerThreads);
     if (server.bind(options->host, options->port) < 0) {
         std::cerr << "vendor-comment-server: cannot listen on " << options->host << ":"
                   << options->port << "\n";

@@ -1,94 +1,86 @@
 // Statements per second and latency percentiles with 8 concurrent clients on loopback, and
-// the time to answer the load document of a vendor with 10,000 comments.
+// the time to answer the load document of a vendor with 10,000 comments: SQLite beside
+// PostgreSQL, and PostgreSQL served by 1, 2 and 4 server processes sharing one database.
+//
+// PostgreSQL needs a cluster in VC_TEST_POSTGRES, as the tests do:
+//   scripts/with-test-postgres build/bin/server_bench
 
-#include "CommentServer.h"
+#include "CommentStore.h"
 #include "DemoData.h"
 #include "LoadDocument.h"
+#include "ServerProcess.h"
 #include "ServerTestSupport.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <random>
 #include <thread>
 
 using namespace vcserver;
+using namespace vctest;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int kClients = 8;
 constexpr int kStatementsPerClient = 100;
+constexpr int kBigVendorComments = 10000;
 
-std::string insertBatch(const std::string& vendor, int n) {
-    return " Declare @MaxID  int ;  select @MaxId = (Select Max(CommentSequence) From "
-           "VendorComment where VendorID = '" +
-           vendor +
-           "');  Set @MaxId = ISNull(@MaxID,0);  INSERT INTO VendorComment "
-           "(VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,RecordLastUpdated) "
-           "VALUES  (" +
-           vendor + ", @MaxID + 1, 4, 12,  '4/1/2009' ,  Null, 'Benchmark comment number " +
-           std::to_string(n) + ", a line of ordinary length.',  GETDATE())";
+std::string benchInsert(const std::string& vendor, int n) {
+    return insertBatch(vendor, 4, 12, "4/1/2009", "",
+                       "Benchmark comment number " + std::to_string(n) +
+                           ", a line of ordinary length.");
 }
 
-std::string updateStatement(const std::string& vendor, int sequence) {
-    return "UPDATE VendorComment  SET Type = 2, Location= 1, Effective=  '4/2/2009' , Expires=  "
-           "'12/31/2009' , Comment= 'Updated comment " +
-           std::to_string(sequence) +
-           "', RecordLastUpdated = GETDATE()  WHERE vendorID = " + vendor +
-           " AND CommentSequence = " + std::to_string(sequence);
+std::string benchUpdate(const std::string& vendor, int sequence) {
+    return updateStatement(vendor, sequence, 2, 1, "4/2/2009", "12/31/2009",
+                           "Updated comment " + std::to_string(sequence));
 }
 
-// A server on a free loopback port over a fresh database file.
-class LiveServer {
+// A fresh database served by one or more server processes on free loopback ports.
+class LiveServers {
 public:
-    LiveServer() {
-        std::random_device rd;
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vc-server-bench-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(dir_);
-        store_ = openSqliteStore(db());
-        store_->seed(demoData());
-        server_ = std::make_unique<CommentServer>(*store_, nullptr);
-        port_ = server_->bind("127.0.0.1", 0);
-        thread_ = std::thread([this] { server_->run(); });
+    LiveServers(StoreKind kind, int processes) : db_(kind) {
+        for (int i = 0; i < processes; ++i) {
+            servers_.push_back(std::make_unique<ServerProcess>(
+                std::vector<std::string>{"--db", db_.location(), "--listen", "127.0.0.1:0",
+                                         "--seed-demo"},
+                logs_.path() / ("server" + std::to_string(i) + ".log")));
+            // One at a time: the first creates the tables and seeds.
+            const std::string url = servers_.back()->firstLine();
+            if (url.rfind("http://127.0.0.1:", 0) != 0) {
+                throw std::runtime_error("the server did not start");
+            }
+            ports_.push_back(std::stoi(url.substr(17)));
+        }
     }
-    ~LiveServer() {
-        server_->stop();
-        thread_.join();
-        server_.reset();
-        store_.reset();
-        std::filesystem::remove_all(dir_);
-    }
-    std::filesystem::path db() const { return dir_ / "bench.db"; }
-    int port() const { return port_; }
+
+    const TestDatabase& db() const { return db_; }
+    int port(int client) const { return ports_[static_cast<std::size_t>(client) % ports_.size()]; }
 
 private:
-    std::filesystem::path dir_;
-    std::unique_ptr<CommentStore> store_;
-    std::unique_ptr<CommentServer> server_;
-    std::thread thread_;
-    int port_ = 0;
+    TestDatabase db_;
+    TempDir logs_;
+    std::vector<std::unique_ptr<ServerProcess>> servers_;
+    std::vector<int> ports_;
 };
 
-// Runs kClients threads, each posting its statements over one kept-alive connection;
-// returns every request's latency in milliseconds.
+// Runs kClients threads, each posting its statements over one kept-alive connection to its
+// server; returns every request's latency in milliseconds.
 template <typename MakeStatement>
-std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<int>& failures) {
+std::vector<double> postConcurrently(const LiveServers& servers, MakeStatement make,
+                                     std::atomic<int>& failures) {
     std::vector<std::vector<double>> perClient(kClients);
     std::vector<std::thread> threads;
     for (int c = 0; c < kClients; ++c) {
         threads.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
+            httplib::Client client("127.0.0.1", servers.port(c));
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true); // as libcurl does
-            client.set_tcp_nodelay(true);
             for (int i = 0; i < kStatementsPerClient; ++i) {
-                const std::string body = "SQL=" + vctest::formEncode(make(c, i));
+                const std::string body = "SQL=" + formEncode(make(c, i));
                 const auto start = Clock::now();
                 const auto res = client.Post("/VendorCommentLOAD.asp", body,
                                              "application/x-www-form-urlencoded");
@@ -116,17 +108,20 @@ double percentile(std::vector<double> values, double p) {
 }
 
 template <typename MakeStatement>
-void runStatements(benchmark::State& state, LiveServer& server, MakeStatement make) {
+void runStatements(benchmark::State& state, const LiveServers& servers, MakeStatement make) {
     std::vector<double> latencies;
     std::atomic<int> failures{0};
     double seconds = 0;
+    int round = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        auto batch = postConcurrently(server.port(), make, failures);
+        auto batch = postConcurrently(
+            servers, [&](int client, int i) { return make(round, client, i); }, failures);
         const std::chrono::duration<double> took = Clock::now() - start;
         state.SetIterationTime(took.count());
         seconds += took.count();
         latencies.insert(latencies.end(), batch.begin(), batch.end());
+        ++round;
     }
     state.counters["statements_per_s"] = static_cast<double>(latencies.size()) / seconds;
     state.counters["p50_ms"] = percentile(latencies, 0.50);
@@ -134,82 +129,132 @@ void runStatements(benchmark::State& state, LiveServer& server, MakeStatement ma
     state.counters["failures"] = failures.load();
 }
 
-void BM_Inserts8Clients(benchmark::State& state) {
-    LiveServer server;
-    // Clients share two vendors, so inserts contend for the same next sequence.
-    runStatements(state, server, [](int client, int i) {
-        return insertBatch(client % 2 ? "V100" : "318", client * 1000 + i);
-    });
-}
-
-void BM_Updates8Clients(benchmark::State& state) {
-    LiveServer server;
-    std::atomic<int> failures{0};
-    postConcurrently(
-        server.port(),
-        [](int client, int i) { return insertBatch("B" + std::to_string(client), i); }, failures);
-    runStatements(state, server, [](int client, int i) {
-        return updateStatement("B" + std::to_string(client), i + 1);
-    });
-}
-
-// 10,000 comments written straight into the table in one transaction.
-void fillVendor(const std::filesystem::path& db, const std::string& vendor, int count) {
-    sqlite3* raw = nullptr;
-    sqlite3_open(db.c_str(), &raw);
-    sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(raw,
-                       "INSERT INTO VendorComment VALUES (?1, ?2, 4, 12, '2009-04-01', NULL, ?3, "
-                       "'2009-04-01 00:00:00')",
-                       -1, &st, nullptr);
-    for (int i = 1; i <= count; ++i) {
-        const std::string comment = "Comment " + std::to_string(i) +
-                                    ": deliveries before noon only, & <always> with the PO number.";
-        sqlite3_bind_text(st, 1, vendor.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(st, 2, i);
-        sqlite3_bind_text(st, 3, comment.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_reset(st);
+// Runs body, turning a database that cannot be had into the benchmark's error.
+template <typename Body> void guarded(benchmark::State& state, Body body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
     }
-    sqlite3_finalize(st);
-    sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(raw);
 }
 
-void BM_LoadDocument10k(benchmark::State& state) {
-    LiveServer server;
-    fillVendor(server.db(), "BIG", 10000);
-    httplib::Client client("127.0.0.1", server.port());
-    client.set_keep_alive(true);
-    client.set_tcp_nodelay(true);
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        const auto res = client.Get("/VendorCommentLOAD.asp?Vendor=BIG&SCRN=7&PODate=03/23/2009");
-        if (!res || res->status != 200) {
-            state.SkipWithError("load failed");
-            return;
+void inserts(benchmark::State& state, StoreKind kind, int processes) {
+    guarded(state, [&] {
+        LiveServers servers(kind, processes);
+        // Clients share two vendors, so inserts contend for the same next sequence.
+        runStatements(state, servers, [](int round, int client, int i) {
+            return benchInsert(client % 2 ? "V100" : "318", round * 100000 + client * 1000 + i);
+        });
+    });
+}
+
+void updates(benchmark::State& state, StoreKind kind, int processes) {
+    guarded(state, [&] {
+        LiveServers servers(kind, processes);
+        std::atomic<int> failures{0};
+        postConcurrently(
+            servers, [](int client, int i) { return benchInsert("B" + std::to_string(client), i); },
+            failures);
+        runStatements(state, servers, [](int, int client, int i) {
+            return benchUpdate("B" + std::to_string(client), i + 1);
+        });
+    });
+}
+
+// 10,000 comments written straight into the table in one statement.
+void fillBigVendor(const TestDatabase& db) {
+    const std::string values =
+        "'BIG', n, 4, 12, '2009-04-01', NULL, 'Comment ' || n || ': deliveries before noon "
+        "only, & <always> with the PO number.'";
+    if (db.kind() == StoreKind::Postgres) {
+        db.exec("INSERT INTO VendorComment SELECT " + values + ", now() FROM generate_series(1, " +
+                std::to_string(kBigVendorComments) + ") n");
+    } else {
+        db.exec("WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                std::to_string(kBigVendorComments) + ") INSERT INTO VendorComment SELECT " +
+                values + ", '2009-04-01 00:00:00' FROM g");
+    }
+}
+
+// Over HTTP from one server process.
+void loadDocumentOverHttp(benchmark::State& state, StoreKind kind) {
+    guarded(state, [&] {
+        LiveServers servers(kind, 1);
+        fillBigVendor(servers.db());
+        httplib::Client client("127.0.0.1", servers.port(0));
+        client.set_keep_alive(true);
+        client.set_tcp_nodelay(true);
+        std::size_t bytes = 0;
+        for (auto _ : state) {
+            const auto res =
+                client.Get("/VendorCommentLOAD.asp?Vendor=BIG&SCRN=7&PODate=03/23/2009");
+            if (!res || res->status != 200) {
+                state.SkipWithError("load failed");
+                return;
+            }
+            bytes = res->body.size();
         }
-        bytes = res->body.size();
-    }
-    state.counters["document_bytes"] = static_cast<double>(bytes);
+        state.counters["document_bytes"] = static_cast<double>(bytes);
+    });
 }
 
-// The same without HTTP: the database read and the document text only.
-void BM_LoadDocument10kInProcess(benchmark::State& state) {
-    LiveServer server;
-    fillVendor(server.db(), "BIG", 10000);
-    auto store = openSqliteStore(server.db());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(loadDocument(store->load("BIG")));
+// Without HTTP: the database read and the document text only.
+void loadDocumentInProcess(benchmark::State& state, StoreKind kind) {
+    guarded(state, [&] {
+        TestDatabase db(kind);
+        auto store = openStore(db.location(), 1);
+        store->seed(demoData());
+        fillBigVendor(db);
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(loadDocument(store->load("BIG")));
+        }
+    });
+}
+
+void registerAll() {
+    struct Setup {
+        const char* name;
+        StoreKind kind;
+        int processes;
+    };
+    const Setup setups[] = {{"sqlite/1_process", StoreKind::Sqlite, 1},
+                            {"postgres/1_process", StoreKind::Postgres, 1},
+                            {"postgres/2_processes", StoreKind::Postgres, 2},
+                            {"postgres/4_processes", StoreKind::Postgres, 4}};
+    for (const auto& s : setups) {
+        benchmark::RegisterBenchmark((std::string("Inserts8Clients/") + s.name).c_str(), inserts,
+                                     s.kind, s.processes)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
+    for (const auto& s : setups) {
+        benchmark::RegisterBenchmark((std::string("Updates8Clients/") + s.name).c_str(), updates,
+                                     s.kind, s.processes)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
+    for (const auto kind : {StoreKind::Sqlite, StoreKind::Postgres}) {
+        const std::string store = kind == StoreKind::Sqlite ? "sqlite" : "postgres";
+        benchmark::RegisterBenchmark(("LoadDocument10k/" + store).c_str(), loadDocumentOverHttp,
+                                     kind)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("LoadDocument10kInProcess/" + store).c_str(),
+                                     loadDocumentInProcess, kind)
+            ->Unit(benchmark::kMillisecond);
     }
 }
 
 } // namespace
 
-BENCHMARK(BM_Inserts8Clients)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Updates8Clients)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadDocument10k)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadDocument10kInProcess)->Unit(benchmark::kMillisecond);
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
