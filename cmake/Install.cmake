@@ -4,8 +4,8 @@
 #   find_package(TavikVendorComment REQUIRED)
 #   target_link_libraries(app PRIVATE TavikVendorComment::TavikVendorComment)
 #
-# and includes "shell/VendorCommentWidget.h" (or links TavikVendorComment::Host and
-# includes "shell/ComHost.h" to create the control from its program id).
+# and includes <TavikVendorComment/VendorCommentWidget> (or links TavikVendorComment::Host and
+# includes <TavikVendorComment/ComHost.h> to create the control from its program id).
 
 include(${CMAKE_CURRENT_LIST_DIR}/Shell.cmake)
 
@@ -20,27 +20,13 @@ install(TARGETS TavikVendorComment TavikVendorCommentHost
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    INCLUDES DESTINATION ${VC_INSTALL_INCLUDEDIR})
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# The headers keep their folders, so the relative includes between them resolve: the
-# widget's header reaches the control's, and that one the platform seam's.
-install(FILES
-    src/shell/TavikVendorComment.h
-    src/shell/TypeInfo.h
-    src/shell/Guid.h
-    src/shell/ComHost.h
-    src/shell/Registry.h
-    src/shell/VendorCommentWidget.h
-    DESTINATION ${VC_INSTALL_INCLUDEDIR}/shell)
-install(FILES src/control/VendorComment.h DESTINATION ${VC_INSTALL_INCLUDEDIR}/control)
-install(FILES
-    src/platform/Form.h
-    src/platform/Inet.h
-    src/platform/Widgets.h
-    src/platform/Locale.h
-    DESTINATION ${VC_INSTALL_INCLUDEDIR}/platform)
+# Only the public headers, in the product's own folder.
+install(FILES ${VC_PUBLIC_HEADERS} DESTINATION ${VC_INSTALL_INCLUDEDIR})
 
 install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorComment)
+install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The programs find the installed library beside them.
 foreach(program vendor-comment-host vendor-comment-server)

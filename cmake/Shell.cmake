@@ -3,11 +3,12 @@
 # from the type information, the host-side library and the Qt Designer plugin.
 
 # The toolbox picture (shell/TavikVendorComment.qrc) is compiled by rcc.
-set_property(TARGET TavikVendorComment PROPERTY AUTORCC ON)
-target_compile_definitions(TavikVendorComment PRIVATE
+set_property(TARGET TavikVendorCommentInternal PROPERTY AUTORCC ON)
+target_compile_definitions(TavikVendorCommentInternal PRIVATE
     VENDORCOMMENT_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 # The public headers use C++20 (std::span), so consumers compile with it too.
 target_compile_features(TavikVendorComment PUBLIC cxx_std_20)
+target_compile_features(TavikVendorCommentInternal PUBLIC cxx_std_20)
 
 # The IDL text, written at build time by a small program from the same type information
 # the library answers with at run time.
@@ -15,6 +16,8 @@ set(VC_SHELL_DIR ${PROJECT_SOURCE_DIR}/src/shell)
 set(VC_IDL_FILE ${CMAKE_BINARY_DIR}/share/TavikVendorComment.idl)
 add_executable(vc-idlgen
     ${VC_SHELL_DIR}/IdlGenerator.cpp ${VC_SHELL_DIR}/Idl.cpp ${VC_SHELL_DIR}/TypeLibrary.cpp)
+target_include_directories(vc-idlgen PRIVATE ${VC_PUBLIC_INCLUDE_DIR})
+add_dependencies(vc-idlgen TavikVendorCommentInternal)
 add_custom_command(OUTPUT ${VC_IDL_FILE}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share
     COMMAND vc-idlgen ${VC_IDL_FILE}
@@ -27,7 +30,8 @@ add_custom_target(TavikVendorComment_idl ALL DEPENDS ${VC_IDL_FILE})
 add_library(TavikVendorCommentHost STATIC ${VC_SHELL_DIR}/ComHost.cpp ${VC_SHELL_DIR}/Registry.cpp)
 add_library(TavikVendorComment::Host ALIAS TavikVendorCommentHost)
 target_include_directories(TavikVendorCommentHost PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+    $<BUILD_INTERFACE:${VC_PUBLIC_INCLUDE_DIR}>
+    PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_features(TavikVendorCommentHost PUBLIC cxx_std_20)
 target_link_libraries(TavikVendorCommentHost PRIVATE Qt6::Core ${CMAKE_DL_LIBS})
 set_target_properties(TavikVendorCommentHost PROPERTIES EXPORT_NAME Host)

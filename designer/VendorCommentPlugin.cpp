@@ -1,7 +1,7 @@
 #include "VendorCommentPlugin.h"
 
-#include "shell/TavikVendorComment.h"
-#include "shell/VendorCommentWidget.h"
+#include <TavikVendorComment/TavikVendorComment.h>
+#include <TavikVendorComment/VendorCommentWidget>
 
 #include <QIcon>
 #include <QPixmap>
@@ -22,11 +22,11 @@ QString VendorCommentPlugin::toolTip() const {
 
 QString VendorCommentPlugin::whatsThis() const {
     return QStringLiteral("Shows the free-text comments a server keeps for one vendor and lets "
-                          "the user add, edit and delete them. Call LoadData to load a vendor.");
+                          "the user add, edit and delete them. Call loadData to load a vendor.");
 }
 
 QString VendorCommentPlugin::includeFile() const {
-    return QStringLiteral("shell/VendorCommentWidget.h");
+    return QStringLiteral("TavikVendorComment/VendorCommentWidget");
 }
 
 // The picture lives in the control library's resources, loaded with it.
@@ -39,5 +39,5 @@ bool VendorCommentPlugin::isContainer() const {
 }
 
 QWidget* VendorCommentPlugin::createWidget(QWidget* parent) {
-    return new VendorCommentWidget(parent);
+    return new tavik::VendorCommentWidget(parent);
 }

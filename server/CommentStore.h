@@ -85,4 +85,12 @@ public:
 // Opens (creating when missing) an SQLite database file with the tables in place.
 std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file);
 
+// Connects to the PostgreSQL database of a connection URI (libpq's syntax) and creates the
+// tables when missing. At most connections are open at once; callers beyond that wait.
+std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri, std::size_t connections);
+
+// The store of --db: a postgresql:// or postgres:// URI, otherwise an SQLite file.
+// StoreError messages never show a password.
+std::unique_ptr<CommentStore> openStore(const std::string& db, std::size_t connections);
+
 } // namespace vcserver

@@ -225,10 +225,19 @@ public:
             // Switching to WAL needs no other connection open, so it happens first, once.
             exec(db.get(), "PRAGMA journal_mode = WAL");
             exec(db.get(), kSchema);
-            // A database made elsewhere with other columns fails here rather than on use.
-            for (const char* sql :
-                 {kSelectLocations, kSelectTypes, kSelectComments, kInsert, kUpdate, kDelete}) {
-                Query check(db.get(), sql);
+            // A database made elsewhere with other columns fails here rather than on use,
+            // naming the table.
+            for (const auto& [table, sql] :
+                 {std::pair{"CommentLocation", kSelectLocations},
+                  std::pair{"CommentType", kSelectTypes},
+                  std::pair{"VendorComment", kSelectComments}, std::pair{"VendorComment", kInsert},
+                  std::pair{"VendorComment", kUpdate}, std::pair{"VendorComment", kDelete}}) {
+                try {
+                    Query check(db.get(), sql);
+                } catch (const DbError& e) {
+                    throw StoreError("table " + std::string(table) +
+                                     " has other columns than this server uses: " + e.message);
+                }
             }
             idle_.push_back(std::move(db));
         } catch (const DbError& e) {
@@ -277,7 +286,8 @@ public:
                 q.bind(1, upd->vendor).bind(2, upd->sequence);
                 bindFields(q, upd->fields);
                 q.step();
-                // Another clerk deleted it: a silent success would lose this clerk's edit.
+                // Another desk may have deleted the comment meanwhile; saying so beats
+                // reporting a save that changed nothing.
                 if (sqlite3_changes(db) == 0) {
                     throw Refused{"comment " + std::to_string(upd->sequence) + " of vendor " +
                                   upd->vendor + " no longer exists"};

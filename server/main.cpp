@@ -2,6 +2,7 @@
 
 #include "CommentServer.h"
 #include "DemoData.h"
+#include "PostgresUri.h"
 
 #include <sys/resource.h>
 
@@ -15,14 +16,16 @@
 
 namespace {
 
-// Threads running the page's database work. Each runs one store call at a time, so this is
-// also how many database connections the store needs at most.
+// Threads running the page's database work, each one store call at a time; the PostgreSQL
+// store keeps as many connections.
 constexpr std::size_t kWorkerThreads = 16;
 
 constexpr const char* kUsage =
-    "usage: vendor-comment-server --db FILE [--listen HOST:PORT] [--seed-demo]\n"
+    "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
     "                             [--log-format text|json]\n"
     "  --db FILE           SQLite database file, created with its tables when missing\n"
+    "  --db URI            PostgreSQL database, postgresql://USER@HOST:PORT/DBNAME?...; the\n"
+    "                      password comes from PGPASSWORD, ~/.pgpass or the URI\n"
     "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --seed-demo         add demo lookups and comments for vendors 318 and V100\n"
     "  --log-format F      text (default) or json, one object a line for a log collector\n"
@@ -102,7 +105,7 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         }
     }
     if (options.db.empty()) {
-        exitCode = usageError("--db FILE is required");
+        exitCode = usageError("--db FILE|URI is required");
         return std::nullopt;
     }
     return options;
@@ -138,13 +141,15 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<vcserver::CommentStore> store;
     try {
-        store = vcserver::openSqliteStore(options->db);
+        store = vcserver::openStore(options->db, kWorkerThreads);
         if (options->seedDemo) {
             store->seed(vcserver::demoData());
         }
     } catch (const vcserver::StoreError& e) {
-        std::cerr << "vendor-comment-server: cannot use database '" << options->db
-                  << "': " << e.what() << "\n";
+        const std::string shown =
+            vcserver::isPostgresUri(options->db) ? vcserver::redactedUri(options->db) : options->db;
+        std::cerr << "vendor-comment-server: cannot use database '" << shown << "': " << e.what()
+                  << "\n";
         return 1;
     }
 

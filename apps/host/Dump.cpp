@@ -3,7 +3,9 @@
 #include "JsonWriter.h"
 
 #include "control/VendorComment.h"
-#include "platform/Screen.h"
+#include "platform/MousePointer.h"
+
+using namespace tavik;
 
 namespace {
 

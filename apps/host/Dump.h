@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+namespace tavik {
 class VendorComment;
+}
 
 struct RecordedMessageBox {
     std::string prompt;
@@ -13,4 +15,5 @@ struct RecordedMessageBox {
 
 // One line of JSON with the control state, every widget setting, the focus, the mouse
 // pointer and the message boxes shown since the previous dump.
-std::string dumpControl(VendorComment& control, const std::vector<RecordedMessageBox>& boxes);
+std::string dumpControl(tavik::VendorComment& control,
+                        const std::vector<RecordedMessageBox>& boxes);

@@ -1,8 +1,11 @@
 #include "ScriptHost.h"
 
-#include "platform/Screen.h"
+#include "Picture.h"
+
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
-#include "shell/VendorCommentWidget.h"
+#include "shell/VendorCommentWidget_p.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -21,6 +24,8 @@
 #include <ostream>
 #include <set>
 
+using namespace tavik;
+
 namespace {
 
 const std::set<std::string> widgetNames{"cmdAdd",     "cmdEdit",     "cmdDelete",  "txtComment",
@@ -30,10 +35,23 @@ const std::set<std::string> widgetNames{"cmdAdd",     "cmdEdit",     "cmdDelete"
 // Argument kinds of each command: s string, i integer, w widget name, c command;
 // a trailing ? marks an optional last argument.
 const std::map<std::string, std::string> signatures{
-    {"LoadData", "ssssss"}, {"click", "w"},       {"select", "i"},     {"dblclick", "i"},
-    {"key", "s"},           {"columnClick", "i"}, {"type", "s"},       {"paste", "s"},
-    {"pick", "wi"},         {"setDate", "ws"},    {"answer", "s"},     {"whileWaiting", "c"},
-    {"wait", "i?"},         {"resize", "ii"},     {"screenshot", "s"}, {"dump", ""},
+    {"LoadData", "ssssss"},
+    {"click", "w"},
+    {"select", "i"},
+    {"dblclick", "i"},
+    {"key", "s"},
+    {"columnClick", "i"},
+    {"type", "s"},
+    {"paste", "s"},
+    {"pick", "wi"},
+    {"setDate", "ws"},
+    {"answer", "s"},
+    {"whileWaiting", "c"},
+    {"whileCompleting", "c"},
+    {"wait", "i?"},
+    {"resize", "ii"},
+    {"screenshot", "s"},
+    {"dump", ""},
 };
 
 const std::map<std::string, Qt::Key> namedKeys{
@@ -55,6 +73,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
             return answerMessageBox(prompt, style, title);
         });
     platform::setWaitHook([this] { playQueuedWhileWaiting(); });
+    platform::setPumpHook([this] { playQueuedWhileCompleting(); });
     control_->setWindowTitle("Vendor Comments");
     control_->show();
     control_->activateWindow();
@@ -62,6 +81,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
 }
 
 ScriptHost::~ScriptHost() {
+    platform::setPumpHook({});
     platform::setWaitHook({});
     platform::setMessageBoxHandler({});
 }
@@ -95,6 +115,8 @@ int ScriptHost::run(std::istream& script) {
             validate(command);
             if (str(command[0]) == "whileWaiting")
                 whileWaiting_.push_back({command[1].toArray(), lineNumber});
+            else if (str(command[0]) == "whileCompleting")
+                whileCompleting_.push_back({command[1].toArray(), lineNumber});
             else
                 execute(command);
             out_.flush();
@@ -108,6 +130,9 @@ int ScriptHost::run(std::istream& script) {
     for (const Queued& queued : whileWaiting_)
         err_ << "line " << queued.line << ": whileWaiting found no transfer to wait for"
              << std::endl;
+    for (const Queued& queued : whileCompleting_)
+        err_ << "line " << queued.line
+             << ": whileCompleting found no completed transfer being handled" << std::endl;
     return 0;
 }
 
@@ -198,31 +223,43 @@ void ScriptHost::execute(const QJsonArray& command) {
     } else if (name == "screenshot") {
         screenshot(str(command[1]));
     } else if (name == "dump") {
-        out_ << dumpControl(control_->control(), boxes_) << '\n';
+        out_ << dumpControl(controlOf(*control_), boxes_) << '\n';
         boxes_.clear();
     }
 }
 
 // Commands queued with whileWaiting play inside the first wait for a transfer.
 void ScriptHost::playQueuedWhileWaiting() {
-    if (whileWaiting_.empty() || !control_->control().form().Inet1().StillExecuting())
-        return;
+    if (!whileWaiting_.empty() && controlOf(*control_).form().Inet1().StillExecuting())
+        play(whileWaiting_, "whileWaiting");
+}
+
+// Commands queued with whileCompleting play at the first event pump inside the handling of
+// a completed statement transfer: the transfer is over, its end not yet handled.
+void ScriptHost::playQueuedWhileCompleting() {
+    VendorComment& control = controlOf(*control_);
+    if (!whileCompleting_.empty() && control.statementInFlight() &&
+        !control.form().Inet1().StillExecuting())
+        play(whileCompleting_, "whileCompleting");
+}
+
+void ScriptHost::play(std::deque<Queued>& queue, const char* command) {
     std::deque<Queued> queued;
-    queued.swap(whileWaiting_);
+    queued.swap(queue);
     for (const Queued& q : queued) {
         try {
             execute(q.command);
         } catch (const std::exception& error) {
             if (waitError_.empty())
-                waitError_ =
-                    "whileWaiting from line " + std::to_string(q.line) + ": " + error.what();
+                waitError_ = std::string(command) + " from line " + std::to_string(q.line) + ": " +
+                             error.what();
         }
     }
     out_.flush();
 }
 
 void ScriptHost::click(const std::string& name) {
-    QWidget* widget = platform::qt::findWidget(control_->control().form(), name);
+    QWidget* widget = platform::qt::findWidget(controlOf(*control_).form(), name);
     // A user cannot click what is not shown; a disabled widget ignores the click itself.
     if (!widget->isVisible())
         return;
@@ -231,7 +268,7 @@ void ScriptHost::click(const std::string& name) {
 
 void ScriptHost::selectRow(int row, bool doubleClick) {
     auto* view = qobject_cast<QAbstractItemView*>(
-        platform::qt::findWidget(control_->control().form(), "lstComments"));
+        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
     if (!view->isEnabled())
         return;
     QAbstractItemModel* model = view->model();
@@ -258,7 +295,7 @@ void ScriptHost::selectRow(int row, bool doubleClick) {
 }
 
 void ScriptHost::pressKey(const std::string& key) {
-    QWidget* list = platform::qt::findWidget(control_->control().form(), "lstComments");
+    QWidget* list = platform::qt::findWidget(controlOf(*control_).form(), "lstComments");
     if (!list->isEnabled())
         return;
     list->setFocus(Qt::OtherFocusReason);
@@ -271,15 +308,16 @@ void ScriptHost::pressKey(const std::string& key) {
 
 void ScriptHost::clickColumn(int column) {
     auto* view = qobject_cast<QTreeView*>(
-        platform::qt::findWidget(control_->control().form(), "lstComments"));
+        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
     QHeaderView* header = view->header();
-    if (column < 0 || column >= header->count())
+    if (column < 0 || column >= controlOf(*control_).form().lstComments().columnCount())
         throw LineError("lstComments has no column " + std::to_string(column));
     if (!view->isEnabled())
         return;
-    const int width = header->sectionSize(column);
+    const int width = column < header->count() ? header->sectionSize(column) : 0;
     if (width == 0) {
-        // A zero-width header cannot be hit by the pointer; deliver its click directly.
+        // A zero-width header (one the view leaves out, too) cannot be hit by the pointer;
+        // deliver its click directly.
         emit header->sectionClicked(column);
         return;
     }
@@ -289,7 +327,7 @@ void ScriptHost::clickColumn(int column) {
 
 void ScriptHost::typeText(const std::string& text) {
     auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(control_->control().form(), "txtComment"));
+        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
     if (!box->isEnabled())
         return;
     box->setFocus(Qt::OtherFocusReason);
@@ -304,7 +342,7 @@ void ScriptHost::typeText(const std::string& text) {
 
 void ScriptHost::pasteText(const std::string& text) {
     auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(control_->control().form(), "txtComment"));
+        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
     if (!box->isEnabled() || box->isReadOnly())
         return;
     box->moveCursor(QTextCursor::End);
@@ -312,7 +350,7 @@ void ScriptHost::pasteText(const std::string& text) {
 }
 
 void ScriptHost::pick(const std::string& name, int index) {
-    platform::Form& form = control_->control().form();
+    platform::Form& form = controlOf(*control_).form();
     const platform::ComboBox& combo = name == "cboType" ? form.cboType() : form.cboLocation();
     auto* box = qobject_cast<QComboBox*>(platform::qt::findWidget(form, name));
     if (index < 0 || index >= box->count())
@@ -325,14 +363,14 @@ void ScriptHost::pick(const std::string& name, int index) {
 
 void ScriptHost::setDate(const std::string& name, const std::string& isoDate) {
     auto* picker =
-        qobject_cast<QDateEdit*>(platform::qt::findWidget(control_->control().form(), name));
+        qobject_cast<QDateEdit*>(platform::qt::findWidget(controlOf(*control_).form(), name));
     if (!picker->isVisible() || !picker->isEnabled())
         return;
     picker->setDate(QDate::fromString(QString::fromStdString(isoDate), Qt::ISODate));
 }
 
 void ScriptHost::waitForTransfers(int milliseconds) {
-    platform::Inet& inet = control_->control().form().Inet1();
+    platform::Inet& inet = controlOf(*control_).form().Inet1();
     QElapsedTimer timer;
     timer.start();
     platform::DoEvents();
@@ -343,7 +381,7 @@ void ScriptHost::waitForTransfers(int milliseconds) {
 }
 
 void ScriptHost::screenshot(const std::string& path) {
-    QApplication::processEvents();
-    if (!control_->grab().save(QString::fromStdString(path), "PNG"))
-        throw LineError("cannot write " + path);
+    const QString failure = writePicture(control_.get(), QString::fromStdString(path));
+    if (!failure.isEmpty())
+        throw LineError("cannot write " + path + ": " + failure.toStdString());
 }

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+namespace tavik {
 class VendorCommentWidget;
+}
 
 // Plays a script of user and host actions against the control's real widgets, headless,
 // and prints what the control shows. One JSON array per line.
@@ -35,6 +37,8 @@ private:
     void validate(const QJsonArray& command) const;
     void execute(const QJsonArray& command);
     void playQueuedWhileWaiting();
+    void playQueuedWhileCompleting();
+    void play(std::deque<Queued>& queue, const char* command);
 
     void click(const std::string& name);
     void selectRow(int row, bool doubleClick);
@@ -50,9 +54,10 @@ private:
 
     std::ostream& out_;
     std::ostream& err_;
-    std::unique_ptr<VendorCommentWidget> control_;
+    std::unique_ptr<tavik::VendorCommentWidget> control_;
     std::vector<RecordedMessageBox> boxes_;
     std::deque<int> answers_;
     std::deque<Queued> whileWaiting_;
+    std::deque<Queued> whileCompleting_;
     std::string waitError_;
 };

@@ -1,22 +1,43 @@
 // vendor-comment-host: a desktop window hosting the vendor comment control (the demo), or,
 // with --script, the headless scripted host that plays user actions and prints dumps.
 
+#include "AfterFirstPaint.h"
+#include "Picture.h"
 #include "ScriptHost.h"
 
-#include "shell/ComHost.h"
-#include "shell/VendorCommentWidget.h"
+#include "platform/qt/QtForm.h"
+#include "shell/VendorCommentWidget_p.h"
 
+#include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/VendorCommentWidget>
+
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDate>
-#include <QTimer>
+#include <QHelpEvent>
+#include <QPalette>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+using namespace tavik;
+
 namespace {
+
+// --screenshot: the picture, or the reason it could not be written.
+int savePicture(QWidget* widget, const QString& path) {
+    const QString failure = writePicture(widget, path);
+    if (failure.isEmpty())
+        return 0;
+    std::cerr << "cannot write " << path.toStdString() << ": " << failure.toStdString()
+              << std::endl;
+    return 1;
+}
 
 // --register and --unregister: load the library and call its entry point, as a
 // registration tool does.
@@ -55,26 +76,65 @@ int runByProgId(QApplication& app, const QString& progId, std::vector<std::strin
     widget->setWindowTitle("Vendor Comments");
     widget->show();
 
-    if (!loadArguments.empty()) {
-        const char* name = "LoadData";
-        tavik::DispId id = tavik::DISPID_UNKNOWN;
-        hr = control->GetIDsOfNames(&name, 1, &id);
-        if (tavik::SUCCEEDED(hr))
-            hr = control->Invoke(id, loadArguments.data(), loadArguments.size());
-        if (tavik::FAILED(hr)) {
-            std::cerr << "LoadData: " << tavik::resultText(hr) << std::endl;
-            return 1;
+    afterFirstPaint(widget, [&] {
+        if (!loadArguments.empty()) {
+            const char* name = "LoadData";
+            tavik::DispId id = tavik::DISPID_UNKNOWN;
+            tavik::HRESULT loaded = control->GetIDsOfNames(&name, 1, &id);
+            if (tavik::SUCCEEDED(loaded))
+                loaded = control->Invoke(id, loadArguments.data(), loadArguments.size());
+            if (tavik::FAILED(loaded)) {
+                std::cerr << "LoadData: " << tavik::resultText(loaded) << std::endl;
+                QCoreApplication::exit(1);
+                return;
+            }
         }
-    }
-    if (!screenshotPath.isEmpty()) {
-        QApplication::processEvents();
-        if (!widget->grab().save(screenshotPath, "PNG")) {
-            std::cerr << "cannot write " << screenshotPath.toStdString() << std::endl;
-            return 1;
-        }
-        return 0;
-    }
+        if (!screenshotPath.isEmpty())
+            QCoreApplication::exit(savePicture(widget, screenshotPath));
+    });
     return app.exec();
+}
+
+// A dark palette, as a dark desktop gives one.
+QPalette darkPalette() {
+    QPalette dark;
+    const QColor window(53, 53, 53), base(35, 35, 35), text(230, 230, 230);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        dark.setColor(group, QPalette::Window, window);
+        dark.setColor(group, QPalette::WindowText, text);
+        dark.setColor(group, QPalette::Base, base);
+        dark.setColor(group, QPalette::AlternateBase, window);
+        dark.setColor(group, QPalette::Text, text);
+        dark.setColor(group, QPalette::Button, window);
+        dark.setColor(group, QPalette::ButtonText, text);
+        dark.setColor(group, QPalette::ToolTipBase, QColor(70, 70, 70));
+        dark.setColor(group, QPalette::ToolTipText, text);
+        dark.setColor(group, QPalette::PlaceholderText, QColor(140, 140, 140));
+        dark.setColor(group, QPalette::Highlight, QColor(42, 130, 218));
+        dark.setColor(group, QPalette::HighlightedText, Qt::white);
+        dark.setColor(group, QPalette::Light, QColor(80, 80, 80));
+        dark.setColor(group, QPalette::Midlight, QColor(66, 66, 66));
+        dark.setColor(group, QPalette::Mid, QColor(44, 44, 44));
+        dark.setColor(group, QPalette::Dark, QColor(30, 30, 30));
+        dark.setColor(group, QPalette::Shadow, QColor(20, 20, 20));
+    }
+    dark.setColor(QPalette::Disabled, QPalette::Window, window);
+    dark.setColor(QPalette::Disabled, QPalette::Base, QColor(45, 45, 45));
+    dark.setColor(QPalette::Disabled, QPalette::Button, window);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
+    return dark;
+}
+
+// --hover-row: the tooltip a pointer resting on the comment of row `row` shows.
+void hoverRow(VendorCommentWidget& control, int row) {
+    auto* list = qobject_cast<QAbstractItemView*>(
+        platform::qt::findWidget(controlOf(control).form(), "lstComments"));
+    if (row < 0 || row >= list->model()->rowCount())
+        return;
+    const QPoint where = list->visualRect(list->model()->index(row, 0)).center();
+    QHelpEvent hover(QEvent::ToolTip, where, list->viewport()->mapToGlobal(where));
+    QApplication::sendEvent(list->viewport(), &hover);
 }
 
 } // namespace
@@ -99,20 +159,25 @@ int main(int argc, char** argv) {
     // warnings (a missing runtime folder, say) stay out of it.
     if (scriptMode)
         qInstallMessageHandler(quietMessages);
-    // So is registration: it shows nothing.
+    // So are registration and the answers to --help and --version: they show nothing, and
+    // must work where there is no display.
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg(argv[i]);
-        if ((arg.starts_with("--register") || arg.starts_with("--unregister")) &&
+        const bool printsOnly = arg == "--help" || arg == "-h" || arg == "--help-all" ||
+                                arg == "--version" || arg == "-v";
+        if ((printsOnly || arg.starts_with("--register") || arg.starts_with("--unregister")) &&
             qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("vendor-comment-host");
+    QApplication::setApplicationVersion(VC_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Hosts the vendor comment control.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption script("script", "Play a script (FILE, or - for standard input).",
                                     "FILE");
     const QCommandLineOption server("server", "Server prefix, ending in /.", "URL");
@@ -124,7 +189,11 @@ int main(int argc, char** argv) {
                                         QDate::currentDate().toString("M/d/yyyy"));
     const QCommandLineOption screenshot("screenshot",
                                         "Load, write a PNG picture of the control, exit.", "FILE");
-    parser.addOptions({script, server, vendor, mode, scrn, poDate, serverDate, screenshot});
+    const QCommandLineOption dark("dark", "Show the control with a dark palette.");
+    const QCommandLineOption hover(
+        "hover-row", "With --screenshot: show the tooltip of the comment in row N (from 0).", "N");
+    parser.addOptions(
+        {script, server, vendor, mode, scrn, poDate, serverDate, screenshot, dark, hover});
     const QCommandLineOption registerLibrary(
         "register", "Register the control library LIBRARY (calls its DllRegisterServer).",
         "LIBRARY");
@@ -146,7 +215,8 @@ int main(int argc, char** argv) {
             return host.run(std::cin);
         std::ifstream in(file.toStdString());
         if (!in) {
-            std::cerr << "cannot read " << file.toStdString() << std::endl;
+            std::cerr << "cannot read " << file.toStdString() << ": " << std::strerror(errno)
+                      << std::endl;
             return 2;
         }
         return host.run(in);
@@ -167,23 +237,24 @@ int main(int argc, char** argv) {
                            parser.isSet(screenshot) ? parser.value(screenshot) : QString());
     }
 
+    if (parser.isSet(dark))
+        QApplication::setPalette(darkPalette());
     VendorCommentWidget control;
     control.setWindowTitle("Vendor Comments");
     control.show();
-    if (parser.isSet(server) || parser.isSet(vendor)) {
-        control.LoadData(parser.value(server).toStdString(), parser.value(vendor).toStdString(),
-                         parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
-                         parser.value(poDate).toStdString(),
-                         parser.value(serverDate).toStdString());
-    }
-    if (parser.isSet(screenshot)) {
-        QApplication::processEvents();
-        const QString path = parser.value(screenshot);
-        if (!control.grab().save(path, "PNG")) {
-            std::cerr << "cannot write " << path.toStdString() << std::endl;
-            return 1;
+    // LoadData blocks until the server has answered: it starts once the window has been
+    // drawn, so a slow server leaves a drawn window under the busy pointer.
+    afterFirstPaint(&control, [&] {
+        if (parser.isSet(server) || parser.isSet(vendor)) {
+            control.LoadData(parser.value(server).toStdString(), parser.value(vendor).toStdString(),
+                             parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
+                             parser.value(poDate).toStdString(),
+                             parser.value(serverDate).toStdString());
         }
-        return 0;
-    }
+        if (parser.isSet(hover))
+            hoverRow(control, parser.value(hover).toInt());
+        if (parser.isSet(screenshot))
+            QCoreApplication::exit(savePicture(&control, parser.value(screenshot)));
+    });
     return app.exec();
 }

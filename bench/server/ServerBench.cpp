@@ -1,378 +1,91 @@
-// The reference server program driven from outside over loopback, as clients would:
-// - a normal GET's latency while 1,000 slow clients are connected (half idle, half sending
-//   a request one byte a second), with the server's memory (target: within 200 ms);
-// - GETs per second and p50/p99 with 200 keep-alive clients (target: no failure, p99
-//   within 200 ms);
-// - statements per second and p50/p99 with 8 clients (inserts, updates);
-// - one GET asking for 400 overlapping ranges: answer size and the server's peak memory;
-// - the load document of a vendor with 10,000 comments (also without HTTP).
-// Every figure is taken from the program built here ("this"). With VC_PEER_SERVER naming
-// another build of vendor-comment-server, the same figures are taken from it ("peer") in
-// the same run and printed beside: that is how the figures before a change are compared.
+// Statements per second and latency percentiles with 8 concurrent clients on loopback, and
+// the time to answer the load document of a vendor with 10,000 comments: SQLite beside
+// PostgreSQL, and PostgreSQL served by 1, 2 and 4 server processes sharing one database.
+//
+// PostgreSQL needs a cluster in VC_TEST_POSTGRES, as the tests do:
+//   scripts/with-test-postgres build/bin/server_bench
 
 #include "CommentStore.h"
 #include "DemoData.h"
 #include "LoadDocument.h"
+#include "ServerProcess.h"
 #include "ServerTestSupport.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
-#include <sqlite3.h>
-
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <thread>
 
-extern char** environ;
-
 using namespace vcserver;
-using namespace std::chrono_literals;
+using namespace vctest;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char* kPage = "/VendorCommentLOAD.asp";
-constexpr const char* kFormType = "application/x-www-form-urlencoded";
-constexpr double kTargetMs = 200;
+constexpr int kClients = 8;
+constexpr int kStatementsPerClient = 100;
+constexpr int kBigVendorComments = 10000;
 
-std::string insertBatch(const std::string& vendor, int n) {
-    return vctest::insertBatch(vendor, 4, 12, "4/1/2009", "",
-                               "Benchmark comment number " + std::to_string(n) +
-                                   ", a line of ordinary length.");
+std::string benchInsert(const std::string& vendor, int n) {
+    return insertBatch(vendor, 4, 12, "4/1/2009", "",
+                       "Benchmark comment number " + std::to_string(n) +
+                           ", a line of ordinary length.");
 }
 
-std::string updateStatement(const std::string& vendor, int sequence) {
-    return vctest::updateStatement(vendor, sequence, 2, 1, "4/2/2009", "12/31/2009",
-                                   "Updated comment " + std::to_string(sequence));
+std::string benchUpdate(const std::string& vendor, int sequence) {
+    return updateStatement(vendor, sequence, 2, 1, "4/2/2009", "12/31/2009",
+                           "Updated comment " + std::to_string(sequence));
 }
 
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// A fresh temporary directory for one server's database.
-class TempDir {
+// A fresh database served by one or more server processes on free loopback ports.
+class LiveServers {
 public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("vc-server-bench-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
+    LiveServers(StoreKind kind, int processes) : db_(kind) {
+        for (int i = 0; i < processes; ++i) {
+            servers_.push_back(std::make_unique<ServerProcess>(
+                std::vector<std::string>{"--db", db_.location(), "--listen", "127.0.0.1:0",
+                                         "--seed-demo"},
+                logs_.path() / ("server" + std::to_string(i) + ".log")));
+            // One at a time: the first creates the tables and seeds.
+            const std::string url = servers_.back()->firstLine();
+            if (url.rfind("http://127.0.0.1:", 0) != 0) {
+                throw std::runtime_error("the server did not start");
+            }
+            ports_.push_back(std::stoi(url.substr(17)));
+        }
     }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
+
+    const TestDatabase& db() const { return db_; }
+    int port(int client) const { return ports_[static_cast<std::size_t>(client) % ports_.size()]; }
 
 private:
-    std::filesystem::path path_;
+    TestDatabase db_;
+    TempDir logs_;
+    std::vector<std::unique_ptr<ServerProcess>> servers_;
+    std::vector<int> ports_;
 };
 
-// A server program on a free loopback port over a database prepared beforehand; its log
-// goes nowhere, so logging costs the same whichever program runs.
-class ServerProcess {
-public:
-    ServerProcess(const std::string& program, const std::filesystem::path& db) {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {program, "--db", db.string(), "--listen", "127.0.0.1:0"};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // The first line is the base URL.
-        std::string url;
-        char c;
-        pollfd p{out[0], POLLIN, 0};
-        while (poll(&p, 1, 10000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
-            url += c;
-        }
-        close(out[0]);
-        const auto colon = url.rfind(':');
-        if (colon != std::string::npos) {
-            port_ = std::atoi(url.c_str() + colon + 1);
-        }
-    }
-    ~ServerProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    ServerProcess(const ServerProcess&) = delete;
-    ServerProcess& operator=(const ServerProcess&) = delete;
-
-    int port() const { return port_; }
-
-    // The server's resident memory now and at its peak, in MB.
-    double memoryMb(const char* field) const {
-        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind(field, 0) == 0) {
-                return std::atof(line.c_str() + std::string_view(field).size()) / 1024.0;
-            }
-        }
-        return 0;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
-// A database with the demo data.
-std::filesystem::path prepareDatabase(const TempDir& dir) {
-    const auto db = dir.path() / "bench.db";
-    openSqliteStore(db)->seed(demoData());
-    return db;
-}
-
-// Adds a vendor with count comments of at most length characters (at least one line), written
-// straight into the table in one transaction.
-void addVendor(const std::filesystem::path& db, const std::string& vendor, int count,
-               std::size_t length) {
-    sqlite3* raw = nullptr;
-    sqlite3_open(db.c_str(), &raw);
-    sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(raw,
-                       "INSERT INTO VendorComment VALUES (?1, ?2, 4, 12, '2009-04-01', NULL, ?3, "
-                       "'2009-04-01 00:00:00')",
-                       -1, &st, nullptr);
-    const std::string line = ": deliveries before noon only, & <always> with the PO number.";
-    for (int i = 1; i <= count; ++i) {
-        std::string comment = "Comment " + std::to_string(i) + line;
-        while (comment.size() + line.size() <= length) {
-            comment += line;
-        }
-        sqlite3_bind_text(st, 1, vendor.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(st, 2, i);
-        sqlite3_bind_text(st, 3, comment.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(st);
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(raw);
-}
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Connections that hold a server's attention without finishing a request: the even ones
-// sit idle, the odd ones send a request one byte a second. A connection the server closes
-// is opened again, so the load stays while the figures are taken.
-class SlowClients {
-public:
-    SlowClients(int port, int count) : port_(port), slots_(static_cast<std::size_t>(count)) {
-        for (auto& s : slots_) {
-            s.fd = connectTo(port_);
-        }
-        thread_ = std::thread([this] { trickle(); });
-    }
-    ~SlowClients() {
-        stop_ = true;
-        thread_.join();
-        for (auto& s : slots_) {
-            if (s.fd >= 0) {
-                ::close(s.fd);
-            }
-        }
-    }
-
-    int open() const {
-        return static_cast<int>(
-            std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.fd >= 0; }));
-    }
-
-private:
-    struct Slot {
-        int fd = -1;
-        std::size_t sent = 0;
-    };
-
-    void trickle() {
-        static const std::string request =
-            "GET /VendorCommentLOAD.asp?Vendor=318 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        auto next = Clock::now();
-        while (!stop_) {
-            for (std::size_t i = 0; i < slots_.size(); ++i) {
-                Slot& s = slots_[i];
-                pollfd p{s.fd, POLLIN, 0};
-                bool closed = s.fd < 0 || (poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP)));
-                if (!closed && i % 2 == 1) {
-                    // The last byte never goes: the request never completes.
-                    const char byte = request[std::min(s.sent, request.size() - 2)];
-                    closed = ::send(s.fd, &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT) != 1;
-                    ++s.sent;
-                }
-                if (closed) {
-                    if (s.fd >= 0) {
-                        ::close(s.fd);
-                    }
-                    s = {connectTo(port_), 0};
-                }
-            }
-            next += 1s;
-            while (!stop_ && Clock::now() < next) {
-                std::this_thread::sleep_for(50ms);
-            }
-        }
-    }
-
-    const int port_;
-    std::vector<Slot> slots_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-std::string peerProgram() {
-    const char* peer = std::getenv("VC_PEER_SERVER");
-    return peer ? peer : "";
-}
-
-void BM_GetWhileSlowClients(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    ServerProcess server(program, prepareDatabase(dir));
-    constexpr int kSlow = 1000;
-    constexpr int kGets = 20;
-    constexpr auto kGiveUp = 10s;
-    SlowClients slow(server.port(), kSlow);
-    // Let the trickling clients send a few bytes each.
-    std::this_thread::sleep_for(2s);
-    std::vector<double> latencies;
-    int unanswered = 0;
-    for (auto _ : state) {
-        for (int i = 0; i < kGets && unanswered == 0; ++i) {
-            httplib::Client client("127.0.0.1", server.port());
-            client.set_connection_timeout(kGiveUp);
-            client.set_read_timeout(kGiveUp);
-            const auto start = Clock::now();
-            const auto res = client.Get(std::string(kPage) + "?Vendor=318");
-            latencies.push_back(msSince(start));
-            if (!res || res->status != 200) {
-                ++unanswered; // the rest would wait as long; one is enough to show it
-            }
-        }
-        state.SetIterationTime(percentile(latencies, 0.5) / 1000);
-    }
-    state.counters["slow_clients_open"] = slow.open();
-    state.counters["get_p50_ms"] = percentile(latencies, 0.5);
-    state.counters["get_max_ms"] = *std::max_element(latencies.begin(), latencies.end());
-    state.counters["target_ms"] = kTargetMs;
-    state.counters["unanswered_in_10s"] = unanswered;
-    state.counters["server_rss_mb"] = server.memoryMb("VmRSS:");
-}
-
-void BM_KeepAliveGets200Clients(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    ServerProcess server(program, prepareDatabase(dir));
-    constexpr int kClients = 200;
-    constexpr int kRequests = 20000;
-    constexpr auto kTimeCap = 30s;
-    std::vector<double> all;
-    std::atomic<int> failures{0};
-    double seconds = 0;
-    for (auto _ : state) {
-        std::atomic<int> left{kRequests};
-        std::vector<std::vector<double>> perClient(kClients);
-        std::vector<std::thread> threads;
-        const auto start = Clock::now();
-        for (int c = 0; c < kClients; ++c) {
-            threads.emplace_back([&, c] {
-                httplib::Client client("127.0.0.1", server.port());
-                client.set_keep_alive(true);
-                client.set_tcp_nodelay(true);
-                client.set_read_timeout(10s);
-                while (left-- > 0 && Clock::now() - start < kTimeCap) {
-                    const auto sent = Clock::now();
-                    const auto res = client.Get(std::string(kPage) + "?Vendor=318");
-                    perClient[c].push_back(msSince(sent));
-                    if (!res || res->status != 200) {
-                        ++failures;
-                    }
-                }
-            });
-        }
-        for (auto& t : threads) {
-            t.join();
-        }
-        const double took = msSince(start) / 1000;
-        state.SetIterationTime(took);
-        seconds += took;
-        for (const auto& v : perClient) {
-            all.insert(all.end(), v.begin(), v.end());
-        }
-    }
-    state.counters["gets_per_s"] = static_cast<double>(all.size()) / seconds;
-    state.counters["p50_ms"] = percentile(all, 0.50);
-    state.counters["p99_ms"] = percentile(all, 0.99);
-    state.counters["target_p99_ms"] = kTargetMs;
-    state.counters["failures"] = failures.load();
-}
-
-// kClients threads, each posting its statements over one kept-alive connection; returns
-// every request's latency in milliseconds.
+// Runs kClients threads, each posting its statements over one kept-alive connection to its
+// server; returns every request's latency in milliseconds.
 template <typename MakeStatement>
-std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<int>& failures) {
-    constexpr int kClients = 8;
-    constexpr int kStatementsPerClient = 100;
+std::vector<double> postConcurrently(const LiveServers& servers, MakeStatement make,
+                                     std::atomic<int>& failures) {
     std::vector<std::vector<double>> perClient(kClients);
     std::vector<std::thread> threads;
     for (int c = 0; c < kClients; ++c) {
         threads.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
+            httplib::Client client("127.0.0.1", servers.port(c));
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true); // as libcurl does
             for (int i = 0; i < kStatementsPerClient; ++i) {
-                const std::string body = "SQL=" + vctest::formEncode(make(c, i));
+                const std::string body = "SQL=" + formEncode(make(c, i));
                 const auto start = Clock::now();
-                const auto res = client.Post(kPage, body, kFormType);
-                perClient[c].push_back(msSince(start));
+                const auto res = client.Post("/VendorCommentLOAD.asp", body,
+                                             "application/x-www-form-urlencoded");
+                const std::chrono::duration<double, std::milli> took = Clock::now() - start;
+                perClient[c].push_back(took.count());
                 if (!res || res->status != 200 || !res->body.empty()) {
                     ++failures;
                 }
@@ -389,18 +102,26 @@ std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<i
     return all;
 }
 
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+}
+
 template <typename MakeStatement>
-void runStatements(benchmark::State& state, int port, MakeStatement make) {
+void runStatements(benchmark::State& state, const LiveServers& servers, MakeStatement make) {
     std::vector<double> latencies;
     std::atomic<int> failures{0};
     double seconds = 0;
+    int round = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        auto batch = postConcurrently(port, make, failures);
-        const double took = msSince(start) / 1000;
-        state.SetIterationTime(took);
-        seconds += took;
+        auto batch = postConcurrently(
+            servers, [&](int client, int i) { return make(round, client, i); }, failures);
+        const std::chrono::duration<double> took = Clock::now() - start;
+        state.SetIterationTime(took.count());
+        seconds += took.count();
         latencies.insert(latencies.end(), batch.begin(), batch.end());
+        ++round;
     }
     state.counters["statements_per_s"] = static_cast<double>(latencies.size()) / seconds;
     state.counters["p50_ms"] = percentile(latencies, 0.50);
@@ -408,146 +129,131 @@ void runStatements(benchmark::State& state, int port, MakeStatement make) {
     state.counters["failures"] = failures.load();
 }
 
-void BM_Inserts8Clients(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    ServerProcess server(program, prepareDatabase(dir));
-    // Clients share two vendors, so inserts contend for the same next sequence.
-    runStatements(state, server.port(), [](int client, int i) {
-        return insertBatch(client % 2 ? "V100" : "318", client * 1000 + i);
+// Runs body, turning a database that cannot be had into the benchmark's error.
+template <typename Body> void guarded(benchmark::State& state, Body body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+}
+
+void inserts(benchmark::State& state, StoreKind kind, int processes) {
+    guarded(state, [&] {
+        LiveServers servers(kind, processes);
+        // Clients share two vendors, so inserts contend for the same next sequence.
+        runStatements(state, servers, [](int round, int client, int i) {
+            return benchInsert(client % 2 ? "V100" : "318", round * 100000 + client * 1000 + i);
+        });
     });
 }
 
-void BM_Updates8Clients(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    ServerProcess server(program, prepareDatabase(dir));
-    std::atomic<int> failures{0};
-    postConcurrently(
-        server.port(),
-        [](int client, int i) { return insertBatch("B" + std::to_string(client), i); }, failures);
-    runStatements(state, server.port(), [](int client, int i) {
-        return updateStatement("B" + std::to_string(client), i + 1);
+void updates(benchmark::State& state, StoreKind kind, int processes) {
+    guarded(state, [&] {
+        LiveServers servers(kind, processes);
+        std::atomic<int> failures{0};
+        postConcurrently(
+            servers, [](int client, int i) { return benchInsert("B" + std::to_string(client), i); },
+            failures);
+        runStatements(state, servers, [](int, int client, int i) {
+            return benchUpdate("B" + std::to_string(client), i + 1);
+        });
     });
 }
 
-// Reads one answer to the end from a raw connection, counting its bytes.
-std::size_t drainAnswer(int fd) {
-    std::size_t total = 0;
-    std::vector<char> buf(1 << 20);
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 30000) > 0) {
-        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-        if (n <= 0) {
-            break;
+// 10,000 comments written straight into the table in one statement.
+void fillBigVendor(const TestDatabase& db) {
+    const std::string values =
+        "'BIG', n, 4, 12, '2009-04-01', NULL, 'Comment ' || n || ': deliveries before noon "
+        "only, & <always> with the PO number.'";
+    if (db.kind() == StoreKind::Postgres) {
+        db.exec("INSERT INTO VendorComment SELECT " + values + ", now() FROM generate_series(1, " +
+                std::to_string(kBigVendorComments) + ") n");
+    } else {
+        db.exec("WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                std::to_string(kBigVendorComments) + ") INSERT INTO VendorComment SELECT " +
+                values + ", '2009-04-01 00:00:00' FROM g");
+    }
+}
+
+// Over HTTP from one server process.
+void loadDocumentOverHttp(benchmark::State& state, StoreKind kind) {
+    guarded(state, [&] {
+        LiveServers servers(kind, 1);
+        fillBigVendor(servers.db());
+        httplib::Client client("127.0.0.1", servers.port(0));
+        client.set_keep_alive(true);
+        client.set_tcp_nodelay(true);
+        std::size_t bytes = 0;
+        for (auto _ : state) {
+            const auto res =
+                client.Get("/VendorCommentLOAD.asp?Vendor=BIG&SCRN=7&PODate=03/23/2009");
+            if (!res || res->status != 200) {
+                state.SkipWithError("load failed");
+                return;
+            }
+            bytes = res->body.size();
         }
-        total += static_cast<std::size_t>(n);
-    }
-    return total;
+        state.counters["document_bytes"] = static_cast<double>(bytes);
+    });
 }
 
-void BM_Get400OverlappingRanges(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    // A document of about 900 KB, as with the long comments that showed the fault.
-    const auto db = prepareDatabase(dir);
-    addVendor(db, "WIDE", 30, 30000);
-    ServerProcess server(program, db);
-    std::string request = "GET /VendorCommentLOAD.asp?Vendor=WIDE HTTP/1.1\r\nHost: "
-                          "127.0.0.1\r\nConnection: close\r\nRange: bytes=0-";
-    for (int i = 1; i < 400; ++i) {
-        request += ",0-";
-    }
-    request += "\r\n\r\n";
-    const double before = server.memoryMb("VmRSS:");
-    std::size_t answer = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        const int fd = connectTo(server.port());
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        answer = drainAnswer(fd);
-        ::close(fd);
-        state.SetIterationTime(msSince(start) / 1000);
-    }
-    state.counters["document_bytes"] =
-        static_cast<double>(loadDocument(openSqliteStore(db)->load("WIDE")).size());
-    state.counters["request_bytes"] = static_cast<double>(request.size());
-    state.counters["answer_bytes"] = static_cast<double>(answer);
-    state.counters["server_rss_before_mb"] = before;
-    state.counters["server_peak_mb"] = server.memoryMb("VmHWM:");
-}
-
-void BM_LoadDocument10k(benchmark::State& state, const std::string& program) {
-    TempDir dir;
-    const auto db = prepareDatabase(dir);
-    addVendor(db, "BIG", 10000, 0);
-    ServerProcess server(program, db);
-    httplib::Client client("127.0.0.1", server.port());
-    client.set_keep_alive(true);
-    client.set_tcp_nodelay(true);
-    std::size_t bytes = 0;
-    for (auto _ : state) {
-        const auto res = client.Get(std::string(kPage) + "?Vendor=BIG&SCRN=7&PODate=03/23/2009");
-        if (!res || res->status != 200) {
-            state.SkipWithError("load failed");
-            return;
+// Without HTTP: the database read and the document text only.
+void loadDocumentInProcess(benchmark::State& state, StoreKind kind) {
+    guarded(state, [&] {
+        TestDatabase db(kind);
+        auto store = openStore(db.location(), 1);
+        store->seed(demoData());
+        fillBigVendor(db);
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(loadDocument(store->load("BIG")));
         }
-        bytes = res->body.size();
-    }
-    state.counters["document_bytes"] = static_cast<double>(bytes);
+    });
 }
 
-// The same without HTTP: the database read and the document text only.
-void BM_LoadDocument10kInProcess(benchmark::State& state) {
-    TempDir dir;
-    const auto db = prepareDatabase(dir);
-    addVendor(db, "BIG", 10000, 0);
-    auto store = openSqliteStore(db);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(loadDocument(store->load("BIG")));
+void registerAll() {
+    struct Setup {
+        const char* name;
+        StoreKind kind;
+        int processes;
+    };
+    const Setup setups[] = {{"sqlite/1_process", StoreKind::Sqlite, 1},
+                            {"postgres/1_process", StoreKind::Postgres, 1},
+                            {"postgres/2_processes", StoreKind::Postgres, 2},
+                            {"postgres/4_processes", StoreKind::Postgres, 4}};
+    for (const auto& s : setups) {
+        benchmark::RegisterBenchmark((std::string("Inserts8Clients/") + s.name).c_str(), inserts,
+                                     s.kind, s.processes)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
     }
-}
-
-// 1,000 slow clients and the benchmark's own connections need more than the usual 1,024
-// descriptors; the server programs inherit the raised limit.
-void raiseDescriptorLimit() {
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
+    for (const auto& s : setups) {
+        benchmark::RegisterBenchmark((std::string("Updates8Clients/") + s.name).c_str(), updates,
+                                     s.kind, s.processes)
+            ->UseManualTime()
+            ->Iterations(3)
+            ->Unit(benchmark::kMillisecond);
+    }
+    for (const auto kind : {StoreKind::Sqlite, StoreKind::Postgres}) {
+        const std::string store = kind == StoreKind::Sqlite ? "sqlite" : "postgres";
+        benchmark::RegisterBenchmark(("LoadDocument10k/" + store).c_str(), loadDocumentOverHttp,
+                                     kind)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("LoadDocument10kInProcess/" + store).c_str(),
+                                     loadDocumentInProcess, kind)
+            ->Unit(benchmark::kMillisecond);
     }
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    raiseDescriptorLimit();
-    std::vector<std::pair<std::string, std::string>> programs = {{"this", VC_SERVER_PROGRAM}};
-    if (const std::string peer = peerProgram(); !peer.empty()) {
-        programs.emplace_back("peer", peer);
-    }
-    using Bench = void (*)(benchmark::State&, const std::string&);
-    const std::pair<const char*, Bench> benches[] = {
-        {"GetWhileSlowClients", BM_GetWhileSlowClients},
-        {"KeepAliveGets200Clients", BM_KeepAliveGets200Clients},
-        {"Inserts8Clients", BM_Inserts8Clients},
-        {"Updates8Clients", BM_Updates8Clients},
-        {"Get400OverlappingRanges", BM_Get400OverlappingRanges},
-    };
-    for (const auto& [name, bench] : benches) {
-        for (const auto& [label, program] : programs) {
-            benchmark::RegisterBenchmark((std::string(name) + "/" + label).c_str(), bench, program)
-                ->UseManualTime()
-                ->Iterations(1)
-                ->Unit(benchmark::kMillisecond);
-        }
-    }
-    for (const auto& [label, program] : programs) {
-        benchmark::RegisterBenchmark(("LoadDocument10k/" + label).c_str(), BM_LoadDocument10k,
-                                     program)
-            ->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("LoadDocument10kInProcess", BM_LoadDocument10kInProcess)
-        ->Unit(benchmark::kMillisecond);
-
+    registerAll();
     benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

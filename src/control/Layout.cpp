@@ -1,11 +1,18 @@
 #include "Layout.h"
 
+#include <stdexcept>
+#include <string>
+
+namespace tavik {
+
 using platform::vbButtonFace;
 using Kind = platform::WidgetKind;
 
-const std::vector<platform::WidgetPlacement>& designLayout() {
+namespace {
+
+std::vector<platform::WidgetPlacement> placements() {
     // name, kind, caption, left, top, width, height, tab index, back colour, visible, format
-    static const std::vector<platform::WidgetPlacement> layout{
+    return {
         {"fraMain", Kind::Frame, "", 60, -15, 10410, 6570, 11},
         {"lstComments", Kind::ListView, "", 60, 135, 10290, 3675, 0},
         {"lblComment", Kind::Label, "Comment:", 75, 3960, 975, 240, 7},
@@ -25,5 +32,56 @@ const std::vector<platform::WidgetPlacement>& designLayout() {
         {"cmdDelete", Kind::CommandButton, "Delete", 9015, 6075, 1215, 375, 6},
         {"lblVersionNumber", Kind::Label, "Version No:", 105, 6210, 3600, 225, 13},
     };
+}
+
+// What a screen reader announces for each input, and the label that names it on screen. The
+// buttons are announced by their captions.
+struct Announcement {
+    const char* widget;
+    const char* name;
+    const char* description;
+    const char* label;
+};
+
+const Announcement announcements[] = {
+    {"lstComments", "Comments", "The vendor's comments; the selected one is shown below", ""},
+    {"txtComment", "Comment", "The text of the comment", "lblComment"},
+    {"cboLocation", "Location", "Where the comment applies", "lblLocation"},
+    {"cboType", "Type", "The kind of comment", "lblType"},
+    {"chkDate(0)", "Effective Date", "Whether the comment has a date from which it applies",
+     "lblEffectiveDate"},
+    {"DateBox(0)", "Effective Date", "The date from which the comment applies", ""},
+    {"chkDate(1)", "Expires Date", "Whether the comment has a date on which it ends",
+     "lblExpiresDate"},
+    {"DateBox(1)", "Expires Date", "The date on which the comment ends", ""},
+};
+
+platform::WidgetPlacement& placementOf(std::vector<platform::WidgetPlacement>& layout,
+                                       const std::string& name) {
+    for (platform::WidgetPlacement& placement : layout) {
+        if (placement.name == name)
+            return placement;
+    }
+    throw std::logic_error("The design layout has no widget " + name);
+}
+
+std::vector<platform::WidgetPlacement> announcedPlacements() {
+    std::vector<platform::WidgetPlacement> layout = placements();
+    for (const Announcement& announcement : announcements) {
+        platform::WidgetPlacement& placement = placementOf(layout, announcement.widget);
+        placement.accessibleName = announcement.name;
+        placement.accessibleDescription = announcement.description;
+        if (*announcement.label)
+            placementOf(layout, announcement.label).labelFor = announcement.widget;
+    }
     return layout;
 }
+
+} // namespace
+
+const std::vector<platform::WidgetPlacement>& designLayout() {
+    static const std::vector<platform::WidgetPlacement> layout = announcedPlacements();
+    return layout;
+}
+
+} // namespace tavik

@@ -1,9 +1,12 @@
 #include "VendorComment.h"
 
 #include "../platform/Locale.h"
-#include "../platform/Screen.h"
+#include "../platform/MousePointer.h"
+#include "../platform/RuntimeError.h"
 
 #include <exception>
+
+namespace tavik {
 
 void VendorComment::LoadData(const std::string& ptServerName, const std::string& ptVendorID,
                              const std::string& ptMode, const std::string& ptSCRN,
@@ -20,9 +23,16 @@ void VendorComment::LoadData(const std::string& ptServerName, const std::string&
         ClearForm();
         platform::setMousePointer(platform::vbHourglass);
         ReadLoadDocument();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("LoadData", error);
+        platform::setMousePointer(platform::vbDefault);
+        if (observer_)
+            observer_->loadFailed(error.what());
+        return;
     }
     platform::setMousePointer(platform::vbDefault);
+    if (observer_)
+        observer_->loaded(lstComments.count());
 }
 
 // Enables New Comment by the permission mode; any other mode leaves it as it was.
@@ -56,3 +66,5 @@ void VendorComment::ClearForm() {
     txtComment.setLocked(true);
     txtComment.setBackColor(platform::vbButtonFace);
 }
+
+} // namespace tavik

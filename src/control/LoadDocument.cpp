@@ -1,15 +1,18 @@
 #include "VendorComment.h"
 
-#include "../gateway/URLEncode.h"
 #include "../platform/Locale.h"
+#include "../platform/RuntimeError.h"
+#include "../platform/Text.h"
 #include "../platform/XmlDocument.h"
+
+namespace tavik {
 
 namespace {
 
 // A query value as it may stand in a URL: bytes that would change the query's meaning or
 // are not allowed in a URL are percent-encoded, so a vendor key "A&B" cannot load vendor A.
 std::string QueryValue(const std::string& value) {
-    return PercentEncode(value, "-._~/:@!$'()*,;", false);
+    return platform::percentEncode(value, "-._~/:@!$'()*,;", false);
 }
 
 // A lookup code: the leading number of the text, rounded to 32 bits (throws beyond).
@@ -29,8 +32,10 @@ void AddLookupEntry(platform::ComboBox& combo, const platform::XmlNode& element)
 // element by element in document order.
 void VendorComment::ReadLoadDocument() {
     platform::XmlDocument objDoc;
-    objDoc.load(mstrServerName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(mstrVendorID) +
-                "&SCRN=" + QueryValue(mstrSCRN) + "&PODate=" + QueryValue(mstrPODate));
+    // Without a document there is no root element to read, and the load ends here.
+    if (!objDoc.load(mstrServerName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(mstrVendorID) +
+                     "&SCRN=" + QueryValue(mstrSCRN) + "&PODate=" + QueryValue(mstrPODate)))
+        throw platform::RuntimeError(objDoc.failure());
 
     for (const platform::XmlNode& node : objDoc.documentElement().childNodes()) {
         const std::string name = node.nodeName();
@@ -48,3 +53,5 @@ void VendorComment::ReadLoadDocument() {
         }
     }
 }
+
+} // namespace tavik

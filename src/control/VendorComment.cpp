@@ -4,6 +4,8 @@
 
 #include "../platform/Locale.h"
 
+namespace tavik {
+
 VendorComment::VendorComment()
     : form_(platform::createForm(designLayout(), *this)), cmdAdd(form_->cmdAdd()),
       cmdEdit(form_->cmdEdit()), cmdDelete(form_->cmdDelete()), txtComment(form_->txtComment()),
@@ -44,3 +46,5 @@ VendorComment::State VendorComment::state() const {
     return {mstrAction,     mintMode,     mstrVendorID,   mstrEffective, mstrExpires, mstrSequence,
             mstrServerName, mblnDeleting, mstrServerDate, mstrSCRN,      mstrPODate};
 }
+
+} // namespace tavik

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "ControlObserver.h"
+
 #include "../platform/Form.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+namespace tavik {
 
 // The vendor comment control: shows and maintains the free-text comments a server keeps
 // for one vendor. A host creates it and calls LoadData; everything else is the user's.
@@ -36,7 +40,15 @@ public:
     };
     State state() const;
 
+    // True from the moment a Save or Delete starts posting its statement until the end of
+    // that transfer has been handled, the event pumps of that handling included.
+    bool statementInFlight() const { return mblnPosting; }
+
     platform::Form& form() { return *form_; }
+
+    // Where the control reports loads and the server's answers; null for nobody. The
+    // observer must outlive the control or be replaced first.
+    void setObserver(ControlObserver* observer) { observer_ = observer; }
 
     // The component's version, from the build.
     static int versionMajor();
@@ -55,6 +67,9 @@ private:
     void Inet1_StateChanged(int State) override;
     void AcceptedDelete();
     void AcceptedSave();
+    // What the end of a statement's transfer came to, as the observer hears it.
+    enum class Outcome { None, Failed, Refused, Added, Updated, Deleted };
+    void Report(Outcome outcome, const std::string& answer);
 
     // editor/
     void cmdAdd_Click() override;
@@ -69,11 +84,14 @@ private:
     void chkDate_Click(int Index) override;
     void txtComment_KeyPress(int& KeyAscii) override;
     void lstComments_DblClick() override;
+    void UserControl_KeyDown(int& KeyCode, int Shift) override;
 
     // list/
     void lstComments_Click() override;
+    std::string RowKey(int row) const;
     static void SelectMatchingEntry(platform::ComboBox& combo, const std::string& text);
     void FillDate(int Index, const std::string& dateText);
+    void lstComments_KeyDown(int KeyCode, int Shift) override;
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
 
@@ -90,7 +108,17 @@ private:
     std::string mstrSCRN;
     std::string mstrPODate;
 
+    // Beside the control state: the statement in flight (guards against a second Save or
+    // Delete while one is posted or its answer is read), the key of a delete in flight (its
+    // row leaves the list even if the selection moved meanwhile), and the selected row when
+    // a key went down in the list (its release refills the editor if the key moved it).
+    bool mblnPosting = false;
+    std::string mstrDeletingSequence;
+    static constexpr int kNoKeyDown = -2;
+    int mintKeyDownRow = kNoKeyDown;
+
     std::unique_ptr<platform::Form> form_;
+    ControlObserver* observer_ = nullptr;
 
     // The form's widgets, by their names.
     platform::CommandButton& cmdAdd;
@@ -105,3 +133,5 @@ private:
     platform::CheckBox& chkDate(int index) { return form_->chkDate(index); }
     platform::DatePicker& DateBox(int index) { return form_->DateBox(index); }
 };
+
+} // namespace tavik

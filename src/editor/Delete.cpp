@@ -2,15 +2,19 @@
 
 #include "Statements.h"
 
-#include "../platform/Screen.h"
+#include "../platform/MessageBox.h"
+#include "../platform/RuntimeError.h"
 
 #include <exception>
+
+namespace tavik {
 
 // Deletes the selected comment after the user confirms; the row leaves the list when the
 // server accepts (Inet1_StateChanged).
 void VendorComment::cmdDelete_Click() {
-    // One statement at a time: a second click while one is in flight does nothing.
-    if (Inet1.StillExecuting())
+    // One statement at a time: a second click while one is in flight, until its answer has
+    // been handled, does nothing.
+    if (mblnPosting)
         return;
     try {
         if (platform::MsgBox("Do you want to delete the selected comment",
@@ -18,9 +22,14 @@ void VendorComment::cmdDelete_Click() {
                              "Vendor Comments") != platform::vbYes)
             return;
         mblnDeleting = true;
+        mstrDeletingSequence = mstrSequence;
         PostSQL(DeleteStatement(mstrVendorID, mstrSequence));
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("cmdDelete_Click", error);
         // No transfer carries the delete, so no later answer may be taken for it.
         mblnDeleting = false;
+        mstrDeletingSequence.clear();
     }
 }
+
+} // namespace tavik

@@ -1,16 +1,25 @@
 #include "../control/VendorComment.h"
 
+#include "../platform/RuntimeError.h"
+
 #include <exception>
+
+namespace tavik {
 
 // Edit opens the selected row for editing; Cancel abandons the new or changed comment.
 void VendorComment::cmdEdit_Click() {
+    // While a statement is in flight the editor belongs to it: Cancel would hide an update
+    // the server is about to accept, Edit would open another row under it.
+    if (mblnPosting)
+        return;
     // A failure ends the handler quietly at the step where it happens.
     try {
         if (cmdEdit.caption() == "Cancel")
             CancelEditing();
         else
             BeginEditing();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("cmdEdit_Click", error);
     }
 }
 
@@ -78,8 +87,20 @@ void VendorComment::BeginEditing() {
     DateBox(1).setEnabled(true);
 }
 
+// Escape leaves Adding or Editing as a click on the Cancel button does. Anywhere else it is
+// left to the host (a dialog holding the control closes on it).
+void VendorComment::UserControl_KeyDown(int& KeyCode, int /*Shift*/) {
+    constexpr int vbKeyEscape = 27;
+    if (KeyCode != vbKeyEscape || cmdEdit.caption() != "Cancel" || !cmdEdit.enabled())
+        return;
+    KeyCode = 0;
+    cmdEdit_Click();
+}
+
 // A double click edits in Browse and cancels in Adding, as the Edit/Cancel button would.
 void VendorComment::lstComments_DblClick() {
     if (mintMode != 0)
         cmdEdit_Click();
 }
+
+} // namespace tavik

@@ -3,18 +3,17 @@
 #include "Statements.h"
 
 #include "../platform/Locale.h"
-#include "../platform/Screen.h"
+#include "../platform/MessageBox.h"
+#include "../platform/Text.h"
 
-namespace {
-
-bool IsBlank(const std::string& text) {
-    return text.find_first_not_of(' ') == std::string::npos;
-}
-
-} // namespace
+namespace tavik {
 
 // New Comment enters the Adding state; under any other caption the button saves.
 void VendorComment::cmdAdd_Click() {
+    // One statement at a time: while one is in flight, until its answer has been handled,
+    // a second Save would send it twice and New Comment would empty the editor under it.
+    if (mblnPosting)
+        return;
     if (cmdAdd.caption() == "New Comment")
         BeginAdding();
     else
@@ -52,10 +51,6 @@ void VendorComment::BeginAdding() {
 // Validates the editor and sends the insert or the update; the server's answer returns
 // the editor to Browse (Inet1_StateChanged).
 void VendorComment::Save() {
-    // One statement at a time: a second click while one is in flight would send it twice.
-    if (Inet1.StillExecuting())
-        return;
-
     if (txtComment.text().empty()) {
         platform::MsgBox("Please enter Vendor comments", platform::vbInformation,
                          "Information Validation");
@@ -74,7 +69,7 @@ void VendorComment::Save() {
             DateBox(1).setFocus();
             return;
         }
-    } else if (IsBlank(mstrEffective) && !mstrExpires.empty()) {
+    } else if (platform::isBlank(mstrEffective) && !mstrExpires.empty()) {
         platform::MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
         chkDate(0).setFocus();
         return;
@@ -101,3 +96,5 @@ void VendorComment::Save() {
                                 txtComment.text(), mstrSequence));
     }
 }
+
+} // namespace tavik

@@ -1,5 +1,7 @@
 #include "Statements.h"
 
+namespace tavik {
+
 namespace {
 
 // A date as the statement carries it: the SQL null, or the text between apostrophes.
@@ -48,3 +50,5 @@ std::string DeleteStatement(const std::string& vendorID, const std::string& sequ
     return "DELETE FROM VendorComment Where vendorID = " + vendorID +
            " And CommentSequence = " + sequence;
 }
+
+} // namespace tavik

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace tavik {
+
 // The three statements the editor sends to the server page, built piece by piece.
 // Date texts are empty for no date; the comment is the text as the user wrote it.
 
@@ -16,3 +18,5 @@ std::string UpdateStatement(const std::string& vendorID, std::int32_t typeCode,
                             const std::string& sequence);
 
 std::string DeleteStatement(const std::string& vendorID, const std::string& sequence);
+
+} // namespace tavik

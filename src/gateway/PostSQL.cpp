@@ -2,16 +2,27 @@
 
 #include "URLEncode.h"
 
-#include "../platform/Screen.h"
+#include "../platform/EventPump.h"
+
+namespace tavik {
 
 // Posts one statement to the server page and waits, handling events, until the transfer
 // is over. The answer is handled by Inet1_StateChanged, normally inside this wait.
 void VendorComment::PostSQL(std::string statement) {
-    Inet1.Cancel();
-    const std::string url = mstrServerName + "VendorCommentLOAD.asp";
-    const std::string body = "SQL=" + URLEncode(statement);
-    Inet1.Execute(url, "Post", body, "Content-Type: application/x-www-form-urlencoded");
+    // In flight until Inet1_StateChanged has handled the end of this transfer.
+    mblnPosting = true;
+    try {
+        Inet1.Cancel();
+        const std::string url = mstrServerName + "VendorCommentLOAD.asp";
+        const std::string body = "SQL=" + URLEncode(statement);
+        Inet1.Execute(url, "Post", body, "Content-Type: application/x-www-form-urlencoded");
+    } catch (...) {
+        mblnPosting = false; // no transfer started, so no end will come to clear it
+        throw;
+    }
     // Sleeps on the event queue between events instead of spinning.
     while (Inet1.StillExecuting())
         platform::WaitForEvents();
 }
+
+} // namespace tavik

@@ -1,14 +1,20 @@
 #include "../control/VendorComment.h"
 
+#include "../platform/EventPump.h"
 #include "../platform/Locale.h"
-#include "../platform/Screen.h"
+#include "../platform/MessageBox.h"
+#include "../platform/MousePointer.h"
+#include "../platform/RuntimeError.h"
+#include "../platform/Text.h"
 
 #include <exception>
 
+namespace tavik {
+
 namespace {
 
-bool IsBlank(const std::string& text) {
-    return text.find_first_not_of(' ') == std::string::npos;
+bool IsErrorStatus(long status) {
+    return status >= 400 && status <= 599;
 }
 
 // The text a combo box shows: its selected entry's, or nothing.
@@ -31,13 +37,15 @@ void VendorComment::Inet1_StateChanged(int State) {
     if (State != platform::icError && State != platform::icResponseCompleted)
         return;
 
+    Outcome outcome = Outcome::None;
+    std::string strResponse;
     // A failure ends the handling quietly; the steps before it keep their effect.
     try {
         if (State == platform::icError) {
+            outcome = Outcome::Failed;
             platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
         } else {
             // Read the whole answer, letting the user's events run between the chunks.
-            std::string strResponse;
             std::string vtData = Inet1.GetChunk(1024, platform::icString);
             platform::DoEvents();
             bool blnDone = false;
@@ -49,23 +57,72 @@ void VendorComment::Inet1_StateChanged(int State) {
                     blnDone = true;
             }
 
-            if (!IsBlank(strResponse))
+            if (!platform::isBlank(strResponse)) {
+                outcome = Outcome::Refused;
                 platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
                                  "Vendor  Comment - ERROR");
-            else if (mblnDeleting)
+            } else if (IsErrorStatus(Inet1.ResponseCode())) {
+                // A server that failed without a word did not run the statement.
+                outcome = Outcome::Failed;
+                platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+            } else if (mblnDeleting) {
+                outcome = Outcome::Deleted;
                 AcceptedDelete();
-            else
+            } else {
+                outcome = mstrAction == "Add"    ? Outcome::Added
+                          : mstrAction == "Edit" ? Outcome::Updated
+                                                 : Outcome::None;
                 AcceptedSave();
+            }
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("Inet1_StateChanged", error);
     }
     // However the handling of a final state ended, the delete it may have carried is over,
-    // so a later accepted save is never taken for a delete.
+    // so a later accepted save is never taken for a delete, and the next statement may go.
     mblnDeleting = false;
+    mstrDeletingSequence.clear();
+    mblnPosting = false;
+    Report(outcome, strResponse);
+}
+
+// Tells the observer what the user saw the statement come to, once its end is handled.
+void VendorComment::Report(Outcome outcome, const std::string& answer) {
+    if (!observer_)
+        return;
+    switch (outcome) {
+    case Outcome::None:
+        break;
+    case Outcome::Failed:
+        observer_->transferFailed();
+        break;
+    case Outcome::Refused:
+        observer_->statementRefused(answer);
+        break;
+    case Outcome::Added:
+        observer_->commentAdded();
+        break;
+    case Outcome::Updated:
+        observer_->commentUpdated();
+        break;
+    case Outcome::Deleted:
+        observer_->commentDeleted();
+        break;
+    }
 }
 
 void VendorComment::AcceptedDelete() {
-    lstComments.remove(lstComments.selectedItem());
+    // The row whose key was deleted leaves the list, even if the user selected another one
+    // while the statement was in flight.
+    int row = lstComments.selectedIndex();
+    if (row < 0 || RowKey(row) != mstrDeletingSequence) {
+        row = -1;
+        for (int i = 0; i < lstComments.count() && row < 0; ++i)
+            if (RowKey(i) == mstrDeletingSequence)
+                row = i;
+    }
+    if (row >= 0)
+        lstComments.remove(row);
     cmdDelete.setEnabled(false);
     cmdEdit.setEnabled(false);
     txtComment.setText("");
@@ -95,3 +152,5 @@ void VendorComment::AcceptedSave() {
     }
     CloseEditor();
 }
+
+} // namespace tavik

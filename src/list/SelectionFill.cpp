@@ -1,18 +1,30 @@
 #include "../control/VendorComment.h"
 
+#include "../platform/RuntimeError.h"
+#include "../platform/Text.h"
+
 #include <exception>
+
+namespace tavik {
 
 namespace {
 
-// Leading and trailing spaces removed (spaces only; tabs and line breaks stay).
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos)
+// A sequence is a key only as a whole number (an optional minus sign and digits), so
+// that nothing else from the server can become part of a statement.
+std::string WholeNumberOrEmpty(const std::string& text) {
+    const std::size_t digits = text.starts_with('-') ? 1 : 0;
+    if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
         return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+    return text;
 }
 
 } // namespace
+
+// A row's CommentSequence as the key of its statements: trimmed, and empty unless it is a
+// whole number.
+std::string VendorComment::RowKey(int row) const {
+    return WholeNumberOrEmpty(std::string(platform::trimSpaces(lstComments.subItem(row, 5))));
+}
 
 // Selects the first entry whose text equals `text` exactly; no match leaves the selection.
 void VendorComment::SelectMatchingEntry(platform::ComboBox& combo, const std::string& text) {
@@ -26,7 +38,7 @@ void VendorComment::SelectMatchingEntry(platform::ComboBox& combo, const std::st
 
 // Shows one of the row's optional dates: its check box, then the picker's date.
 void VendorComment::FillDate(int Index, const std::string& dateText) {
-    const std::string t = Trim(dateText);
+    const std::string t(platform::trimSpaces(dateText));
     if (!t.empty()) {
         chkDate(Index).setValue(1);
         DateBox(Index).setValue(t);
@@ -40,7 +52,10 @@ void VendorComment::FillDate(int Index, const std::string& dateText) {
 void VendorComment::lstComments_Click() {
     // A failure ends the fill quietly; the steps before it keep their effect.
     try {
-        mblnDeleting = false;
+        // A delete in flight keeps its flag until its answer has been handled, or a row
+        // selected meanwhile would turn its acceptance into that of a save.
+        if (!mblnPosting)
+            mblnDeleting = false;
         if (lstComments.count() == 0)
             return;
         DateBox(0).setValue(mstrServerDate);
@@ -48,30 +63,50 @@ void VendorComment::lstComments_Click() {
         // Only Browse shows the selected row; Adding and Editing keep what the user entered.
         if (!mstrAction.empty())
             return;
+        // With no row selected, Edit and Delete would act on a row that is not shown.
+        if (lstComments.selectedIndex() < 0) {
+            if (mintMode != 0) {
+                cmdEdit.setEnabled(false);
+                cmdDelete.setEnabled(false);
+            }
+            return;
+        }
 
         txtComment.setText(lstComments.itemText(lstComments.selectedItem()));
         SelectMatchingEntry(cboType, lstComments.subItem(lstComments.selectedItem(), 1));
         SelectMatchingEntry(cboLocation, lstComments.subItem(lstComments.selectedItem(), 2));
         FillDate(0, lstComments.subItem(lstComments.selectedItem(), 3));
         FillDate(1, lstComments.subItem(lstComments.selectedItem(), 4));
-        mstrSequence = Trim(lstComments.subItem(lstComments.selectedItem(), 5));
+        mstrSequence = RowKey(lstComments.selectedItem());
 
         if (mintMode != 0) {
             const bool hasSequence = !mstrSequence.empty();
             cmdEdit.setEnabled(hasSequence);
             cmdDelete.setEnabled(hasSequence);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        platform::Trapped("lstComments_Click", error);
     }
 }
 
-// Releasing Up or Down shows the row the arrow moved to; other keys leave the editor.
+void VendorComment::lstComments_KeyDown(int /*KeyCode*/, int /*Shift*/) {
+    mintKeyDownRow = lstComments.selectedIndex();
+}
+
+// Releasing Up or Down shows the row the arrow moved to, and so does the release of any
+// other key that moved the selection (Page Up/Down, Home, End, type-ahead): the editor
+// always belongs to the selected row.
 void VendorComment::lstComments_KeyUp(int KeyCode, int /*Shift*/) {
     constexpr int vbKeyUp = 38;
     constexpr int vbKeyDown = 40;
-    if (KeyCode == vbKeyUp || KeyCode == vbKeyDown)
+    const bool moved =
+        mintKeyDownRow != kNoKeyDown && mintKeyDownRow != lstComments.selectedIndex();
+    mintKeyDownRow = kNoKeyDown;
+    if (KeyCode == vbKeyUp || KeyCode == vbKeyDown || moved)
         lstComments_Click();
 }
 
 // The rows keep the server's order: a header click neither sorts nor selects.
 void VendorComment::lstComments_ColumnClick(int /*column*/) {}
+
+} // namespace tavik

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -110,4 +110,4 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-} // namespace platform
+} // namespace tavik::platform

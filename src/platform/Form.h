@@ -10,7 +10,7 @@
 
 // The control's form: its named widgets and its transfer component, built from a
 // design-time layout, with the widgets' events delivered to the control.
-namespace platform {
+namespace tavik::platform {
 
 // The events the form raises, each to the handler the control names for it.
 class FormEvents {
@@ -23,8 +23,14 @@ public:
     virtual void txtComment_KeyPress(int& KeyAscii) = 0;
     virtual void lstComments_Click() = 0;
     virtual void lstComments_DblClick() = 0;
+    // A key going down in the list, before the list moves its selection; not repeated
+    // while the key is held.
+    virtual void lstComments_KeyDown(int KeyCode, int Shift) = 0;
     virtual void lstComments_KeyUp(int KeyCode, int Shift) = 0;
     virtual void lstComments_ColumnClick(int column) = 0;
+    // A key that went down within the form and that the widget holding the focus did not
+    // use; setting KeyCode to 0 marks it used, otherwise it goes on to the host.
+    virtual void UserControl_KeyDown(int& KeyCode, int Shift) = 0;
     virtual void Inet1_StateChanged(int State) = 0;
 
 protected:
@@ -53,6 +59,11 @@ struct WidgetPlacement {
     std::optional<OleColor> backColor = {};
     bool visible = true;
     std::string customFormat = {}; // date pickers
+    // What assistive technology announces for a widget that has no caption to say it, and
+    // what the widget is for.
+    std::string accessibleName = {};
+    std::string accessibleDescription = {};
+    std::string labelFor = {}; // labels: the widget the label names
 };
 
 class Form {
@@ -78,4 +89,4 @@ public:
 // Builds the form on the platform's toolkit; `events` must outlive it.
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events);
 
-} // namespace platform
+} // namespace tavik::platform

@@ -4,7 +4,7 @@
 
 // The Internet transfer component: one HTTP request at a time, started by Execute and
 // reported through the StateChanged event on the user-interface thread.
-namespace platform {
+namespace tavik::platform {
 
 // Transfer states, with the values of the platform's constants.
 inline constexpr int icNone = 0;
@@ -33,4 +33,4 @@ public:
     virtual std::string ResponseInfo() const = 0;
 };
 
-} // namespace platform
+} // namespace tavik::platform

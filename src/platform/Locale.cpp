@@ -1,6 +1,7 @@
 #include "Locale.h"
 
 #include "RuntimeError.h"
+#include "Text.h"
 
 #include <array>
 #include <charconv>
@@ -9,7 +10,7 @@
 #include <limits>
 #include <optional>
 
-namespace platform {
+namespace tavik::platform {
 
 using namespace std::chrono;
 
@@ -32,29 +33,8 @@ constexpr int maxYear = 9999;
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool isBlank(char c) {
+bool isSpaceOrTab(char c) {
     return c == ' ' || c == '\t';
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    return true;
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 // A left-to-right reader over a date text; every read either consumes what it matched or
@@ -69,7 +49,7 @@ public:
 
     bool skipBlanks() {
         const std::size_t start = pos_;
-        while (!atEnd() && isBlank(text_[pos_]))
+        while (!atEnd() && isSpaceOrTab(text_[pos_]))
             ++pos_;
         return pos_ > start;
     }
@@ -121,6 +101,16 @@ struct YearMonthDay {
     unsigned month = 0, day = 0;
 };
 
+// A year of three or four digits, or of two read with the usual window: 00-29 are the
+// 2000s, 30-99 the 1900s ("3/23/09" is March 23, 2009).
+std::optional<int> readYear(Scanner& in) {
+    const std::size_t start = in.position();
+    const auto year = in.number(2, 4);
+    if (!year || in.position() - start > 2)
+        return year;
+    return *year + (*year < 30 ? 2000 : 1900);
+}
+
 // M/d/yyyy, yyyy-MM-dd or "MMM d, yyyy" (also with the full month name).
 std::optional<YearMonthDay> readDatePart(Scanner& in) {
     YearMonthDay date;
@@ -134,8 +124,7 @@ std::optional<YearMonthDay> readDatePart(Scanner& in) {
             const auto day = in.number(1, 2);
             if (!day || !in.accept('/'))
                 return std::nullopt;
-            // Two-digit years are refused: guessing the century is how dates go wrong.
-            const auto year = in.number(3, 4);
+            const auto year = readYear(in);
             if (firstDigits > 2 || !year)
                 return std::nullopt;
             date = {*year, unsigned(*first), unsigned(*day)};
@@ -158,7 +147,7 @@ std::optional<YearMonthDay> readDatePart(Scanner& in) {
         if (!day || !in.accept(','))
             return std::nullopt;
         in.skipBlanks();
-        const auto year = in.number(3, 4);
+        const auto year = readYear(in);
         if (!year)
             return std::nullopt;
         date = {*year, *month, unsigned(*day)};
@@ -226,7 +215,7 @@ std::optional<std::uint64_t> radixValue(std::string_view& digits, int base) {
     std::uint64_t value = 0;
     std::size_t used = 0;
     for (; used < digits.size(); ++used) {
-        const char c = lower(digits[used]);
+        const char c = asciiLower(digits[used]);
         int digit = -1;
         if (isDigit(c))
             digit = c - '0';
@@ -254,7 +243,7 @@ std::int32_t signedRadixValue(std::uint64_t value) {
 std::optional<int> radixPrefix(std::string_view& text) {
     if (text.size() < 2 || text[0] != '&')
         return std::nullopt;
-    const char kind = lower(text[1]);
+    const char kind = asciiLower(text[1]);
     if (kind != 'h' && kind != 'o')
         return std::nullopt;
     text.remove_prefix(2);
@@ -277,7 +266,7 @@ std::size_t decimalNumberLength(std::string_view text) {
     }
     if (mantissaDigits == 0)
         return 0;
-    if (i < text.size() && (lower(text[i]) == 'e' || lower(text[i]) == 'd')) {
+    if (i < text.size() && (asciiLower(text[i]) == 'e' || asciiLower(text[i]) == 'd')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-'))
             ++j;
@@ -448,4 +437,4 @@ std::int16_t CInt(std::string_view text) {
     return CInt(decimalValue(std::string(number)));
 }
 
-} // namespace platform
+} // namespace tavik::platform

@@ -8,7 +8,7 @@
 
 // Locale services with US English regional settings: date texts, numbers, conversions.
 // Conversions that cannot be made throw platform::RuntimeError.
-namespace platform {
+namespace tavik::platform {
 
 struct DateTime {
     std::chrono::sys_days date{};
@@ -20,7 +20,8 @@ DateTime makeDate(int year, unsigned month, unsigned day);
 
 // Reads a date with an optional time of day: M/d/yyyy, yyyy-MM-dd, "MMM d, yyyy",
 // "MMM dd, yyyy", "MMMM d, yyyy", each optionally followed by h:mm[:ss] [AM|PM] or
-// H:mm[:ss]. Blanks around the text are allowed. Throws when the text is not a date.
+// H:mm[:ss]; a two-digit year takes the century by the window 00-29 → 2000s, 30-99 →
+// 1900s. Blanks around the text are allowed. Throws when the text is not a date.
 DateTime CDate(std::string_view text);
 bool IsDate(std::string_view text);
 
@@ -51,4 +52,4 @@ std::int16_t CInt(double value);
 // halves to even; throws when the text is empty, not a number, or out of range.
 std::int16_t CInt(std::string_view text);
 
-} // namespace platform
+} // namespace tavik::platform

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-namespace platform {
+namespace tavik::platform {
 
 // A run-time failure of a platform operation (a date a picker refuses, focus on a hidden
 // widget, a missing selected item, a conversion that overflows...). Handlers that trap
@@ -12,4 +12,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-} // namespace platform
+// What a handler's error trap does with the failure it caught: a RuntimeError ends the
+// handler quietly; anything else is a programming error and is also written to the
+// control's log, so that it does not vanish unseen.
+void Trapped(const char* handler, const std::exception& error) noexcept;
+
+} // namespace tavik::platform

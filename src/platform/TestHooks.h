@@ -4,7 +4,7 @@
 
 // Settings of the platform components that only tests change: a test of a silent server
 // should fail within a fraction of a second, not after the production time limits.
-namespace platform {
+namespace tavik::platform {
 
 inline constexpr std::chrono::milliseconds xmlConnectLimit{5000};
 inline constexpr std::chrono::milliseconds xmlTransferLimit{30000};
@@ -18,4 +18,4 @@ void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
 void setInetTimeLimitsForTesting(std::chrono::milliseconds connect,
                                  std::chrono::milliseconds transfer);
 
-} // namespace platform
+} // namespace tavik::platform

@@ -2,7 +2,7 @@
 
 #include "RuntimeError.h"
 
-namespace platform {
+namespace tavik::platform {
 
 int ListView::selectedItem() const {
     const int index = selectedIndex();
@@ -11,4 +11,4 @@ int ListView::selectedItem() const {
     return index;
 }
 
-} // namespace platform
+} // namespace tavik::platform

@@ -8,7 +8,7 @@
 // The widget operations the control's logic needs, one interface per kind of widget.
 // Every setting the logic makes can be read back, so hosts and tests can observe it.
 // Operations that the toolkit cannot carry out throw platform::RuntimeError.
-namespace platform {
+namespace tavik::platform {
 
 // OLE colour values naming system colours.
 using OleColor = std::uint32_t;
@@ -119,4 +119,4 @@ public:
     virtual void setCaption(const std::string& caption) = 0;
 };
 
-} // namespace platform
+} // namespace tavik::platform

@@ -1,10 +1,12 @@
 #include "XmlDocument.h"
 
 #include "CodePage.h"
+#include "CurlRequest.h"
 #include "RuntimeError.h"
 #include "TestHooks.h"
+#include "Text.h"
+#include "XmlWellFormed.h"
 
-#include <curl/curl.h>
 #include <pugixml.hpp>
 
 #include <atomic>
@@ -13,7 +15,7 @@
 #include <optional>
 #include <string_view>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 
@@ -30,46 +32,58 @@ pugi::xml_node toNode(const void* node) {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
 }
 
-size_t appendBody(char* data, size_t size, size_t count, void* body) {
-    static_cast<std::string*>(body)->append(data, size * count);
-    return size * count;
+// The largest document the control reads: room for several hundred thousand comments of
+// ordinary length (100,000 come to about 36 MB), while a runaway answer stops before the
+// body and its parsed tree use much more than half a gigabyte.
+constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
+
+// Keeps the body up to the limit; beyond it, the fetch stops with a write error.
+size_t appendBody(char* data, size_t size, size_t count, void* context) {
+    auto& body = *static_cast<std::string*>(context);
+    const std::size_t length = size * count;
+    if (body.size() + length > kMaxDocumentBytes)
+        return 0;
+    body.append(data, length);
+    return length;
 }
 
-// The body of a successful (2xx) GET, or nothing.
-std::optional<std::string> fetch(const std::string& url) {
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (initialised != CURLE_OK)
+// The body of a successful (2xx) GET, or nothing with the reason in `failure`.
+std::optional<std::string> fetch(const std::string& url, std::string& failure) {
+    if (!curlReady()) {
+        failure = "the HTTP library could not be set up";
         return std::nullopt;
+    }
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                                    &curl_easy_cleanup);
-    if (!curl)
+    if (!curl) {
+        failure = "the HTTP library could not be set up";
         return std::nullopt;
-
+    }
     std::string body;
     CURL* h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
+                 std::chrono::milliseconds(transferLimitMs.load()), curl_off_t(kMaxDocumentBytes));
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    // Proxies from the environment serve remote servers, never the local machine.
-    curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-    if (curl_easy_perform(h) != CURLE_OK)
+    char details[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
+    if (const CURLcode result = curl_easy_perform(h); result != CURLE_OK) {
+        failure = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED
+                      ? "the document is larger than 128 MiB"
+                  : *details ? details
+                             : curl_easy_strerror(result);
         return std::nullopt;
+    }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299)
+    if (status < 200 || status > 299) {
+        failure = "HTTP status " + std::to_string(status);
         return std::nullopt;
+    }
     return body;
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 // The encoding the XML declaration names, in lower case; empty when it names none.
@@ -86,7 +100,7 @@ std::string declaredEncoding(std::string_view xml) {
     const std::size_t end = declaration.find(declaration[at], at + 1);
     std::string name(declaration.substr(at + 1, end - at - 1));
     for (char& c : name)
-        c = lower(c);
+        c = asciiLower(c);
     return name;
 }
 
@@ -101,6 +115,13 @@ bool readAsWindows1252(std::string_view xml) {
     const bool meantAsUtf8 = encoding.empty() || encoding == "utf-8" || encoding == "utf8";
     return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") &&
            xml.find('\0') == std::string_view::npos && !isValidUtf8(xml);
+}
+
+// UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
+// to the parser; every other document is read byte by byte.
+bool isByteOriented(std::string_view xml) {
+    return !(xml.starts_with("\xFE\xFF") || xml.starts_with("\xFF\xFE") ||
+             xml.substr(0, 4).find('\0') != std::string_view::npos);
 }
 
 // A well-formed document has exactly one element at its top level and no text there.
@@ -184,6 +205,7 @@ std::string XmlNode::text() const {
 struct XmlDocument::Impl {
     pugi::xml_document doc;
     bool loaded = false;
+    std::string failure;
 };
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
@@ -192,7 +214,7 @@ XmlDocument::~XmlDocument() = default;
 bool XmlDocument::load(const std::string& url) {
     impl_->doc.reset();
     impl_->loaded = false;
-    const auto body = fetch(url);
+    const auto body = fetch(url, impl_->failure);
     return body && loadXml(*body);
 }
 
@@ -200,16 +222,33 @@ bool XmlDocument::loadXml(const std::string& xml) {
     pugi::xml_document& doc = impl_->doc;
     doc.reset();
     pugi::xml_parse_result result;
+    // pugixml lets through what XML refuses (a bare "&", an undefined entity, a duplicate
+    // attribute...); such a document is not well-formed, so it is refused before parsing.
+    bool lax = false;
     if (readAsWindows1252(xml)) {
         const std::string utf8 = fromAnsi(xml);
-        result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
+        lax = !isFreeOfLaxMarkup(utf8);
+        if (!lax)
+            result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
     } else {
-        result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
+        lax = isByteOriented(xml) && !isFreeOfLaxMarkup(xml);
+        if (!lax)
+            result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
     }
     impl_->loaded = result && hasSingleRoot(doc);
-    if (!impl_->loaded)
+    if (!impl_->loaded) {
         doc.reset();
+        impl_->failure = lax       ? "not well-formed XML: a reference or markup XML does not allow"
+                         : !result ? std::string("not well-formed XML: ") + result.description()
+                                   : "not well-formed XML: not exactly one root element";
+    } else {
+        impl_->failure.clear();
+    }
     return impl_->loaded;
+}
+
+const std::string& XmlDocument::failure() const {
+    return impl_->failure;
 }
 
 XmlNode XmlDocument::documentElement() const {
@@ -218,4 +257,4 @@ XmlNode XmlDocument::documentElement() const {
     return XmlNode(impl_->doc.document_element().internal_object());
 }
 
-} // namespace platform
+} // namespace tavik::platform

@@ -6,7 +6,7 @@
 
 // The XML document component: a blocking HTTP GET of a URL, parsed keeping the child-node
 // positions of the document (whitespace-only text dropped).
-namespace platform {
+namespace tavik::platform {
 
 class XmlNode {
 public:
@@ -38,6 +38,8 @@ public:
     bool load(const std::string& url);
     // Parses a document from memory, with the same rules as load.
     bool loadXml(const std::string& xml);
+    // Why the last load or loadXml left the document empty; empty after a success.
+    const std::string& failure() const;
     // The root element; throws when the document is empty.
     XmlNode documentElement() const;
 
@@ -46,4 +48,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace platform
+} // namespace tavik::platform

@@ -15,30 +15,30 @@
 
 namespace tavik {
 
-// The class a program id names. REGDB_E_CLASSNOTREG when it is not registered or not well
-// formed.
+/// The class a program id names. REGDB_E_CLASSNOTREG when it is not registered or not well
+/// formed.
 HRESULT CLSIDFromProgID(std::string_view progId, Guid* clsid);
 
-// The class factory (or another interface of the class object) of a registered class.
-// REGDB_E_CLASSNOTREG: the class is not registered; CO_E_DLLNOTFOUND: its library file is
-// gone; CO_E_ERRORINDLL: the file is not a loadable library or lacks DllGetClassObject.
+/// The class factory (or another interface of the class object) of a registered class.
+/// REGDB_E_CLASSNOTREG: the class is not registered; CO_E_DLLNOTFOUND: its library file is
+/// gone; CO_E_ERRORINDLL: the file is not a loadable library or lacks DllGetClassObject.
 HRESULT CoGetClassObject(const Guid& clsid, const Guid& iid, void** out);
 
-// A new object of a registered class, answered as interface iid.
+/// A new object of a registered class, answered as interface iid.
 HRESULT CoCreateInstance(const Guid& clsid, const Guid& iid, void** out);
 
-// The same, with the class found from its program id.
+/// The same, with the class found from its program id.
 HRESULT CoCreateInstanceByProgId(std::string_view progId, const Guid& iid, void** out);
 
-// Loads a library and calls its DllRegisterServer or DllUnregisterServer, as a
-// registration tool does. CO_E_DLLNOTFOUND or CO_E_ERRORINDLL when it cannot.
+/// Loads a library and calls its DllRegisterServer or DllUnregisterServer, as a
+/// registration tool does. CO_E_DLLNOTFOUND or CO_E_ERRORINDLL when it cannot.
 HRESULT RegisterServer(const std::string& libraryPath);
 HRESULT UnregisterServer(const std::string& libraryPath);
 
-// Why the last library load on this thread failed (the loader's message), for people.
+/// Why the last library load on this thread failed (the loader's message), for people.
 std::string lastLoadError();
 
-// A short text for a result code: its name when it is one we know, and its value.
+/// A short text for a result code: its name when it is one we know, and its value.
 std::string resultText(HRESULT hr);
 
 } // namespace tavik

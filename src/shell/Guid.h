@@ -7,7 +7,7 @@
 
 namespace tavik {
 
-// A 128-bit identifier of a library, class or interface.
+/// A 128-bit identifier of a library, class or interface.
 struct Guid {
     std::uint32_t data1;
     std::uint16_t data2;
@@ -17,7 +17,7 @@ struct Guid {
     friend constexpr bool operator==(const Guid&, const Guid&) = default;
 };
 
-// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.
+/// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hexadecimal.
 inline std::string toString(const Guid& g) {
     char text[39];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -27,8 +27,8 @@ inline std::string toString(const Guid& g) {
     return text;
 }
 
-// Reads the form above, braces optional, hexadecimal digits in either case. False, and
-// *out untouched, on anything else.
+/// Reads the form above, braces optional, hexadecimal digits in either case. False, and
+/// *out untouched, on anything else.
 inline bool parseGuid(std::string_view text, Guid* out) {
     if (text.size() == 38 && text.front() == '{' && text.back() == '}')
         text = text.substr(1, 36);

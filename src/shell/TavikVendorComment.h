@@ -14,6 +14,8 @@
 
 #include "TypeInfo.h"
 
+#include <TavikVendorComment/tavikvendorcomment_export.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,7 +27,7 @@ namespace tavik {
 
 using HRESULT = std::int32_t;
 
-// Result codes, with their conventional values.
+/// Result codes, with their conventional values.
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
@@ -56,7 +58,7 @@ constexpr bool FAILED(HRESULT hr) {
     return hr < 0;
 }
 
-// The well-known interfaces keep their customary identifiers.
+/// The well-known interfaces keep their customary identifiers.
 inline constexpr Guid IID_IUnknown = {
     0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr Guid IID_IClassFactory = {
@@ -64,35 +66,35 @@ inline constexpr Guid IID_IClassFactory = {
 inline constexpr Guid IID_IDispatch = {
     0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-// The library's own identifiers. They never change: hosts and registries keep them.
+/// The library's own identifiers. They never change: hosts and registries keep them.
 inline constexpr Guid LIBID_TavikVendorComment = {
     0x616D41D1, 0x7839, 0x448E, {0x90, 0x8B, 0x8F, 0x50, 0x4B, 0x88, 0xC5, 0xB7}};
 inline constexpr Guid CLSID_VendorComment = {
     0xDEA33700, 0x01A9, 0x4764, {0x9F, 0xB6, 0x92, 0xFD, 0x5E, 0xDD, 0xA3, 0xD4}};
-// _VendorComment, the class's default (dual) interface.
+/// _VendorComment, the class's default (dual) interface.
 inline constexpr Guid IID_VendorComment = {
     0xAC3F4BF7, 0x23D4, 0x4C32, {0x8D, 0x82, 0xBD, 0x83, 0x28, 0x40, 0x7B, 0xAD}};
-// __VendorComment, the class's default source (event) interface; it has no members.
+/// __VendorComment, the class's default source (event) interface; it has no members.
 inline constexpr Guid DIID_VendorCommentEvents = {
     0xBBA40CA9, 0xFE55, 0x441C, {0x90, 0xD0, 0x54, 0xF1, 0xF8, 0x4B, 0xA1, 0x51}};
-// IQtWidget, how a Qt host reaches the object's widget.
+/// IQtWidget, how a Qt host reaches the object's widget.
 inline constexpr Guid IID_IQtWidget = {
     0xB2018C60, 0x1EB4, 0x42AF, {0x80, 0x80, 0x67, 0x75, 0x26, 0x99, 0xFD, 0x26}};
 
 inline constexpr char ProgID_VendorComment[] = "TavikVendorComment.VendorComment";
 
-// The dispatch id of LoadData, fixed by the type information.
+/// The dispatch id of LoadData, fixed by the type information.
 inline constexpr DispId DISPID_LoadData = 0x60030002;
 
-// Miscellaneous status bits a container reads before placing the control.
+/// Miscellaneous status bits a container reads before placing the control.
 inline constexpr std::uint32_t OLEMISC_RECOMPOSEONRESIZE = 0x1;
 inline constexpr std::uint32_t OLEMISC_CANTLINKINSIDE = 0x10;
 inline constexpr std::uint32_t OLEMISC_INSIDEOUT = 0x80;
 inline constexpr std::uint32_t OLEMISC_ACTIVATEWHENVISIBLE = 0x100;
 inline constexpr std::uint32_t OLEMISC_SETCLIENTSITEFIRST = 0x20000;
 
-// The toolbox bitmap (16 by 15 pixels, 16 colours) as a Qt resource of the library: the
-// registry names it "LIBRARY,30000"; once the library is loaded, this path opens it.
+/// The toolbox bitmap (16 by 15 pixels, 16 colours) as a Qt resource of the library: the
+/// registry names it "LIBRARY,30000"; once the library is loaded, this path opens it.
 inline constexpr char ToolboxBitmapResource[] = ":/TavikVendorComment/bitmaps/30000";
 
 class IUnknown {
@@ -107,9 +109,9 @@ protected:
 
 class IClassFactory : public IUnknown {
 public:
-    // outer must be null: the class cannot be aggregated.
+    /// outer must be null: the class cannot be aggregated.
     virtual HRESULT CreateInstance(IUnknown* outer, const Guid& iid, void** out) = 0;
-    // Keeps the library loaded (DllCanUnloadNow answers S_FALSE) while locked.
+    /// Keeps the library loaded (DllCanUnloadNow answers S_FALSE) while locked.
     virtual HRESULT LockServer(bool lock) = 0;
 
 protected:
@@ -118,25 +120,25 @@ protected:
 
 class IDispatch : public IUnknown {
 public:
-    // The type information of the object's dispatch interface.
+    /// The type information of the object's dispatch interface.
     virtual HRESULT GetTypeInfo(const InterfaceInfo** out) = 0;
-    // Maps names[0], a member name, to its dispatch id, and names[1..] to the positions of
-    // that member's parameters. Names compare without regard to case. An unknown name
-    // gets DISPID_UNKNOWN and the call answers DISP_E_UNKNOWNNAME.
+    /// Maps names[0], a member name, to its dispatch id, and names[1..] to the positions of
+    /// that member's parameters. Names compare without regard to case. An unknown name
+    /// gets DISPID_UNKNOWN and the call answers DISP_E_UNKNOWNNAME.
     virtual HRESULT GetIDsOfNames(const char* const* names, std::size_t count, DispId* ids) = 0;
-    // Calls a method with argCount string arguments in declaration order. In/out arguments
-    // receive the values the method leaves in them.
+    /// Calls a method with argCount string arguments in declaration order. In/out arguments
+    /// receive the values the method leaves in them.
     virtual HRESULT Invoke(DispId id, std::string* args, std::size_t argCount) = 0;
 
 protected:
     ~IDispatch() = default;
 };
 
-// _VendorComment: dual, so LoadData is also callable straight through the vtable.
+/// _VendorComment: dual, so LoadData is also callable straight through the vtable.
 class IVendorComment : public IDispatch {
 public:
-    // The six texts, each in and out. Loading failures are silent, as for any host: the
-    // result reports only calls that could not be made (wrong thread, widget gone).
+    /// The six texts, each in and out. Loading failures are silent, as for any host: the
+    /// result reports only calls that could not be made (wrong thread, widget gone).
     virtual HRESULT LoadData(std::string& ptServerName, std::string& ptVendorID,
                              std::string& ptMode, std::string& ptSCRN, std::string& ptPODate,
                              std::string& ptServerDate) = 0;
@@ -147,15 +149,15 @@ protected:
 
 class IQtWidget : public IUnknown {
 public:
-    // The object's widget, for the host to parent and show. The object owns it; a host that
-    // parents it may also destroy it with its parent, after which calls answer E_UNEXPECTED.
+    /// The object's widget, for the host to parent and show. The object owns it; a host that
+    /// parents it may also destroy it with its parent, after which calls answer E_UNEXPECTED.
     virtual HRESULT GetWidget(QWidget** out) = 0;
 
 protected:
     ~IQtWidget() = default;
 };
 
-// Holds one reference to an interface and releases it when it goes.
+/// Holds one reference to an interface and releases it when it goes.
 template <class T> class ComPtr {
 public:
     ComPtr() = default;
@@ -174,7 +176,7 @@ public:
     T* get() const { return p_; }
     T* operator->() const { return p_; }
     explicit operator bool() const { return p_ != nullptr; }
-    // For out-parameters: releases what is held and hands out the slot.
+    /// For out-parameters: releases what is held and hands out the slot.
     void** put() {
         reset();
         return reinterpret_cast<void**>(&p_);
@@ -194,19 +196,20 @@ private:
 
 } // namespace tavik
 
-// The four library entry points, with C linkage so a host finds them by name.
+/// The four library entry points, with C linkage so a host finds them by name.
 extern "C" {
-// Writes the class, program id, type library and interface entries into the registry.
-tavik::HRESULT DllRegisterServer();
-// Removes them; S_FALSE when none of them was there.
-tavik::HRESULT DllUnregisterServer();
-// The class factory of a class this library implements.
-tavik::HRESULT DllGetClassObject(const tavik::Guid* clsid, const tavik::Guid* iid, void** out);
-// S_OK when no object, factory reference or server lock is alive; S_FALSE otherwise.
-tavik::HRESULT DllCanUnloadNow();
+/// Writes the class, program id, type library and interface entries into the registry.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllRegisterServer();
+/// Removes them; S_FALSE when none of them was there.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllUnregisterServer();
+/// The class factory of a class this library implements.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllGetClassObject(const tavik::Guid* clsid,
+                                                           const tavik::Guid* iid, void** out);
+/// S_OK when no object, factory reference or server lock is alive; S_FALSE otherwise.
+TAVIKVENDORCOMMENT_EXPORT tavik::HRESULT DllCanUnloadNow();
 }
 
-// Their types, for hosts that look them up with dlsym.
+/// Their types, for hosts that look them up with dlsym.
 using DllRegisterServerFn = tavik::HRESULT (*)();
 using DllUnregisterServerFn = tavik::HRESULT (*)();
 using DllGetClassObjectFn = tavik::HRESULT (*)(const tavik::Guid*, const tavik::Guid*, void**);

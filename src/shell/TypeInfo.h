@@ -64,10 +64,10 @@ struct TypeLibraryInfo {
     std::span<const InterfaceInfo* const> interfaces;
 };
 
-// The library's type information; it lives as long as the program.
+/// The library's type information; it lives as long as the program.
 const TypeLibraryInfo& typeLibrary();
 
-// The type information as an IDL text.
+/// The type information as an IDL text.
 std::string idlText(const TypeLibraryInfo& library);
 
 } // namespace tavik

@@ -3,11 +3,12 @@
 #include "Module.h"
 #include "VendorCommentWidget.h"
 
+#include "../platform/Text.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
-#include <cctype>
 #include <new>
 
 namespace tavik::shell {
@@ -15,14 +16,6 @@ namespace {
 
 const InterfaceInfo& dispatchInterface() {
     return *typeLibrary().classes.front().defaultInterface;
-}
-
-bool sameName(std::string_view a, const char* b) {
-    const std::string_view other(b);
-    return std::ranges::equal(a, other, [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
 }
 
 } // namespace
@@ -97,15 +90,16 @@ HRESULT VendorCommentObject::GetIDsOfNames(const char* const* names, std::size_t
         return E_INVALIDARG;
     std::fill_n(ids, count, DISPID_UNKNOWN);
     const auto& members = dispatchInterface().members;
-    const auto member = std::ranges::find_if(
-        members, [&](const MemberInfo& m) { return names[0] && sameName(m.name, names[0]); });
+    const auto member = std::ranges::find_if(members, [&](const MemberInfo& m) {
+        return names[0] && platform::equalsIgnoreCase(m.name, names[0]);
+    });
     if (member == members.end())
         return DISP_E_UNKNOWNNAME;
     ids[0] = member->dispId;
     HRESULT hr = S_OK;
     for (std::size_t i = 1; i < count; ++i) {
         const auto param = std::ranges::find_if(member->params, [&](const ParamInfo& p) {
-            return names[i] && sameName(p.name, names[i]);
+            return names[i] && platform::equalsIgnoreCase(p.name, names[i]);
         });
         if (param == member->params.end())
             hr = DISP_E_UNKNOWNNAME;

@@ -6,7 +6,9 @@
 
 #include <atomic>
 
+namespace tavik {
 class VendorCommentWidget;
+}
 
 namespace tavik::shell {
 

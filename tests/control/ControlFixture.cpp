@@ -1,6 +1,6 @@
 #include "ControlFixture.h"
 
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <QAbstractItemView>
@@ -8,6 +8,8 @@
 #include <QDateEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+
+using namespace tavik;
 
 std::string xmlEscape(const std::string& text) {
     std::string out;
@@ -104,15 +106,17 @@ void ControlTest::SetUp() {
     server.start();
     setDocument(sampleDocument());
 
-    control = std::make_unique<VendorComment>();
-    window = platform::qt::widgetOf(control->form());
+    host = std::make_unique<VendorCommentWidget>();
+    control = &controlOf(*host);
+    window = host.get();
     window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
 }
 
 void ControlTest::TearDown() {
-    control.reset();
+    control = nullptr;
+    host.reset();
     platform::setMessageBoxHandler({});
 }
 

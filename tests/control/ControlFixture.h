@@ -2,7 +2,7 @@
 
 #include "TestServer.h"
 
-#include "control/VendorComment.h"
+#include "shell/VendorCommentWidget_p.h"
 
 #include <gtest/gtest.h>
 
@@ -38,10 +38,11 @@ struct ShownBox {
     bool operator==(const ShownBox&) const = default;
 };
 
-// A fresh control in a shown window, a loopback server answering the load document and
-// the statements, and a recorder for message boxes.
+// A fresh control, placed as a host places it (VendorCommentWidget) in a shown window, a
+// loopback server answering the load document and the statements, and a recorder for
+// message boxes.
 class ControlTest : public ::testing::Test {
-protected:
+public: // open to the data tables of the tests
     void SetUp() override;
     void TearDown() override;
 
@@ -57,7 +58,7 @@ protected:
     std::vector<std::string> statements() const; // decoded SQL of every POST
     int loadCount() const;                       // load requests (GET) so far
 
-    platform::Form& form() { return control->form(); }
+    tavik::platform::Form& form() { return control->form(); }
     QWidget* widget(const std::string& name);
 
     // A user's actions on the real widgets.
@@ -70,7 +71,8 @@ protected:
     void setDate(int index, int year, int month, int day);
 
     TestServer server;
-    std::unique_ptr<VendorComment> control;
+    std::unique_ptr<tavik::VendorCommentWidget> host;
+    tavik::VendorComment* control = nullptr;
     QWidget* window = nullptr;
     std::vector<ShownBox> boxes;
     std::deque<int> answers; // queued answers for Yes/No boxes; No when empty

@@ -4,7 +4,9 @@
 #include "ControlFixture.h"
 
 #include "editor/Statements.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
+
+using namespace tavik;
 
 using platform::vbButtonFace;
 using platform::vbWindowBackground;

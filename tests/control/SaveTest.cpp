@@ -4,11 +4,14 @@
 #include "ControlFixture.h"
 
 #include "editor/Statements.h"
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MousePointer.h"
 #include "platform/TestHooks.h"
 
 #include <chrono>
 #include <thread>
+
+using namespace tavik;
 
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
@@ -145,18 +148,21 @@ TEST_F(ControlTest, PostCarriesOneAddedHeaderAndTheEncodedBody) {
     EXPECT_TRUE(sent[1].body.ends_with("%27x+%3D+%60y%60%27%2C++GETDATE%28%29%29")) << sent[1].body;
 }
 
+enum class Outcome { Accepted, Refused, Failed };
+
 struct AnswerCase {
     const char* name;
     std::string body;
     int status;
-    bool accepted;
+    Outcome outcome;
 };
 
 class AnswerTest : public ControlTest, public ::testing::WithParamInterface<AnswerCase> {};
 
-// A blank answer accepts, whatever the status; any other answer is shown in full and
-// leaves the editor as it was, so the user can correct and save again.
-TEST_P(AnswerTest, DecidesByTheBodyAlone) {
+// A blank answer accepts unless its status says the server failed; any other answer is
+// shown in full. A refused or failed save leaves the editor as it was, so the user can
+// correct and save again.
+TEST_P(AnswerTest, DecidesByTheBodyAndAnErrorStatus) {
     load("1");
     click("cmdAdd");
     type("note");
@@ -164,33 +170,42 @@ TEST_P(AnswerTest, DecidesByTheBodyAlone) {
     pick("cboType", 0);
     setStatementAnswer(GetParam().body, GetParam().status);
     click("cmdAdd");
-    if (GetParam().accepted) {
+    if (GetParam().outcome == Outcome::Accepted) {
         EXPECT_TRUE(boxes.empty());
         EXPECT_EQ(control->state().mstrAction, "");
         EXPECT_EQ(loadCount(), 2);
     } else {
+        const ShownBox expected = GetParam().outcome == Outcome::Refused
+                                      ? ShownBox{GetParam().body + "   Unsuccessful attempt ", 16,
+                                                 "Vendor  Comment - ERROR"}
+                                      : ShownBox{" Error !  ", 48, "ERROR"};
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0], (ShownBox{GetParam().body + "   Unsuccessful attempt ", 16,
-                                      "Vendor  Comment - ERROR"}));
+        EXPECT_EQ(boxes[0], expected);
         EXPECT_EQ(control->state().mstrAction, "Add");
         EXPECT_EQ(form().txtComment().text(), "note");
         EXPECT_EQ(form().cboType().listIndex(), 0);
         EXPECT_EQ(loadCount(), 1);
     }
+    EXPECT_FALSE(control->statementInFlight());
     EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, AnswerTest,
-    ::testing::Values(AnswerCase{"empty", "", 200, true},
-                      AnswerCase{"spacesOnly", "   ", 200, true},
-                      AnswerCase{"serverErrorWithEmptyBody", "", 500, true},
-                      AnswerCase{"lineBreak", "\n", 200, false},
-                      AnswerCase{"errorTextKeepsTrailingSpace", "Bad code ", 200, false},
-                      AnswerCase{"errorPage", "<html>Internal error</html>", 500, false},
-                      AnswerCase{"longerThanOneChunk", std::string(3000, 'e') + "!", 400, false},
-                      AnswerCase{"nonAsciiText", "Fehler: ung\xC3\xBCltig \xE2\x82\xAC", 400,
-                                 false}),
+    ::testing::Values(
+        AnswerCase{"empty", "", 200, Outcome::Accepted},
+        AnswerCase{"spacesOnly", "   ", 200, Outcome::Accepted},
+        AnswerCase{"noContent", "", 204, Outcome::Accepted},
+        AnswerCase{"acceptedForLater", "", 202, Outcome::Accepted},
+        AnswerCase{"serverErrorWithEmptyBody", "", 500, Outcome::Failed},
+        AnswerCase{"notFoundWithSpaces", "  ", 404, Outcome::Failed},
+        AnswerCase{"lineBreak", "\n", 200, Outcome::Refused},
+        AnswerCase{"errorTextKeepsTrailingSpace", "Bad code ", 200, Outcome::Refused},
+        AnswerCase{"errorPage", "<html>Internal error</html>", 500, Outcome::Refused},
+        AnswerCase{"longerThanOneChunk", std::string(3000, 'e') + "!", 400, Outcome::Refused},
+        AnswerCase{"longerThanOneMebibyte", std::string(1024 * 1024 + 1, 'e'), 200,
+                   Outcome::Failed},
+        AnswerCase{"nonAsciiText", "Fehler: ung\xC3\xBCltig \xE2\x82\xAC", 400, Outcome::Refused}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControlTest, ConnectionRefusedGivesTheErrorBox) {

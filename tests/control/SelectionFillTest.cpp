@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTreeView>
 
+using namespace tavik;
+
 namespace {
 
 std::string pickerDate(platform::Form& form, int index) {
@@ -117,21 +119,6 @@ TEST_F(ControlTest, RowClickWhileAddingOnlyResetsThePickers) {
     EXPECT_EQ(form().chkDate(0).value(), 1);
     EXPECT_EQ(control->state().mstrSequence, "1");
     EXPECT_EQ(control->state().mstrAction, "Add");
-}
-
-TEST_F(ControlTest, OnlyUpAndDownReleasesRefillTheEditor) {
-    load("1");
-    selectRow(0);
-    keyOnList(Qt::Key_Down);
-    EXPECT_EQ(form().lstComments().selectedIndex(), 1);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
-    keyOnList(Qt::Key_End);
-    EXPECT_EQ(form().lstComments().selectedIndex(), 2);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
-    keyOnList(Qt::Key_Down); // on the last row: the same row is filled again
-    EXPECT_EQ(form().txtComment().text(), "Prices fixed");
-    keyOnList(Qt::Key_Up);
-    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays");
 }
 
 TEST_F(ControlTest, ColumnClickNeitherSortsNorSelects) {

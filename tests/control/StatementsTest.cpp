@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace tavik;
+
 TEST(Statements, WorkedExampleByteForByte) {
     EXPECT_EQ(InsertStatement("318", 4, 12, "4/1/2009", "", "Don't ship"),
               " Declare @MaxID  int ;  select @MaxId = (Select Max(CommentSequence) From "

@@ -3,7 +3,7 @@
 
 #include "CommentServer.h"
 #include "control/VendorComment.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <thread>
+
+using namespace tavik;
 
 namespace {
 
@@ -135,4 +138,44 @@ TEST_F(EndToEndTest, RefusedStatementIsShownAndTheEditorKeepsTheComment) {
     EXPECT_EQ(control->state().mstrAction, "Add");
     EXPECT_EQ(control->form().txtComment().text(), "note");
     EXPECT_EQ(control->form().lstComments().count(), 0);
+}
+
+// After any key that moves the selection, Edit and Delete act on the row the list shows, on
+// the server as in the list.
+TEST_F(EndToEndTest, EditAndDeleteAfterAKeyActOnTheRowShown) {
+    for (const char* comment : {"Alpha", "Bravo", "Charlie", "Delta", "Echo"})
+        add(comment, 0, 0);
+    const auto texts = [this] {
+        std::vector<std::string> shown;
+        for (int i = 0; i < control->form().lstComments().count(); ++i)
+            shown.push_back(row(i)[0]);
+        return shown;
+    };
+    auto* list = widget("lstComments");
+    const struct {
+        int from;
+        Qt::Key key;
+        const char* goes;
+    } deletes[] = {
+        {0, Qt::Key_End, "Echo"}, {0, Qt::Key_C, "Charlie"}, {0, Qt::Key_PageDown, "Delta"}};
+    for (const auto& d : deletes) {
+        SCOPED_TRACE(d.goes);
+        selectRow(d.from);
+        list->setFocus();
+        QTest::keyClick(list, d.key);
+        click("cmdDelete");
+        const auto shown = texts();
+        load();
+        EXPECT_EQ(texts(), shown);
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), d.goes), 0);
+    }
+
+    selectRow(1);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Home);
+    click("cmdEdit");
+    type(" edited");
+    click("cmdAdd");
+    load();
+    EXPECT_EQ(texts(), (std::vector<std::string>{"Alpha edited", "Bravo"}));
 }

@@ -129,14 +129,17 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"unknownWidget", "[\"click\", \"cmdLaunch\"]"},
                       FaultCase{"wrongArgumentType", "[\"select\", \"one\"]"},
                       FaultCase{"unknownWidgetInWhileWaiting",
-                                "[\"whileWaiting\", [\"click\", \"nothing\"]]"}),
+                                "[\"whileWaiting\", [\"click\", \"nothing\"]]"},
+                      FaultCase{"commandMissingInWhileCompleting", "[\"whileCompleting\"]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ScriptHostTest, QueuedCommandWithoutATransferIsReported) {
-    const HostRun run = runScript("[\"whileWaiting\", [\"dump\"]]\n");
+TEST_F(ScriptHostTest, QueuedCommandsWithoutATransferAreReported) {
+    const HostRun run =
+        runScript("[\"whileWaiting\", [\"dump\"]]\n[\"whileCompleting\", [\"dump\"]]\n");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.dumps.empty());
-    EXPECT_TRUE(run.err.contains("line 1")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("line 1: whileWaiting")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("line 2: whileCompleting")) << run.err.toStdString();
 }
 
 TEST_F(ScriptHostTest, ScreenshotWritesAPicture) {
@@ -218,4 +221,61 @@ TEST(ScriptedSession, AddsEditsAndDeletesOnTheReferenceServer) {
     EXPECT_EQ(rowTexts(run.dumps[5]), QStringList{}); // as stored
     EXPECT_EQ(run.dumps[4]["messageBoxes"].toArray().size(), 1);
     EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+}
+
+// A key that moves the selection takes the editor with it, so Delete removes the row the
+// list shows; and a Save clicked again while its answer is read adds nothing more.
+TEST(ScriptedSession, KeysAndClicksInAnyOrderKeepTheStoredCommentsRight) {
+    ReferenceServerProcess server;
+    const QString load =
+        "[\"LoadData\", \"" + server.url() + "\", \"318\", \"1\", \"\", \"\", \"12/8/2026\"]\n";
+    const HostRun run = runScript(load +
+                                  "[\"dump\"]\n"
+                                  "[\"select\", 0]\n"
+                                  "[\"key\", \"End\"]\n"
+                                  "[\"answer\", \"Yes\"]\n"
+                                  "[\"click\", \"cmdDelete\"]\n"
+                                  "[\"wait\"]\n"
+                                  "[\"dump\"]\n" +
+                                  load +
+                                  "[\"click\", \"cmdAdd\"]\n"
+                                  "[\"type\", \"Only once\"]\n"
+                                  "[\"pick\", \"cboLocation\", 0]\n"
+                                  "[\"pick\", \"cboType\", 0]\n"
+                                  "[\"whileCompleting\", [\"click\", \"cmdAdd\"]]\n"
+                                  "[\"whileCompleting\", [\"dump\"]]\n"
+                                  "[\"click\", \"cmdAdd\"]\n"
+                                  "[\"wait\"]\n" +
+                                  load + "[\"dump\"]\n");
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ASSERT_EQ(run.dumps.size(), 4u) << run.out.toStdString();
+    QStringList stored = rowTexts(run.dumps[0]);
+    const QString last = stored.takeLast();
+    EXPECT_EQ(rowTexts(run.dumps[1]), stored); // the last row went, in the list...
+    // ...and on the server, where the new comment was added exactly once.
+    EXPECT_EQ(rowTexts(run.dumps[3]).count(last), 0);
+    EXPECT_EQ(rowTexts(run.dumps[3]).filter("Only once|").size(), 1);
+    // Inside the handling of the answer: still adding, the insert not yet applied.
+    EXPECT_EQ(run.dumps[2]["state"].toObject()["mstrAction"].toString(), "Add");
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+}
+
+// --version and --help answer without a display, so a packager's check or a terminal
+// session over ssh can ask them.
+TEST(HostProgram, AnswersVersionAndHelpWithoutADisplay) {
+    for (const char* option : {"--version", "--help"}) {
+        QProcess host;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        host.setProcessEnvironment(environment);
+        host.start(HOST_BINARY, {option});
+        ASSERT_TRUE(host.waitForFinished(30000)) << option;
+        EXPECT_EQ(host.exitCode(), 0) << option;
+        const QString out = QString::fromUtf8(host.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(std::string(option) == "--version" ? "vendor-comment-host 2.0.0.6"
+                                                                    : "--script"))
+            << out.toStdString();
+    }
 }

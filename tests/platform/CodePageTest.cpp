@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+using namespace tavik::platform;
 
 TEST(CodePage, Windows1252BytesBothWays) {
     const struct {

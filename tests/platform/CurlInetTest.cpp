@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <map>
 
-using namespace platform;
+using namespace tavik::platform;
 using namespace std::chrono_literals;
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+using namespace tavik::platform;
 using namespace std::chrono_literals;
 
 namespace {
@@ -122,13 +122,36 @@ TEST(XmlDocument, HonoursTheDeclaredEncoding) {
 
 TEST(XmlDocument, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
     const char* const cases[] = {
-        "", "hello", "<a><b>x</b>", "<a/><b/>", "text <a/>", "<a/>junk", "<!-- only a comment -->"};
+        "", "hello", "<a><b>x</b>", "<a/><b/>", "text <a/>", "<a/>junk", "<!-- only a comment -->",
+        // What pugixml alone would let through.
+        "<a>&nbsp;</a>", "<a>x & y</a>", "<a>&amp</a>", "<a>&#0;</a>", "<a>&#xD800;</a>",
+        "<a b='1' b='2'/>", "<a b='<'/>", "<a b=\"&x;\"/>", "<a><b></a></b>", "<a>]]></a>",
+        "<a><!-- x -- y --></a>", "<a>\x01</a>",
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>caf\xE9 & bar</a>"};
     for (const char* xml : cases) {
         SCOPED_TRACE(xml);
         XmlDocument doc;
         ASSERT_TRUE(doc.loadXml("<ok/>"));
         EXPECT_FALSE(doc.loadXml(xml));
         EXPECT_THROW(doc.documentElement(), RuntimeError);
+    }
+}
+
+TEST(XmlDocument, WhatXmlAllowsStaysReadable) {
+    const struct {
+        const char* xml;
+        const char* text;
+    } cases[] = {
+        {"<a b=\"&amp;&#x41;&#66;\" c='x>y'>&lt;&gt;&apos;&quot;&#233;</a>", "<>'\"\u00E9"},
+        {"<a><![CDATA[& < ]]]]><![CDATA[>]]></a>", "& < ]]>"},
+        {"<a><!-- & < - --><?pi & <?>ok</a>", "ok"},
+        {"<!DOCTYPE a [<!ELEMENT a ANY>]><a>]] ></a>", "]] >"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.xml);
+        XmlDocument doc;
+        ASSERT_TRUE(doc.loadXml(c.xml));
+        EXPECT_EQ(doc.documentElement().text(), c.text);
     }
 }
 

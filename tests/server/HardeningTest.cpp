@@ -1,6 +1,6 @@
 // The server page under hostile and unlucky clients: slow and idle connections, the limits
-// and their answers, Range, honest answers about missing comments, the date bounds, the
-// comment length and the log a collector reads.
+// and their answers, Range, the date bounds, the comment length and the log a collector
+// reads.
 
 #include "CommentServer.h"
 #include "DemoData.h"
@@ -292,18 +292,6 @@ TEST_F(HardeningTest, RangeIsIgnored) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, whole);
-}
-
-TEST_F(HardeningTest, UpdateOfADeletedCommentIsRefusedAndItsDeleteAccepted) {
-    start();
-    // Two clerks show comment 1 of V200; the first deletes it, then the second edits it and
-    // deletes it.
-    expectAnswer(insertBatch("V200", 1, 1, "", "", "first"), 200, "");
-    expectAnswer(deleteStatement("V200", 1), 200, "");
-    expectAnswer(updateStatement("V200", 1, 1, 1, "", "", "edited"), 400,
-                 "Statement refused: comment 1 of vendor V200 no longer exists");
-    expectAnswer(deleteStatement("V200", 1), 200, "");
-    EXPECT_EQ(load("V200").find("<GRID>"), std::string::npos);
 }
 
 TEST_F(HardeningTest, DatesFrom1753To9999WithFourDigitYears) {

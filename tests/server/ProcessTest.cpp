@@ -1,125 +1,80 @@
-// The real program: first output line, restart with the same file, signals, start-up errors.
+// The real program: first output line, restart with the same database, signals, start-up
+// errors, and several processes sharing one PostgreSQL database.
 
+#include "ServerProcess.h"
 #include "ServerTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <numeric>
+#include <set>
+#include <thread>
 
 using namespace vctest;
 
-extern char** environ;
-
 namespace {
-
-// The server program with its standard output on a pipe and standard error in a file.
-class ServerProcess {
-public:
-    ServerProcess(std::vector<std::string> args, const std::filesystem::path& errFile) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
-        args.insert(args.begin(), VC_SERVER_PROGRAM);
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, VC_SERVER_PROGRAM, &actions, nullptr, argv.data(), environ),
-                  0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_ = out[0];
-    }
-
-    ~ServerProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-    }
-
-    // The first line of standard output, or "" when none comes within the time.
-    std::string firstLine(int timeoutMs = 10000) {
-        std::string line;
-        char c;
-        pollfd p{out_, POLLIN, 0};
-        while (poll(&p, 1, timeoutMs) > 0 && read(out_, &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        return line;
-    }
-
-    // Waits for the exit; returns the exit code, or -1 on a signal death or time-out.
-    int wait(int timeoutMs = 10000) {
-        for (int waited = 0; waited < timeoutMs; waited += 10) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-
-    void signal(int sig) const { kill(pid_, sig); }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 std::string readFile(const std::filesystem::path& file) {
     std::ifstream in(file);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+httplib::Client clientOf(const std::string& baseUrl) {
+    return httplib::Client(baseUrl.substr(0, baseUrl.size() - 1));
+}
+
+std::string loadBody(const std::string& baseUrl, const std::string& vendor) {
+    const auto res = clientOf(baseUrl).Get("/VendorCommentLOAD.asp?Vendor=" + vendor);
+    return res && res->status == 200 ? res->body : "";
+}
+
 int gridCount(const std::string& baseUrl, const std::string& vendor) {
-    httplib::Client client(baseUrl.substr(0, baseUrl.size() - 1));
-    const auto res = client.Get("/VendorCommentLOAD.asp?Vendor=" + vendor);
-    if (!res) {
-        return -1;
-    }
+    const std::string body = loadBody(baseUrl, vendor);
     int count = 0;
-    for (auto at = res->body.find("<GRID>"); at != std::string::npos;
-         at = res->body.find("<GRID>", at + 1)) {
+    for (auto at = body.find("<GRID>"); at != std::string::npos; at = body.find("<GRID>", at + 1)) {
         ++count;
     }
     return count;
 }
 
-TEST(ServerProgram, DataSurvivesRestartAndSignalsStopCleanly) {
+std::unique_ptr<TestDatabase> makeDatabase(StoreKind kind) {
+    try {
+        return std::make_unique<TestDatabase>(kind);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        return nullptr;
+    }
+}
+
+std::string kindName(const ::testing::TestParamInfo<StoreKind>& info) {
+    return storeName(info.param);
+}
+
+class ServerProgram : public ::testing::TestWithParam<StoreKind> {};
+
+TEST_P(ServerProgram, DataSurvivesRestartAndSignalsStopCleanly) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
     TempDir dir;
-    const auto db = (dir.path() / "demo.db").string();
     const auto errors = dir.path() / "stderr.txt";
-    const std::vector<std::string> args = {"--db", db, "--listen", "127.0.0.1:0", "--seed-demo"};
+    const std::vector<std::string> args = {"--db", db->location(), "--listen", "127.0.0.1:0",
+                                           "--seed-demo"};
 
     for (const int stopSignal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(stopSignal);
         ServerProcess server(args, errors);
         const std::string url = server.firstLine();
-        ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
+        ASSERT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url << readFile(errors);
         ASSERT_EQ(url.back(), '/');
         // Seeding again adds nothing; the insert of the first run is still there.
         EXPECT_EQ(gridCount(url, "318"), stopSignal == SIGTERM ? 4 : 5);
 
-        httplib::Client client(url.substr(0, url.size() - 1));
-        const auto res = client.Post("/VendorCommentLOAD.asp", "SQL=" + formEncode(kExampleInsert),
-                                     "application/x-www-form-urlencoded");
+        const auto res =
+            clientOf(url).Post("/VendorCommentLOAD.asp", "SQL=" + formEncode(kExampleInsert),
+                               "application/x-www-form-urlencoded");
         ASSERT_TRUE(res);
         EXPECT_EQ(res->body, "");
 
@@ -131,35 +86,153 @@ TEST(ServerProgram, DataSurvivesRestartAndSignalsStopCleanly) {
     EXPECT_NE(log.find("GET /VendorCommentLOAD.asp?Vendor=318 200"), std::string::npos) << log;
 }
 
-TEST(ServerProgram, StartUpErrorsExitNonZeroWithAMessage) {
+struct StartUpCase {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    std::string message;     // a fragment of standard error
+    std::string secret = {}; // must not appear anywhere in standard error
+};
+
+std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::path& dir) {
+    db.exec("CREATE TABLE VendorComment (VendorID text, Seq integer)");
+    if (db.kind() == StoreKind::Sqlite) {
+        const auto notADatabase = dir / "text.db";
+        std::ofstream(notADatabase) << "This is not an SQLite database, just some text that is "
+                                       "long enough to fill the header of one.\n";
+        return {
+            {"MissingDirectory",
+             {"--db", (dir / "no/such/dir.db").string()},
+             1,
+             "cannot use database"},
+            {"NotADatabase", {"--db", notADatabase.string()}, 1, "cannot use database"},
+            {"NoDatabaseGiven", {"--listen", "127.0.0.1:0"}, 2, "--db FILE|URI is required"},
+            {"BadListen", {"--db", db.location(), "--listen", "localhost"}, 2, "--listen"},
+            {"TableWithOtherColumns",
+             {"--db", db.location()},
+             1,
+             "table VendorComment has other columns"},
+        };
+    }
+    const std::string member = db.createRole("member-pw", true);
+    const std::string outsider = db.createRole("outsider-pw", false);
+    return {
+        {"UriLibpqRefuses",
+         {"--db", "postgresql://" + member + ":hid%zzden-pw@127.0.0.1/x"},
+         1,
+         "invalid percent-encoded token",
+         "zzden"},
+        {"UnknownUriParameter", {"--db", db.location() + "&colour=blue"}, 1, "\"colour\"", ""},
+        {"NoSuchDatabase",
+         {"--db", db.uriFor(member, "member-pw", "vct_no_such_database")},
+         1,
+         "database \"vct_no_such_database\" does not exist",
+         "member-pw"},
+        {"WrongPassword",
+         {"--db", db.uriFor(member, "Wrong-Secret-42")},
+         1,
+         "password authentication failed",
+         "Wrong-Secret-42"},
+        {"RoleWithoutRights",
+         {"--db", db.uriFor(outsider, "outsider-pw")},
+         1,
+         "role " + outsider + " may use no schema",
+         "outsider-pw"},
+        {"TableWithOtherColumns",
+         {"--db", db.location()},
+         1,
+         "table VendorComment has other columns",
+         ""},
+    };
+}
+
+// Each ends at once with status 1 (2 for a usage error) and, for a database it cannot use,
+// one line that says why.
+TEST_P(ServerProgram, StartUpErrorsExitWithOneClearLine) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
     TempDir dir;
-    const auto notADatabase = dir.path() / "text.db";
-    std::ofstream(notADatabase) << "This is not an SQLite database, just some text that is long "
-                                   "enough to fill the header of one.\n";
     const auto errors = dir.path() / "stderr.txt";
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"MissingDirectory",
-         {"--db", (dir.path() / "no/such/dir.db").string()},
-         "cannot use database"},
-        {"NotADatabase", {"--db", notADatabase.string()}, "cannot use database"},
-        {"NoDatabaseGiven", {"--listen", "127.0.0.1:0"}, "--db FILE is required"},
-        {"BadListen",
-         {"--db", (dir.path() / "a.db").string(), "--listen", "localhost"},
-         "--listen"},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : startUpCases(*db, dir.path())) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(errors);
         ServerProcess server(c.args, errors);
         EXPECT_EQ(server.firstLine(), "");
-        EXPECT_GT(server.wait(), 0);
-        EXPECT_NE(readFile(errors).find(c.message), std::string::npos) << readFile(errors);
+        EXPECT_EQ(server.wait(), c.exitCode);
+        const std::string text = readFile(errors);
+        EXPECT_NE(text.find(c.message), std::string::npos) << text;
+        if (c.exitCode == 1) {
+            EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+        }
+        if (!c.secret.empty()) {
+            EXPECT_EQ(text.find(c.secret), std::string::npos) << text;
+        }
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, ServerProgram,
+                         ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres), kindName);
+
+// Four processes start together on one empty database (tables and demo data made once), then
+// sixteen clients insert for one vendor through all of them: every insert is answered as
+// done, and the sequences are 1..N with no gap and no repeat.
+TEST(ServerPrograms, FourProcessesOnOnePostgresDatabaseShareSequences) {
+    const auto db = makeDatabase(StoreKind::Postgres);
+    ASSERT_TRUE(db);
+    TempDir dir;
+    constexpr int kProcesses = 4, kClients = 16, kInsertsPerClient = 8;
+    std::vector<std::unique_ptr<ServerProcess>> servers;
+    for (int i = 0; i < kProcesses; ++i) {
+        servers.push_back(std::make_unique<ServerProcess>(
+            std::vector<std::string>{"--db", db->location(), "--listen", "127.0.0.1:0",
+                                     "--seed-demo"},
+            dir.path() / ("stderr" + std::to_string(i) + ".txt")));
+    }
+    std::vector<std::string> urls;
+    for (int i = 0; i < kProcesses; ++i) {
+        urls.push_back(servers[i]->firstLine());
+        ASSERT_EQ(urls.back().rfind("http://", 0), 0u)
+            << readFile(dir.path() / ("stderr" + std::to_string(i) + ".txt"));
+    }
+
+    std::vector<std::thread> clients;
+    std::vector<std::vector<int>> statuses(kClients);
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            auto client = clientOf(urls[c % kProcesses]);
+            for (int i = 0; i < kInsertsPerClient; ++i) {
+                const std::string text = "client " + std::to_string(c) + " #" + std::to_string(i);
+                const auto res =
+                    client.Post("/VendorCommentLOAD.asp",
+                                "SQL=" + formEncode(insertBatch("RACE", 1, 1, "", "", text)),
+                                "application/x-www-form-urlencoded");
+                statuses[c].push_back(res ? res->status : -1);
+            }
+        });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    for (const auto& s : statuses) {
+        EXPECT_EQ(s, std::vector<int>(kInsertsPerClient, 200));
+    }
+
+    const std::string body = loadBody(urls[0], "RACE");
+    std::vector<int> sequences;
+    std::set<std::string> comments;
+    for (auto at = body.find("<CommentSequence>"); at != std::string::npos;
+         at = body.find("<CommentSequence>", at + 1)) {
+        sequences.push_back(std::stoi(body.substr(at + 17)));
+    }
+    for (auto at = body.find("<Comment>"); at != std::string::npos;
+         at = body.find("<Comment>", at + 1)) {
+        comments.insert(body.substr(at + 9, body.find('<', at + 9) - at - 9));
+    }
+    std::vector<int> expected(kClients * kInsertsPerClient);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(sequences, expected);
+    EXPECT_EQ(comments.size(), expected.size());
+    EXPECT_EQ(gridCount(urls[1], "318"), 4) << "four servers seeding at once seed once";
 }
 
 } // namespace

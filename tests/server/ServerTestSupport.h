@@ -1,34 +1,13 @@
 #pragma once
 
-#include <sqlite3.h>
+#include "TestDatabase.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vctest {
-
-// A directory under the system temp folder, removed with its contents.
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("vc-server-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // The control's form encoding of a Windows-1252 byte string.
 inline std::string formEncode(std::string_view bytes) {
@@ -171,30 +150,9 @@ inline std::vector<RefusedCase> refusedStatements() {
     };
 }
 
-// Every row of the three tables as text, to show that a refused statement changed nothing.
+// Every row of the three tables of an SQLite file as text, for fixtures on a file of their own.
 inline std::string snapshot(const std::filesystem::path& db) {
-    sqlite3* raw = nullptr;
-    sqlite3_open_v2(db.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::string out;
-    for (const char* sql : {"SELECT * FROM VendorComment ORDER BY VendorID, CommentSequence",
-                            "SELECT * FROM CommentType ORDER BY Code",
-                            "SELECT * FROM CommentLocation ORDER BY Code"}) {
-        sqlite3_exec(
-            raw, sql,
-            [](void* o, int n, char** values, char**) {
-                auto& s = *static_cast<std::string*>(o);
-                for (int i = 0; i < n; ++i) {
-                    s += values[i] ? values[i] : "NULL";
-                    s += '|';
-                }
-                s += '\n';
-                return 0;
-            },
-            &out, nullptr);
-        out += "--\n";
-    }
-    sqlite3_close(raw);
-    return out;
+    return sqliteSnapshot(db.string());
 }
 
 } // namespace vctest

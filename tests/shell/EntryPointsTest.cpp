@@ -3,7 +3,7 @@
 
 #include "ShellFixture.h"
 
-#include "shell/VendorCommentWidget.h"
+#include <TavikVendorComment/VendorCommentWidget>
 
 #include <QApplication>
 #include <QImage>
@@ -283,7 +283,7 @@ TEST(DesignerPlugin, OffersTheWidgetInTheTavikGroup) {
     ASSERT_NE(plugin, nullptr) << loader.errorString().toStdString();
     EXPECT_EQ(plugin->name(), "VendorCommentWidget");
     EXPECT_EQ(plugin->group(), "Tavik");
-    EXPECT_EQ(plugin->includeFile(), "shell/VendorCommentWidget.h");
+    EXPECT_EQ(plugin->includeFile(), "TavikVendorComment/VendorCommentWidget");
     EXPECT_FALSE(plugin->isContainer());
     const QList<QSize> sizes = plugin->icon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(16, 15)));

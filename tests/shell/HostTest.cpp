@@ -6,9 +6,9 @@
 
 #include "TestServer.h"
 
-#include "control/VendorComment.h"
-#include "shell/VendorCommentWidget.h"
+#include <TavikVendorComment/VendorCommentWidget>
 
+#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QImage>
 #include <QProcess>
@@ -97,9 +97,11 @@ TEST_F(RegistryHostTest, CreatesTheControlFromItsProgramIdAndLoadsAVendor) {
     ASSERT_HR(S_OK, face->GetWidget(&widget));
     auto* vendorComment = qobject_cast<VendorCommentWidget*>(widget);
     ASSERT_NE(vendorComment, nullptr);
-    EXPECT_EQ(vendorComment->control().state().mstrVendorID, "318");
-    ASSERT_EQ(vendorComment->control().form().lstComments().count(), 1);
-    EXPECT_EQ(vendorComment->control().form().lstComments().itemText(0), "Check every pallet");
+    EXPECT_EQ(vendorComment->vendorId(), "318");
+    ASSERT_EQ(vendorComment->rowCount(), 1);
+    const auto* list = vendorComment->findChild<QAbstractItemView*>("lstComments");
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->model()->index(0, 0).data().toString(), "Check every pallet");
 
     face.reset();
     control.reset();

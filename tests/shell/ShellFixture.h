@@ -1,8 +1,9 @@
 #pragma once
 
-#include "shell/ComHost.h"
 #include "shell/Registry.h"
-#include "shell/TavikVendorComment.h"
+
+#include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/TavikVendorComment.h>
 
 #include <gtest/gtest.h>
 

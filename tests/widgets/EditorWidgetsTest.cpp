@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -13,6 +14,9 @@
 
 #include <chrono>
 #include <climits>
+#include <functional>
+
+using namespace tavik;
 
 namespace {
 
@@ -43,6 +47,48 @@ TEST_F(FormTest, TextBoxKeepsTheProgramsTextUntilTheUserEdits) {
     edit->moveCursor(QTextCursor::End);
     QTest::keyClicks(edit, "!");
     EXPECT_EQ(box.text(), "first\nsecond!");
+}
+
+// A word far wider than the box is shown in pieces that Qt can lay out lazily; whatever the
+// user does at the seams, the text read back is the text the box shows.
+TEST_F(FormTest, LongWordsReadBackWholeWhateverIsDoneAtTheirSeams) {
+    platform::TextBox& box = form->txtComment();
+    auto* edit = real<QPlainTextEdit>("txtComment");
+    const std::string word(2500, 'w');
+    const std::string head(1024, 'w'), tail(1476, 'w');
+    const int seam = 1025; // where the second piece starts in the box
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        std::string expected;
+    } cases[] = {
+        {"nothing", [] {}, word},
+        {"typeAtTheSeam", [&] { QTest::keyClicks(edit, "x"); }, head + "x" + tail},
+        {"enterAtTheSeam", [&] { QTest::keyClick(edit, Qt::Key_Return); }, head + "\n" + tail},
+        {"typeAtTheEndOfTheFirstPiece",
+         [&] {
+             edit->moveCursor(QTextCursor::PreviousCharacter);
+             QTest::keyClicks(edit, "y");
+         },
+         head + "y" + tail},
+        {"pasteALongWord",
+         [&] {
+             edit->moveCursor(QTextCursor::End);
+             QApplication::clipboard()->setText(QString(3000, 'p'));
+             edit->paste();
+         },
+         word + std::string(3000, 'p')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        box.setText(word);
+        box.setLocked(false);
+        QTextCursor cursor = edit->textCursor();
+        cursor.setPosition(seam);
+        edit->setTextCursor(cursor);
+        c.act();
+        EXPECT_EQ(box.text(), c.expected);
+    }
 }
 
 TEST_F(FormTest, TextBoxStartsReadOnlyLookingAndColoursFollowTheSystem) {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QTest>
 
+using namespace tavik;
+
 void RecordingEvents::cmdAdd_Click() {
     log.push_back("cmdAdd_Click");
     if (onCmdAdd)

@@ -2,7 +2,7 @@
 
 #include "control/Layout.h"
 #include "platform/Form.h"
-#include "platform/Screen.h"
+#include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 #include <vector>
 
 // Records every event the form raises, in order, as text such as "chkDate_Click(1)".
-class RecordingEvents final : public platform::FormEvents {
+class RecordingEvents final : public tavik::platform::FormEvents {
 public:
     std::vector<std::string> log;
     std::function<void(int&)> keyFilter;  // runs inside KeyPress
@@ -30,8 +30,10 @@ public:
     void txtComment_KeyPress(int& KeyAscii) override;
     void lstComments_Click() override;
     void lstComments_DblClick() override;
+    void lstComments_KeyDown(int, int) override {} // the list's tests look at releases
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
+    void UserControl_KeyDown(int&, int) override {} // the control's tests cover Escape
     void Inet1_StateChanged(int State) override;
 };
 
@@ -55,6 +57,6 @@ protected:
 
     RecordingEvents events;
     std::vector<RecordedBox> boxes;
-    std::unique_ptr<platform::Form> form;
+    std::unique_ptr<tavik::platform::Form> form;
     QWidget* window = nullptr;
 };

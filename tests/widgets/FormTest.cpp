@@ -10,6 +10,8 @@
 
 #include <stdexcept>
 
+using namespace tavik;
+
 namespace {
 
 struct Placement {

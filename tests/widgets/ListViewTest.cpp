@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTreeView>
 
+using namespace tavik;
+
 namespace {
 
 // The list with the control's six columns and a few rows, each holding all five sub-items.
@@ -46,9 +48,9 @@ TEST_F(ListTest, SixColumnsWithTheWidthsAsGivenAndAHiddenSixthThatStillHoldsValu
     EXPECT_DOUBLE_EQ(list().columnWidth(0), 10290 / 2.16);
     EXPECT_EQ(view->header()->sectionSize(0), 318); // 4763.89 twips
     EXPECT_EQ(view->header()->sectionSize(1), 106);
-    EXPECT_EQ(view->header()->sectionSize(5), 0);
+    // The zero-width sixth holds values, but the view (and so a screen reader) offers five.
+    EXPECT_EQ(view->header()->count(), 5);
     EXPECT_EQ(list().subItem(3, 5), "Back door/5");
-    EXPECT_EQ(view->model()->index(3, 5).data().toString(), "Back door/5");
     EXPECT_THROW(list().columnText(6), platform::RuntimeError);
 }
 

@@ -1,9 +1,11 @@
 #include "CurlInet.h"
 
 #include "../CodePage.h"
+#include "../CurlRequest.h"
+#include "../EventPump.h"
 #include "../RuntimeError.h"
-#include "../Screen.h"
 #include "../TestHooks.h"
+#include "../Text.h"
 
 #include <QObject>
 #include <QtGlobal>
@@ -18,7 +20,7 @@
 #include <system_error>
 #include <thread>
 
-namespace platform {
+namespace tavik::platform {
 
 namespace {
 std::atomic<long> connectLimitMs{inetConnectLimit.count()};
@@ -31,18 +33,15 @@ void setInetTimeLimitsForTesting(std::chrono::milliseconds connect,
     transferLimitMs = long(transfer.count());
 }
 
-} // namespace platform
+} // namespace tavik::platform
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) ==
-               (y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
-    });
-}
+// A statement's answer is a short text; anything longer is not an answer the control can
+// show, and an endless one must not exhaust the host's memory.
+constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
 
 // Only web addresses can be requested; anything else is refused before a transfer starts.
 void checkUrl(const std::string& url) {
@@ -83,13 +82,13 @@ struct Transfer {
     std::string statusText;
     curl_off_t uploadSize = 0;
     bool connected = false;
+    bool tooLarge = false;
     bool sentReported = false;
     bool responseReported = false;
 
     Transfer() {
-        static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-        multi = initialised == CURLE_OK ? curl_multi_init() : nullptr;
-        easy = initialised == CURLE_OK ? curl_easy_init() : nullptr;
+        multi = curlReady() ? curl_multi_init() : nullptr;
+        easy = curlReady() ? curl_easy_init() : nullptr;
         if (!multi || !easy)
             throw RuntimeError("Unable to create the transfer");
     }
@@ -111,9 +110,16 @@ struct Transfer {
     }
 };
 
-size_t receiveBody(char* data, size_t size, size_t count, void* transfer) {
-    static_cast<Transfer*>(transfer)->body.append(data, size * count);
-    return size * count;
+// Keeps the answer up to its limit; beyond it, the transfer stops with a write error.
+size_t receiveBody(char* data, size_t size, size_t count, void* context) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    const std::size_t length = size * count;
+    if (transfer.body.size() + length > kMaxAnswerBytes) {
+        transfer.tooLarge = true;
+        return 0;
+    }
+    transfer.body.append(data, length);
+    return length;
 }
 
 // The first header line of the response says the request is through; the status line's
@@ -181,13 +187,9 @@ public:
 
         auto transfer = std::make_unique<Transfer>();
         CURL* h = transfer->easy;
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        // Proxies from the environment serve remote servers, never the local machine.
-        curl_easy_setopt(h, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimitMs.load());
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, transferLimitMs.load());
+        setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
+                     std::chrono::milliseconds(transferLimitMs.load()),
+                     curl_off_t(kMaxAnswerBytes));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &receiveBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &receiveHeader);
@@ -258,7 +260,28 @@ private:
     }
 
     // The worker: drives the transfer until it ends or is cancelled, then reports the end.
-    void run(Transfer& t) {
+    // Nothing may leave the thread: an exception there would end the host process.
+    void run(Transfer& t) noexcept {
+        try {
+            drive(t);
+        } catch (const std::exception& e) {
+            reportFailure(t, e.what());
+        } catch (...) {
+            reportFailure(t, "Unexpected error");
+        }
+    }
+
+    static void reportFailure(Transfer& t, const char* reason) noexcept {
+        try {
+            Report end(icError);
+            end.info = reason;
+            t.report(std::move(end));
+        } catch (...) {
+            // Out of memory even for the report: nothing more can be done from this thread.
+        }
+    }
+
+    void drive(Transfer& t) {
         int running = 1;
         CURLMcode status = CURLM_OK;
         while (!t.cancelled) {
@@ -295,8 +318,11 @@ private:
             if (result != CURLE_OPERATION_TIMEDOUT)
                 curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &systemError);
             end.code = result;
-            end.info = systemError != 0 ? std::generic_category().message(int(systemError))
-                                        : curl_easy_strerror(result);
+            if (t.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
+                end.info = "The answer is larger than 1 MiB";
+            else
+                end.info = systemError != 0 ? std::generic_category().message(int(systemError))
+                                            : curl_easy_strerror(result);
         } else {
             end.state = icResponseCompleted;
             curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &end.code);
@@ -363,4 +389,4 @@ std::unique_ptr<Inet> createCurlInet(std::function<void(int state)> stateChanged
     return std::make_unique<CurlInet>(std::move(stateChanged));
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

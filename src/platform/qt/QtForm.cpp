@@ -2,27 +2,30 @@
 
 #include "../RuntimeError.h"
 #include "CurlInet.h"
+#include "WidgetSupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFont>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
 #include <algorithm>
 #include <utility>
 
-namespace platform {
+namespace tavik::platform {
 
 std::unique_ptr<Form> createForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) {
     return std::make_unique<qt::QtForm>(layout, events);
 }
 
-} // namespace platform
+} // namespace tavik::platform
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 namespace {
 
@@ -40,6 +43,7 @@ QtForm::QtForm(const std::vector<WidgetPlacement>& layout, FormEvents& events) :
     designFont.setStretch(QFont::SemiCondensed);
     setFont(designFont);
     build(layout);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     cmdAdd_ = require(buttons_, "cmdAdd");
     cmdEdit_ = require(buttons_, "cmdEdit");
     cmdDelete_ = require(buttons_, "cmdDelete");
@@ -134,6 +138,14 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
         }
         }
         widget->setObjectName(QString::fromStdString(placement.name));
+        // A combo box's open list takes the focus from the box; it is announced the same.
+        auto* combo = qobject_cast<QComboBox*>(widget);
+        for (QWidget* part : {widget, combo ? static_cast<QWidget*>(combo->view()) : nullptr}) {
+            if (part && !placement.accessibleName.empty())
+                part->setAccessibleName(toQString(placement.accessibleName));
+            if (part && !placement.accessibleDescription.empty())
+                part->setAccessibleDescription(toQString(placement.accessibleDescription));
+        }
         place(widget, placement);
         if (!placement.visible)
             widget->setVisible(false);
@@ -141,6 +153,17 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
         namesByWidget_.emplace(widget, placement.name);
         if (widget->focusPolicy() != Qt::NoFocus)
             tabStops.emplace_back(placement.tabIndex, widget);
+    }
+
+    // A label names its widget (its buddy) to a screen reader.
+    for (const WidgetPlacement& placement : layout) {
+        if (placement.labelFor.empty())
+            continue;
+        auto* label = qobject_cast<QLabel*>(widgetNamed(placement.name));
+        QWidget* named = widgetNamed(placement.labelFor);
+        if (!label || !named)
+            throw RuntimeError("The layout's label " + placement.name + " names no widget");
+        label->setBuddy(named);
     }
 
     std::stable_sort(tabStops.begin(), tabStops.end(),
@@ -169,6 +192,8 @@ void QtForm::connectEvents() {
     txtComment_->onKeyPress([this](int& KeyAscii) { events_.txtComment_KeyPress(KeyAscii); });
     lstComments_->onClick([this] { events_.lstComments_Click(); });
     lstComments_->onDblClick([this] { events_.lstComments_DblClick(); });
+    lstComments_->onKeyDown(
+        [this](int KeyCode, int Shift) { events_.lstComments_KeyDown(KeyCode, Shift); });
     lstComments_->onKeyUp(
         [this](int KeyCode, int Shift) { events_.lstComments_KeyUp(KeyCode, Shift); });
     lstComments_->onColumnClick([this](int column) { events_.lstComments_ColumnClick(column); });
@@ -216,6 +241,24 @@ QSize QtForm::sizeHint() const {
     return QSize(covered.x() + covered.width(), covered.y() + covered.height());
 }
 
+QSize QtForm::minimumSizeHint() const {
+    return sizeHint(); // nothing moves on resize, so anything smaller cuts widgets off
+}
+
+void QtForm::keyPressEvent(QKeyEvent* event) {
+    // Only what the focused widget left unused arrives here.
+    const int code = virtualKeyCode(event->key());
+    int KeyCode = code;
+    if (code != 0) {
+        const int Shift = shiftState(event->modifiers());
+        raiseEvent([&] { events_.UserControl_KeyDown(KeyCode, Shift); });
+    }
+    if (code != 0 && KeyCode == 0)
+        event->accept();
+    else
+        QWidget::keyPressEvent(event); // on to the host
+}
+
 QWidget* widgetOf(Form& form) {
     return &dynamic_cast<QtForm&>(form);
 }
@@ -224,4 +267,4 @@ QWidget* findWidget(Form& form, const std::string& name) {
     return dynamic_cast<QtForm&>(form).widgetNamed(name);
 }
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

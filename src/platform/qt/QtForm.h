@@ -1,7 +1,13 @@
 #pragma once
 
 #include "../Form.h"
-#include "QtWidgets.h"
+#include "QtCheckBox.h"
+#include "QtComboBox.h"
+#include "QtCommandButton.h"
+#include "QtDatePicker.h"
+#include "QtLabel.h"
+#include "QtListView.h"
+#include "QtTextBox.h"
 
 #include <QWidget>
 
@@ -13,7 +19,7 @@
 
 class QFrame;
 
-namespace platform::qt {
+namespace tavik::platform::qt {
 
 // The control's form as a QWidget: every widget of the layout at its design-time place (no
 // layouts, so nothing moves on resize), the widgets' events delivered to `events`, and the
@@ -39,7 +45,12 @@ public:
     // The real widget behind a name of the layout ("cmdAdd", "chkDate(0)", ...), or null.
     QWidget* widgetNamed(const std::string& name) const;
 
+    // The design size; the form has no smaller one.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void build(const std::vector<WidgetPlacement>& layout);
@@ -80,4 +91,4 @@ QWidget* widgetOf(Form& form);
 // name: for hosts that click and type on the widgets as a user would.
 QWidget* findWidget(Form& form, const std::string& name);
 
-} // namespace platform::qt
+} // namespace tavik::platform::qt

@@ -1,9 +1,11 @@
 // Uses the installed package the two ways a host does; exits non-zero on any failure.
 
-#include <shell/ComHost.h>
-#include <shell/VendorCommentWidget.h>
+#include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/VendorCommentWidget>
 
 #include <QApplication>
+#include <QDate>
+#include <QUrl>
 
 #include <filesystem>
 #include <iostream>
@@ -18,9 +20,16 @@ int fail(const char* what, HRESULT hr = E_FAIL) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
+    // Placed directly, and loaded both ways from a port where nothing listens: each load
+    // tells the host that it failed.
     VendorCommentWidget placed;
-    if (placed.control().form().lstComments().columnCount() != 6)
-        return fail("the placed control lacks its columns");
+    int failures = 0;
+    QObject::connect(&placed, &VendorCommentWidget::loadFailed, [&] { ++failures; });
+    placed.LoadData("http://127.0.0.1:1/", "318", "1", "7", "03/23/2009", "3/23/2009");
+    placed.loadData(QUrl("http://127.0.0.1:1/"), "318", VendorCommentWidget::ReadWrite, "7",
+                    "03/23/2009", QDate(2009, 3, 23));
+    if (failures != 2 || placed.vendorId() != "318" || placed.rowCount() != 0)
+        return fail("the placed control did not report its failed loads");
     if (!std::filesystem::exists(INSTALLED_IDL))
         return fail("the installed IDL is missing");
 

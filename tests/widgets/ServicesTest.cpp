@@ -1,4 +1,6 @@
-#include "platform/Screen.h"
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/MousePointer.h"
 #include "platform/RuntimeError.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +11,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
+
+using namespace tavik;
 
 namespace {
 
@@ -113,3 +120,23 @@ TEST(EventPump, WakeWaitersEndsEveryWaitInProgressEvenFromAnotherThread) {
 }
 
 } // namespace
+
+namespace {
+std::vector<std::string> logged;
+void recordMessage(QtMsgType, const QMessageLogContext& context, const QString& message) {
+    logged.push_back(std::string(context.category) + ": " + message.toStdString());
+}
+} // namespace
+
+// A trap ends a handler quietly on the control's own run-time errors; anything else is a
+// programming error that must be seen, so it goes to the control's log.
+TEST(Traps, LogWhatIsNotTheControlsOwnRunTimeError) {
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(&recordMessage);
+    platform::Trapped("LoadData", platform::RuntimeError("Type mismatch"));
+    platform::Trapped("cmdEdit_Click", std::out_of_range("vector::at"));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged,
+              std::vector<std::string>{"tavik.vendorcomment.traps: cmdEdit_Click ended on an "
+                                       "unexpected error: vector::at"});
+}

@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-// Application-wide services: message boxes, the mouse pointer and the event pump.
-namespace platform {
+// Message boxes: the only way the control tells the user of a problem.
+namespace tavik::platform {
 
 // Message box styles and answers, with the values of the platform's constants.
 inline constexpr int vbOKOnly = 0;
@@ -26,20 +26,4 @@ using MessageBoxHandler =
     std::function<int(const std::string& prompt, int style, const std::string& title)>;
 void setMessageBoxHandler(MessageBoxHandler handler);
 
-// The application-wide mouse pointer: vbDefault or vbHourglass.
-inline constexpr int vbDefault = 0;
-inline constexpr int vbHourglass = 11;
-void setMousePointer(int pointer);
-int mousePointer();
-
-// Dispatches every pending event of the user-interface thread, then returns.
-void DoEvents();
-// Dispatches events as they arrive until WakeWaiters is called or a short interval passes;
-// it sleeps on the event queue, so a caller looping on a condition does not spin.
-void WaitForEvents();
-// Ends the WaitForEvents calls in progress: a transfer calls it when its state changes.
-void WakeWaiters();
-// Runs at the start of every WaitForEvents: the scripted host acts there during a wait.
-void setWaitHook(std::function<void()> hook);
-
-} // namespace platform
+} // namespace tavik::platform

@@ -1,0 +1,21 @@
+#include "CurlRequest.h"
+
+namespace tavik::platform {
+
+bool curlReady() {
+    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
+    return initialised == CURLE_OK;
+}
+
+void setUpRequest(CURL* handle, const std::string& url, std::chrono::milliseconds connectLimit,
+                  std::chrono::milliseconds transferLimit, curl_off_t maxBytes) {
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(connectLimit.count()));
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(transferLimit.count()));
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, maxBytes);
+}
+
+} // namespace tavik::platform

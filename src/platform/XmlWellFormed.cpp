@@ -1,0 +1,225 @@
+#include "XmlWellFormed.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace tavik::platform {
+
+namespace {
+
+// Bytes that need a closer look in character data.
+constexpr std::array<bool, 256> textSpecials = [] {
+    std::array<bool, 256> special{};
+    for (int c = 0; c < 0x20; ++c)
+        special[c] = c != '\t' && c != '\n' && c != '\r';
+    special['&'] = special['<'] = special[']'] = true;
+    return special;
+}();
+
+bool isControl(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x20 && b != '\t' && b != '\n' && b != '\r';
+}
+
+bool isLegalCharacter(std::uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+bool isNameByte(char c) {
+    return c != '=' && c != '>' && c != '/' && c != '<' && c != '"' && c != '\'' && c != ' ' &&
+           c != '\t' && c != '\n' && c != '\r';
+}
+
+class Scanner {
+public:
+    explicit Scanner(std::string_view xml) : xml_(xml) {}
+
+    bool run() {
+        while (pos_ < xml_.size()) {
+            const char c = xml_[pos_];
+            if (!textSpecials[static_cast<unsigned char>(c)]) {
+                ++pos_;
+                continue;
+            }
+            if (c == '&') {
+                if (!reference())
+                    return false;
+            } else if (c == '<') {
+                if (!markup())
+                    return false;
+            } else if (c == ']') {
+                if (at("]]>"))
+                    return false;
+                ++pos_;
+            } else {
+                return false; // a control character
+            }
+        }
+        return true;
+    }
+
+private:
+    bool at(std::string_view text) const { return xml_.substr(pos_).starts_with(text); }
+
+    // Skips to just after `end`; false when it never comes or a control character does.
+    bool skipPast(std::string_view end) {
+        const std::size_t found = xml_.find(end, pos_);
+        if (found == std::string_view::npos)
+            return false;
+        for (std::size_t i = pos_; i < found; ++i)
+            if (isControl(xml_[i]))
+                return false;
+        pos_ = found + end.size();
+        return true;
+    }
+
+    // "&lt;", "&#65;", "&#x41;" and the other predefined entities; nothing else.
+    bool reference() {
+        const std::size_t semicolon = xml_.find(';', pos_);
+        if (semicolon == std::string_view::npos || semicolon - pos_ > 12)
+            return false;
+        const std::string_view name = xml_.substr(pos_ + 1, semicolon - pos_ - 1);
+        pos_ = semicolon + 1;
+        if (name == "lt" || name == "gt" || name == "amp" || name == "apos" || name == "quot")
+            return true;
+        if (name.size() < 2 || name[0] != '#')
+            return false;
+        const bool hex = name[1] == 'x';
+        const std::string_view digits = name.substr(hex ? 2 : 1);
+        if (digits.empty())
+            return false;
+        std::uint32_t value = 0;
+        for (const char d : digits) {
+            int digit = -1;
+            if (d >= '0' && d <= '9')
+                digit = d - '0';
+            else if (hex && d >= 'a' && d <= 'f')
+                digit = d - 'a' + 10;
+            else if (hex && d >= 'A' && d <= 'F')
+                digit = d - 'A' + 10;
+            if (digit < 0 || value > 0x10FFFF)
+                return false;
+            value = value * (hex ? 16 : 10) + std::uint32_t(digit);
+        }
+        return isLegalCharacter(value);
+    }
+
+    bool markup() {
+        if (at("<!--")) {
+            pos_ += 4;
+            const std::size_t end = xml_.find("--", pos_);
+            if (end == std::string_view::npos || xml_.substr(end).size() < 3 ||
+                xml_[end + 2] != '>')
+                return false; // "--" only as the end of the comment
+            return skipPast("-->");
+        }
+        if (at("<![CDATA[")) {
+            pos_ += 9;
+            return skipPast("]]>");
+        }
+        if (at("<?")) {
+            pos_ += 2;
+            return skipPast("?>");
+        }
+        if (at("<!"))
+            return declaration();
+        if (at("</")) {
+            pos_ += 2;
+            return skipPast(">");
+        }
+        return startTag();
+    }
+
+    // A document type declaration, with its internal subset and quoted texts.
+    bool declaration() {
+        int depth = 0;
+        for (++pos_; pos_ < xml_.size(); ++pos_) {
+            const char c = xml_[pos_];
+            if (c == '"' || c == '\'') {
+                const std::size_t close = xml_.find(c, pos_ + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                pos_ = close;
+            } else if (c == '[') {
+                ++depth;
+            } else if (c == ']') {
+                --depth;
+            } else if (c == '>' && depth <= 0) {
+                ++pos_;
+                return true;
+            } else if (isControl(c)) {
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // Attributes: each name once, each value quoted, with no "<" and sound references.
+    bool startTag() {
+        ++pos_;
+        while (pos_ < xml_.size() && isNameByte(xml_[pos_]))
+            ++pos_; // the element's name
+        names_.clear();
+        while (pos_ < xml_.size()) {
+            const char c = xml_[pos_];
+            if (c == '>') {
+                ++pos_;
+                return true;
+            }
+            if (c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                ++pos_;
+                continue;
+            }
+            if (!attribute())
+                return false;
+        }
+        return false;
+    }
+
+    bool attribute() {
+        const std::size_t start = pos_;
+        while (pos_ < xml_.size() && isNameByte(xml_[pos_]))
+            ++pos_;
+        const std::string_view name = xml_.substr(start, pos_ - start);
+        if (name.empty())
+            return false;
+        for (const std::string_view seen : names_)
+            if (seen == name)
+                return false;
+        names_.push_back(name);
+        while (pos_ < xml_.size() && xml_[pos_] != '"' && xml_[pos_] != '\'') {
+            const char c = xml_[pos_++];
+            if (c != '=' && c != ' ' && c != '\t' && c != '\n' && c != '\r')
+                return false;
+        }
+        if (pos_ >= xml_.size())
+            return false;
+        const char quote = xml_[pos_++];
+        while (pos_ < xml_.size() && xml_[pos_] != quote) {
+            const char c = xml_[pos_];
+            if (c == '<' || isControl(c))
+                return false;
+            if (c == '&') {
+                if (!reference())
+                    return false;
+            } else {
+                ++pos_;
+            }
+        }
+        return pos_++ < xml_.size();
+    }
+
+    std::string_view xml_;
+    std::size_t pos_ = 0;
+    std::vector<std::string_view> names_;
+};
+
+} // namespace
+
+bool isFreeOfLaxMarkup(std::string_view xml) {
+    return Scanner(xml).run();
+}
+
+} // namespace tavik::platform

@@ -1,0 +1,20 @@
+#include "QtLabel.h"
+
+#include "WidgetSupport.h"
+
+#include <QLabel>
+
+namespace tavik::platform::qt {
+
+QtLabel::QtLabel(QWidget* parent, const WidgetPlacement& placement) : label_(new QLabel(parent)) {
+    label_->setTextFormat(Qt::PlainText);
+    label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    setCaption(placement.caption);
+}
+
+void QtLabel::setCaption(const std::string& caption) {
+    caption_ = caption;
+    label_->setText(toQString(caption));
+}
+
+} // namespace tavik::platform::qt

@@ -1,0 +1,178 @@
+#pragma once
+
+#include "BackColor.h"
+#include "WidgetSupport.h"
+
+#include <QAbstractItemDelegate>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QStyleOptionViewItem>
+#include <QTextDocument>
+#include <QToolTip>
+#include <QTreeView>
+
+#include <functional>
+
+namespace tavik::platform::qt::detail {
+
+// The report-style list: whole-row single selection, never sorted, never edited in place,
+// raising the list's events after Qt has moved the selection.
+class ReportView final : public QTreeView {
+public:
+    explicit ReportView(QWidget* parent) : QTreeView(parent) {
+        setRootIsDecorated(false);
+        setItemsExpandable(false);
+        setUniformRowHeights(true);
+        setSelectionMode(QAbstractItemView::SingleSelection);
+        setSelectionBehavior(QAbstractItemView::SelectRows);
+        setEditTriggers(QAbstractItemView::NoEditTriggers);
+        setSortingEnabled(false);
+        setAllColumnsShowFocus(true);
+        QHeaderView* columns = header();
+        columns->setMinimumSectionSize(0);
+        columns->setStretchLastSection(false);
+        columns->setSectionsMovable(false);
+        columns->setSectionsClickable(true);
+        columns->setSortIndicatorShown(false);
+        connect(columns, &QHeaderView::sectionClicked, this, [this](int column) {
+            if (isEnabled() && columnClick)
+                raiseEvent([&] { columnClick(column); });
+        });
+    }
+
+    std::function<void()> click;
+    std::function<void()> dblClick;
+    std::function<void(int, int)> keyDown;
+    std::function<void(int, int)> keyUp;
+    std::function<void(int)> columnClick;
+
+    bool hideSelection = true;
+
+    // The background, and a highlight that vanishes while hidden selections are asked for
+    // and the list lacks the focus.
+    BackColor* const background = new BackColor(
+        this, {QPalette::Base}, vbWindowBackground,
+        [this](QPalette& palette, const QPalette& inherited) {
+            if (!hideSelection || hasFocus())
+                return;
+            for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+                palette.setColor(group, QPalette::Highlight, palette.color(group, QPalette::Base));
+                palette.setColor(group, QPalette::HighlightedText,
+                                 inherited.color(group, QPalette::Text));
+            }
+        });
+
+    void keyboardSearch(const QString& search) override {
+        // Typing looks for the row's text, whichever cell was clicked last.
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && current.column() != 0)
+            selectionModel()->setCurrentIndex(current.siblingAtColumn(0),
+                                              QItemSelectionModel::NoUpdate);
+        QTreeView::keyboardSearch(search);
+    }
+
+protected:
+    // A cell that cuts its text off shows the whole of it as a tooltip.
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() != QEvent::ToolTip)
+            return QTreeView::viewportEvent(event);
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (!index.isValid() || !cutOff(index)) {
+            QToolTip::hideText();
+            event->ignore();
+            return true;
+        }
+        // As rich text, which the tip wraps, so that a long comment stays on the screen.
+        QString tip = index.data(Qt::ToolTipRole).toString();
+        tip.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal),
+                           viewport(), visualRect(index));
+        return true;
+    }
+
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override {
+        // Qt would select the next row in place of a removed current one; the list instead
+        // is left with no selection.
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && current.row() >= start && current.row() <= end)
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        QTreeView::rowsAboutToBeRemoved(parent, start, end);
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        QTreeView::mousePressEvent(event);
+        if (event->button() == Qt::LeftButton)
+            clickArmed_ = true;
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QTreeView::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && clickArmed_) {
+            clickArmed_ = false;
+            raise(click);
+        }
+    }
+    void mouseDoubleClickEvent(QMouseEvent* event) override {
+        QTreeView::mouseDoubleClickEvent(event);
+        if (event->button() == Qt::LeftButton) {
+            clickArmed_ = false; // the release that ends a double click is no click
+            raise(dblClick);
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        const int code = virtualKeyCode(event->key());
+        if (code != 0 && !event->isAutoRepeat() && isEnabled() && keyDown) {
+            const int shift = shiftState(event->modifiers());
+            raiseEvent([&] { keyDown(code, shift); });
+        }
+        QTreeView::keyPressEvent(event);
+    }
+    void keyReleaseEvent(QKeyEvent* event) override {
+        if (event->isAutoRepeat()) {
+            event->accept();
+            return;
+        }
+        const int code = virtualKeyCode(event->key());
+        if (code == 0) {
+            QTreeView::keyReleaseEvent(event);
+            return;
+        }
+        event->accept();
+        if (isEnabled() && keyUp) {
+            const int shift = shiftState(event->modifiers());
+            raiseEvent([&] { keyUp(code, shift); });
+        }
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QTreeView::focusInEvent(event);
+        if (hideSelection)
+            background->refresh();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QTreeView::focusOutEvent(event);
+        if (hideSelection)
+            background->refresh();
+    }
+
+private:
+    // Whether the cell needs more room than it has: it is elided, or its lines are cut.
+    bool cutOff(const QModelIndex& index) const {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        const QSize needed = itemDelegateForIndex(index)->sizeHint(option, index);
+        return needed.width() > option.rect.width() || needed.height() > option.rect.height();
+    }
+
+    void raise(const std::function<void()>& handler) {
+        if (isEnabled() && handler)
+            raiseEvent(handler);
+    }
+
+    bool clickArmed_ = false;
+};
+
+} // namespace tavik::platform::qt::detail

@@ -1,0 +1,266 @@
+// What a user meets when keys, clicks and answers come in any order: the editor belongs to
+// the selected row, one click sends one statement, and no answer takes the host down.
+
+#include "ControlFixture.h"
+
+#include "platform/EventPump.h"
+#include "platform/MessageBox.h"
+#include "platform/MousePointer.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTreeView>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+using namespace tavik;
+
+namespace {
+
+// Runs `action` at every event pump while the control handles a completed transfer: the
+// transfer is over, its answer is being read, its end is not yet handled.
+class WhileCompleting {
+public:
+    WhileCompleting(VendorComment& control, std::function<void()> action) {
+        platform::setPumpHook([&control, action = std::move(action)] {
+            if (control.statementInFlight() && !control.form().Inet1().StillExecuting())
+                action();
+        });
+    }
+    ~WhileCompleting() { platform::setPumpHook({}); }
+};
+
+struct KeyMove {
+    const char* name;
+    int startRow;
+    Qt::Key key;
+    int expectedRow;
+};
+
+class KeyMoveTest : public ControlTest, public ::testing::WithParamInterface<KeyMove> {};
+
+} // namespace
+
+// Every key that moves the selection refills the editor on its release, so that Edit and
+// Delete act on the row the list shows.
+TEST_P(KeyMoveTest, EditorAndKeyFollowTheSelection) {
+    load("1");
+    selectRow(GetParam().startRow);
+    keyOnList(GetParam().key);
+    const platform::ListView& list = form().lstComments();
+    ASSERT_EQ(list.selectedIndex(), GetParam().expectedRow);
+    EXPECT_EQ(form().txtComment().text(), list.itemText(GetParam().expectedRow));
+    EXPECT_EQ(control->state().mstrSequence, list.subItem(GetParam().expectedRow, 5));
+    EXPECT_TRUE(form().cmdDelete().enabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, KeyMoveTest,
+                         ::testing::Values(KeyMove{"down", 0, Qt::Key_Down, 1},
+                                           KeyMove{"upOnTheFirstRow", 0, Qt::Key_Up, 0},
+                                           KeyMove{"pageDown", 0, Qt::Key_PageDown, 2},
+                                           KeyMove{"end", 0, Qt::Key_End, 2},
+                                           KeyMove{"home", 2, Qt::Key_Home, 0},
+                                           KeyMove{"pageUp", 2, Qt::Key_PageUp, 0},
+                                           KeyMove{"typeAhead", 0, Qt::Key_P, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// While adding, only a key that moved the selection runs the fill (which resets the pickers,
+// as a click in the list does); a key that moved nothing leaves the user's date alone.
+TEST_F(ControlTest, WhileAddingOnlyKeysThatMoveTheSelectionResetThePickers) {
+    load("1");
+    selectRow(0);
+    click("cmdAdd");
+    setDate(0, 2010, 5, 6);
+    keyOnList(Qt::Key_Z); // no row starts with it
+    EXPECT_EQ(platform::isoDate(form().DateBox(0).value()), "2010-05-06");
+    keyOnList(Qt::Key_End);
+    EXPECT_EQ(platform::isoDate(form().DateBox(0).value()), "2009-03-23");
+    EXPECT_EQ(control->state().mstrAction, "Add");
+}
+
+TEST_F(ControlTest, ClearedSelectionDisablesEditAndDelete) {
+    load("1");
+    selectRow(1);
+    auto* view = qobject_cast<QTreeView*>(widget("lstComments"));
+    const QPoint row1 = view->visualRect(view->model()->index(1, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, row1);
+    ASSERT_EQ(form().lstComments().selectedIndex(), -1);
+    EXPECT_FALSE(form().cmdEdit().enabled());
+    EXPECT_FALSE(form().cmdDelete().enabled());
+    EXPECT_EQ(form().txtComment().text(), "Don`t ship on Fridays"); // nothing else changes
+}
+
+TEST_F(ControlTest, OnlyWholeNumbersBecomeKeys) {
+    const struct {
+        const char* sequence;
+        const char* key;
+    } cases[] = {{"7", "7"}, {" 12 ", "12"}, {"-3", "-3"}, {"1 OR 1=1", ""}, {"3.5", ""},
+                 {"+3", ""}, {"0x1F", ""},   {"-", ""},    {"1e3", ""},      {"", ""}};
+    LoadDocument document;
+    document.loc("12", "Dock 1").typ("4", "General");
+    for (const auto& c : cases)
+        document.grid(c.sequence, "General", "Dock 1", "", "", std::string("row ") + c.sequence);
+    setDocument(document.str());
+    load("1");
+    for (int row = 0; row < int(std::size(cases)); ++row) {
+        SCOPED_TRACE(cases[row].sequence);
+        selectRow(row);
+        EXPECT_EQ(control->state().mstrSequence, cases[row].key);
+        const bool isKey = *cases[row].key != '\0';
+        EXPECT_EQ(form().cmdEdit().enabled(), isKey);
+        EXPECT_EQ(form().cmdDelete().enabled(), isKey);
+    }
+}
+
+struct ReentryCase {
+    const char* name;
+    bool deleting;
+    std::string answer;
+};
+
+class ReentryTest : public ControlTest, public ::testing::WithParamInterface<ReentryCase> {};
+
+// The answer is read in chunks with the user's events handled between them; a Save or
+// Delete click there would once post a second insert or ask a second delete.
+TEST_P(ReentryTest, ClicksWhileTheAnswerIsReadSendNothingMore) {
+    load("1");
+    setStatementAnswer(GetParam().answer);
+    const std::string button = GetParam().deleting ? "cmdDelete" : "cmdAdd";
+    int clicks = 0;
+    if (GetParam().deleting) {
+        selectRow(0);
+        answers = {platform::vbYes, platform::vbYes};
+    } else {
+        click("cmdAdd");
+        type("once");
+        pick("cboLocation", 0);
+        pick("cboType", 0);
+    }
+    {
+        const WhileCompleting during(*control, [&] {
+            ++clicks;
+            click(button);
+        });
+        click(button);
+    }
+    EXPECT_GT(clicks, 0);
+    EXPECT_EQ(statements().size(), 1u);
+    const auto confirmations = std::count_if(boxes.begin(), boxes.end(), [](const ShownBox& b) {
+        return b.style == platform::vbYesNo + platform::vbQuestion;
+    });
+    EXPECT_EQ(confirmations, GetParam().deleting ? 1 : 0);
+    EXPECT_FALSE(control->statementInFlight());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, ReentryTest,
+    ::testing::Values(ReentryCase{"saveAccepted", false, ""},
+                      ReentryCase{"saveLongRefusal", false, std::string(5000, 'r')},
+                      ReentryCase{"deleteAccepted", true, ""},
+                      ReentryCase{"deleteLongRefusal", true, std::string(5000, 'r')}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// While a statement is in flight the editor's buttons wait for it: a Cancel would hide an
+// update the server accepts, and a row selected meanwhile must not be the one removed.
+TEST_F(ControlTest, TheStatementInFlightKeepsItsRow) {
+    load("1");
+    selectRow(0);
+    click("cmdEdit");
+    type(" now");
+    bool waited = false;
+    platform::setWaitHook([&] {
+        if (!std::exchange(waited, true))
+            click("cmdEdit"); // Cancel
+    });
+    click("cmdAdd");
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(form().lstComments().itemText(0), "Call first now");
+
+    waited = false;
+    answers = {platform::vbYes};
+    platform::setWaitHook([&] {
+        if (!std::exchange(waited, true))
+            selectRow(2);
+    });
+    click("cmdDelete");
+    platform::setWaitHook({});
+    ASSERT_EQ(statements().size(), 2u);
+    EXPECT_TRUE(statements()[1].ends_with("CommentSequence = 1"));
+    const platform::ListView& list = form().lstComments();
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.itemText(0), "Don`t ship on Fridays");
+    EXPECT_EQ(list.itemText(1), "Prices fixed");
+}
+
+TEST_F(ControlTest, EndlessAnswersFailWithoutTakingTheHostDown) {
+    TestServer endless;
+    const auto endlessAnswer = [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/xml", [](std::size_t, httplib::DataSink& sink) {
+            static const std::string block = "<a>" + std::string(64 * 1024, 'x') + "</a>";
+            return sink.write(block.data(), block.size());
+        });
+    };
+    endless.http.Get("/endless/VendorCommentLOAD.asp", endlessAnswer);
+    endless.http.Get("/VendorCommentLOAD.asp", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(sampleDocument(), "text/xml");
+    });
+    endless.http.Post("/VendorCommentLOAD.asp", endlessAnswer);
+    endless.start();
+
+    control->LoadData(endless.baseUrl() + "endless/", "318", "1", "7", "03/23/2009", "3/23/2009");
+    EXPECT_EQ(form().lstComments().count(), 0);
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
+
+    control->LoadData(endless.baseUrl(), "318", "1", "7", "03/23/2009", "3/23/2009");
+    ASSERT_EQ(form().lstComments().count(), 3);
+    click("cmdAdd");
+    type("note");
+    pick("cboLocation", 0);
+    pick("cboType", 0);
+    click("cmdAdd");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], (ShownBox{" Error !  ", 48, "ERROR"}));
+    EXPECT_EQ(form().txtComment().text(), "note");
+}
+
+// What the box holds goes on the wire, character for character, in the code page.
+TEST_F(ControlTest, TheCommentIsPostedAsTheBoxHoldsIt) {
+    const struct {
+        const char* typed;
+        const char* encoded;
+    } cases[] = {{"a\u00A0b", "a%A0b"}, {"\u20AC5", "%805"}, {"x\u2028y", "x%3Fy"}};
+    load("1");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoded);
+        click("cmdAdd");
+        type(c.typed);
+        pick("cboLocation", 0);
+        pick("cboType", 0);
+        click("cmdAdd");
+        const auto sent = requests();
+        const auto post = std::find_if(sent.rbegin(), sent.rend(), [](const auto& request) {
+            return request.method == "POST";
+        });
+        ASSERT_NE(post, sent.rend());
+        const std::string& body = post->body;
+        EXPECT_NE(body.find(std::string("%27") + c.encoded + "%27"), std::string::npos) << body;
+    }
+}
+
+TEST_F(ControlTest, AOneMebibyteWordFillsTheEditorWhole) {
+    const std::string word(1024 * 1024, 'w');
+    setDocument(LoadDocument()
+                    .loc("12", "Dock 1")
+                    .typ("4", "General")
+                    .grid("1", "General", "Dock 1", "", "", word)
+                    .str());
+    load("1");
+    selectRow(0);
+    EXPECT_EQ(form().txtComment().text(), word);
+    QApplication::processEvents(); // the box lays the word out and paints it
+    click("cmdEdit");
+    type("!");
+    EXPECT_EQ(form().txtComment().text(), word + "!");
+}
