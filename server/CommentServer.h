@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CommentStore.h"
+#include "RequestLog.h"
+#include "ServerLimits.h"
 
 #include <cstddef>
 #include <memory>
@@ -9,20 +11,33 @@
 
 namespace vcserver {
 
+struct ServerOptions {
+    LogFormat logFormat = LogFormat::Text;
+    ServerLimits limits;
+};
+
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the
 // vendor in the query, POST executes the statement in the body field SQL.
 class CommentServer {
 public:
+    // Larger bodies are answered 413.
     static constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 
-    // log receives one line per request; it may be null.
-    CommentServer(CommentStore& store, std::ostream* log, std::size_t threads = 16);
+    // log receives one line per request; it may be null. threads run the database work,
+    // each one store call at a time, so the store never sees more calls at once; the
+    // connections themselves are served by a few event loops.
+    CommentServer(CommentStore& store, std::ostream* log, std::size_t threads = 16,
+                  ServerOptions options = {});
     ~CommentServer();
     CommentServer(const CommentServer&) = delete;
     CommentServer& operator=(const CommentServer&) = delete;
 
-    // Binds and listens; port 0 picks a free port. Returns the bound port, or -1.
+    // Binds and listens; port 0 picks a free port. Returns the bound port, or -1 (see
+    // bindError()).
     int bind(const std::string& host, int port);
+
+    // Why the last bind() failed, as the system put it ("Address already in use").
+    std::string bindError() const;
 
     // "http://host:port/", the prefix the control is given.
     std::string baseUrl() const;

@@ -72,7 +72,9 @@ public:
     // Lookup lists and the vendor's comments, read in one consistent snapshot.
     virtual VendorComments load(const std::string& vendor) = 0;
 
-    // Runs one statement in its own transaction.
+    // Runs one statement in its own transaction. An update that matches no comment is
+    // Refused with "comment N of vendor V no longer exists" (N the sequence, V the vendor
+    // key as in the statement); a delete that matches none is Done.
     virtual ExecResult execute(const Statement& statement) = 0;
 
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has

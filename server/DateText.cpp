@@ -49,7 +49,7 @@ std::optional<CalendarDate> checked(int year, int month, int day) {
     using namespace std::chrono;
     const year_month_day ymd{std::chrono::year{year}, std::chrono::month{unsigned(month)},
                              std::chrono::day{unsigned(day)}};
-    if (year < 1 || month < 1 || day < 1 || !ymd.ok()) {
+    if (year < kFirstDate.year || year > kLastDate.year || month < 1 || day < 1 || !ymd.ok()) {
         return std::nullopt;
     }
     return CalendarDate{year, month, day};
@@ -88,7 +88,7 @@ std::string isoDate(const CalendarDate& date) {
 
 std::string shortDate(const CalendarDate& date) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%d/%d/%d", date.month, date.day, date.year);
+    std::snprintf(buf, sizeof buf, "%d/%d/%04d", date.month, date.day, date.year);
     return buf;
 }
 

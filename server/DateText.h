@@ -13,15 +13,22 @@ struct CalendarDate {
     friend bool operator==(const CalendarDate&, const CalendarDate&) = default;
 };
 
+// The dates the page takes: the range of the control's date pickers, so that every date
+// stored can be shown and edited there.
+inline constexpr CalendarDate kFirstDate{1753, 1, 1};
+inline constexpr CalendarDate kLastDate{9999, 12, 31};
+
 // Reads a date as the control and people write it: M/d/yyyy (the control's short date),
 // yyyy-mm-dd, "MMM d, yyyy" and "MMMM d, yyyy", each optionally followed by a time of day,
-// which is ignored. Returns nothing for text that is not a real calendar date.
+// which is ignored. Returns nothing for text that is not a real calendar date from
+// kFirstDate to kLastDate.
 std::optional<CalendarDate> parseDateText(std::string_view text);
 
 // yyyy-mm-dd, the stored form.
 std::string isoDate(const CalendarDate& date);
 
-// M/d/yyyy without leading zeros, the form the load document carries.
+// M/d/yyyy without leading zeros in month and day, the form the load document carries; the
+// year always has four digits, as the control's parser wants.
 std::string shortDate(const CalendarDate& date);
 
 } // namespace vcserver

@@ -237,7 +237,7 @@ private:
         expect(",");
         s.fields.expires = date("expires");
         expect(",");
-        s.fields.comment = quotedString("the comment in quotes");
+        s.fields.comment = comment();
         expect(", GETDATE ( ) )");
         end();
         return s;
@@ -254,7 +254,7 @@ private:
         expect(", Expires =");
         s.fields.expires = date("expires");
         expect(", Comment =");
-        s.fields.comment = quotedString("the comment in quotes");
+        s.fields.comment = comment();
         expect(", RecordLastUpdated = GETDATE ( ) WHERE VendorID =");
         s.vendor = bareKey();
         expect("AND CommentSequence =");
@@ -336,6 +336,19 @@ private:
         return t.text;
     }
 
+    std::string comment() {
+        std::string text = quotedString("the comment in quotes");
+        // The text is UTF-8: every byte but a continuation byte starts a character.
+        const auto characters = std::count_if(text.begin(), text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        if (static_cast<std::size_t>(characters) > kMaxCommentCharacters) {
+            refuse("the comment has " + std::to_string(characters) +
+                   " characters, more than the 32,000 allowed.");
+        }
+        return text;
+    }
+
     template <typename Int> Int integer(std::string_view what, bool allowSign) {
         const Token& t = take();
         Int value{};
@@ -373,7 +386,8 @@ private:
         auto parsed = parseDateText(t.text);
         if (!parsed) {
             refuse("the " + std::string(which) + " date '" + excerpt(t.text) +
-                   "' is not a readable date.");
+                   "' is not a readable date from " + shortDate(kFirstDate) + " to " +
+                   shortDate(kLastDate) + ".");
         }
         return parsed;
     }

@@ -2,6 +2,7 @@
 
 #include "DateText.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +10,9 @@
 #include <variant>
 
 namespace vcserver {
+
+// Longer comments are refused; characters count after the body's Windows-1252 decoding.
+inline constexpr std::size_t kMaxCommentCharacters = 32'000;
 
 // What the three statements of the control set on a comment.
 struct CommentFields {

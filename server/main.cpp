@@ -4,6 +4,8 @@
 #include "DemoData.h"
 #include "PostgresUri.h"
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -14,24 +16,29 @@
 
 namespace {
 
-// Requests served at once; the PostgreSQL store keeps as many connections.
+// Threads running the page's database work, each one store call at a time; the PostgreSQL
+// store keeps as many connections.
 constexpr std::size_t kWorkerThreads = 16;
 
 constexpr const char* kUsage =
     "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
+    "                             [--log-format text|json]\n"
     "  --db FILE           SQLite database file, created with its tables when missing\n"
     "  --db URI            PostgreSQL database, postgresql://USER@HOST:PORT/DBNAME?...; the\n"
     "                      password comes from PGPASSWORD, ~/.pgpass or the URI\n"
     "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --seed-demo         add demo lookups and comments for vendors 318 and V100\n"
+    "  --log-format F      text (default) or json, one object a line for a log collector\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
-    "on standard error. Stops on SIGINT or SIGTERM.\n";
+    "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
+    "refusal, the reason. Stops on SIGINT or SIGTERM.\n";
 
 struct Options {
     std::string db;
     std::string host = "127.0.0.1";
     int port = 8080;
     bool seedDemo = false;
+    vcserver::LogFormat logFormat = vcserver::LogFormat::Text;
 };
 
 int usageError(const std::string& message) {
@@ -83,6 +90,15 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
             }
         } else if (arg == "--seed-demo") {
             options.seedDemo = true;
+        } else if (arg == "--log-format" && hasValue) {
+            const std::string format = argv[++i];
+            if (format == "text" || format == "json") {
+                options.logFormat =
+                    format == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;
+            } else {
+                exitCode = usageError("--log-format wants text or json, got '" + format + "'");
+                return std::nullopt;
+            }
         } else {
             exitCode = usageError("unexpected argument '" + arg + "'");
             return std::nullopt;
@@ -93,6 +109,16 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         return std::nullopt;
     }
     return options;
+}
+
+// Every connection holds a descriptor; the usual soft limit of 1,024 would cap the server
+// far below its connection limit.
+void raiseDescriptorLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 } // namespace
@@ -127,10 +153,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    vcserver::CommentServer server(*store, &std::cerr, kWorkerThreads);
+    raiseDescriptorLimit();
+    vcserver::ServerOptions serverOptions;
+    serverOptions.logFormat = options->logFormat;
+    vcserver::CommentServer server(*store, &std::cerr, kWorkerThreads, serverOptions);
     if (server.bind(options->host, options->port) < 0) {
         std::cerr << "vendor-comment-server: cannot listen on " << options->host << ":"
-                  << options->port << "\n";
+                  << options->port << ": " << server.bindError() << "\n";
         return 1;
     }
     std::cout << server.baseUrl() << std::endl;

@@ -105,6 +105,9 @@ TEST(DateText, ReadsTheAcceptedForms) {
         {"September 5, 2009", CalendarDate{2009, 9, 5}},
         {"2/29/2008", CalendarDate{2008, 2, 29}},
         {"4/1/2009 11:05 AM", CalendarDate{2009, 4, 1}},
+        {"1/1/1753", CalendarDate{1753, 1, 1}},
+        {"12/31/9999", CalendarDate{9999, 12, 31}},
+        {"12/31/1752", std::nullopt},
         {"2/29/2009", std::nullopt},
         {"2/29/1900", std::nullopt},
         {"13/1/2009", std::nullopt},
@@ -119,4 +122,5 @@ TEST(DateText, ReadsTheAcceptedForms) {
     }
     EXPECT_EQ(isoDate({2009, 4, 1}), "2009-04-01");
     EXPECT_EQ(shortDate({2009, 4, 1}), "4/1/2009");
+    EXPECT_EQ(shortDate({395, 4, 1}), "4/1/0395");
 }

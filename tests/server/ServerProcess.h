@@ -1,7 +1,7 @@
 #pragma once
 
-// The server program as a child process, for the tests and the benchmark. VC_SERVER_PROGRAM
-// is the program's path.
+// The server program as a child process, for the tests and the benchmarks. VC_SERVER_PROGRAM
+// is the program's path unless another build is named.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,7 +22,8 @@ namespace vctest {
 // Standard output on a pipe, standard error appended to a file.
 class ServerProcess {
 public:
-    ServerProcess(std::vector<std::string> args, const std::filesystem::path& errFile) {
+    ServerProcess(std::vector<std::string> args, const std::filesystem::path& errFile,
+                  const std::string& program = VC_SERVER_PROGRAM) {
         int out[2];
         if (pipe(out) != 0) {
             throw std::runtime_error("pipe failed");
@@ -33,20 +34,19 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
-        args.insert(args.begin(), VC_SERVER_PROGRAM);
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (auto& a : args) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        const int rc =
-            posix_spawn(&pid_, VC_SERVER_PROGRAM, &actions, nullptr, argv.data(), environ);
+        const int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         out_ = out[0];
         if (rc != 0) {
             pid_ = -1;
-            throw std::runtime_error("cannot start " + std::string(VC_SERVER_PROGRAM));
+            throw std::runtime_error("cannot start " + program);
         }
     }
 
@@ -86,6 +86,8 @@ public:
     }
 
     void signal(int sig) const { kill(pid_, sig); }
+
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
