@@ -5,6 +5,8 @@
 #include "LoadDocument.h"
 #include "WorkerPool.h"
 
+#include "platform/CodePage.h"
+
 #include <microhttpd.h>
 
 #include <netdb.h>
@@ -328,7 +330,8 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
             return queue(c, mc, refusal(400, "The query must name a Vendor."));
         }
         // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-        work = [this, vendor = windows1252ToUtf8(std::string_view(value ? value : "", length))] {
+        work = [this,
+                vendor = tavik::platform::fromAnsi(std::string_view(value ? value : "", length))] {
             return getLoad(vendor);
         };
     }

@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  --listen HOST:PORT  address to serve on (default 127.0.0.1:8080; port 0 picks one)\n"
     "  --seed-demo         add demo lookups and comments for vendors 318 and V100\n"
     "  --log-format F      text (default) or json, one object a line for a log collector\n"
+    "  --version           print the version and exit\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
     "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
     "refusal, the reason. Stops on SIGINT or SIGTERM.\n";
@@ -78,6 +79,10 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            exitCode = 0;
+            return std::nullopt;
+        } else if (arg == "--version") {
+            std::cout << "vendor-comment-server " << VC_VERSION << "\n";
             exitCode = 0;
             return std::nullopt;
         } else if (arg == "--db" && hasValue) {
