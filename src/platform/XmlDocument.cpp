@@ -37,13 +37,29 @@ pugi::xml_node toNode(const void* node) {
 // body and its parsed tree use much more than half a gigabyte.
 constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
 
-// Keeps the body up to the limit; beyond it, the fetch stops with a write error.
+// Where a fetch writes its body.
+struct Receiver {
+    CURL* handle;
+    std::string body;
+    bool sized = false;
+};
+
+// Keeps the body up to the limit; beyond it, the fetch stops with a write error. The
+// announced length is reserved at the first piece, so a large body is written once instead
+// of being copied at every doubling.
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
-    auto& body = *static_cast<std::string*>(context);
+    auto& receiver = *static_cast<Receiver*>(context);
     const std::size_t length = size * count;
-    if (body.size() + length > kMaxDocumentBytes)
+    if (receiver.body.size() + length > kMaxDocumentBytes)
         return 0;
-    body.append(data, length);
+    if (!receiver.sized) {
+        receiver.sized = true;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(receiver.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > 0 && announced <= curl_off_t(kMaxDocumentBytes))
+            receiver.body.reserve(std::size_t(announced));
+    }
+    receiver.body.append(data, length);
     return length;
 }
 
@@ -59,15 +75,15 @@ std::optional<std::string> fetch(const std::string& url, std::string& failure) {
         failure = "the HTTP library could not be set up";
         return std::nullopt;
     }
-    std::string body;
     CURL* h = curl.get();
+    Receiver receiver{h, {}};
     setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
                  std::chrono::milliseconds(transferLimitMs.load()), curl_off_t(kMaxDocumentBytes));
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
     char details[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
     if (const CURLcode result = curl_easy_perform(h); result != CURLE_OK) {
@@ -83,7 +99,7 @@ std::optional<std::string> fetch(const std::string& url, std::string& failure) {
         failure = "HTTP status " + std::to_string(status);
         return std::nullopt;
     }
-    return body;
+    return std::move(receiver.body);
 }
 
 // The encoding the XML declaration names, in lower case; empty when it names none.
@@ -113,8 +129,8 @@ bool readAsWindows1252(std::string_view xml) {
     if (encoding == "windows-1252" || encoding == "cp1252")
         return true;
     const bool meantAsUtf8 = encoding.empty() || encoding == "utf-8" || encoding == "utf8";
-    return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") &&
-           xml.find('\0') == std::string_view::npos && !isValidUtf8(xml);
+    return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") && !isValidUtf8(xml) &&
+           xml.find('\0') == std::string_view::npos;
 }
 
 // UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
@@ -136,16 +152,19 @@ bool hasSingleRoot(const pugi::xml_document& doc) {
     return elements == 1;
 }
 
-// Gathers the text of every text and CDATA node below a node, in document order.
-class TextGatherer : public pugi::xml_tree_walker {
-public:
-    std::string text;
-    bool for_each(pugi::xml_node& node) override {
-        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
-            text += node.value();
-        return true;
+bool isText(const pugi::xml_node& node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// Appends the text of every text and CDATA node below a node, in document order.
+void gatherText(const pugi::xml_node& node, std::string& text) {
+    for (const pugi::xml_node child : node.children()) {
+        if (isText(child))
+            text += child.value();
+        else if (child.first_child())
+            gatherText(child, text);
     }
-};
+}
 
 } // namespace
 
@@ -189,62 +208,78 @@ XmlNode XmlNode::item(int position) const {
 }
 
 std::string XmlNode::text() const {
-    pugi::xml_node node = toNode(node_);
-    switch (node.type()) {
-    case pugi::node_element:
-    case pugi::node_document: {
-        TextGatherer gatherer;
-        node.traverse(gatherer);
-        return std::move(gatherer.text);
-    }
-    default:
+    const pugi::xml_node node = toNode(node_);
+    if (node.type() != pugi::node_element && node.type() != pugi::node_document)
         return node.value();
-    }
+    // Most elements hold one text or none; those need no gathering.
+    const pugi::xml_node first = node.first_child();
+    if (!first)
+        return {};
+    if (isText(first) && !first.next_sibling())
+        return first.value();
+    std::string text;
+    gatherText(node, text);
+    return text;
 }
 
 struct XmlDocument::Impl {
     pugi::xml_document doc;
+    std::string text; // the parsed text, which the document's names and values point into
     bool loaded = false;
     std::string failure;
+
+    bool parse(std::string xml);
+    void clear() {
+        doc.reset();
+        text = std::string();
+        loaded = false;
+    }
 };
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const std::string& url) {
-    impl_->doc.reset();
-    impl_->loaded = false;
-    const auto body = fetch(url, impl_->failure);
-    return body && loadXml(*body);
+    impl_->clear();
+    auto body = fetch(url, impl_->failure);
+    return body && impl_->parse(std::move(*body));
 }
 
 bool XmlDocument::loadXml(const std::string& xml) {
-    pugi::xml_document& doc = impl_->doc;
-    doc.reset();
+    impl_->clear();
+    return impl_->parse(xml);
+}
+
+// Parses the text in place, so the document is not copied once more.
+bool XmlDocument::Impl::parse(std::string xml) {
     pugi::xml_parse_result result;
     // pugixml lets through what XML refuses (a bare "&", an undefined entity, a duplicate
     // attribute...); such a document is not well-formed, so it is refused before parsing.
     bool lax = false;
     if (readAsWindows1252(xml)) {
-        const std::string utf8 = fromAnsi(xml);
-        lax = !isFreeOfLaxMarkup(utf8);
+        text = fromAnsi(xml);
+        xml = std::string();
+        lax = !isFreeOfLaxMarkup(text);
         if (!lax)
-            result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
+            result = doc.load_buffer_inplace(text.data(), text.size(), parseOptions,
+                                             pugi::encoding_utf8);
     } else {
-        lax = isByteOriented(xml) && !isFreeOfLaxMarkup(xml);
+        text = std::move(xml);
+        lax = isByteOriented(text) && !isFreeOfLaxMarkup(text);
         if (!lax)
-            result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
+            result = doc.load_buffer_inplace(text.data(), text.size(), parseOptions,
+                                             pugi::encoding_auto);
     }
-    impl_->loaded = result && hasSingleRoot(doc);
-    if (!impl_->loaded) {
-        doc.reset();
-        impl_->failure = lax       ? "not well-formed XML: a reference or markup XML does not allow"
-                         : !result ? std::string("not well-formed XML: ") + result.description()
-                                   : "not well-formed XML: not exactly one root element";
+    loaded = result && hasSingleRoot(doc);
+    if (!loaded) {
+        clear();
+        failure = lax       ? "not well-formed XML: a reference or markup XML does not allow"
+                  : !result ? std::string("not well-formed XML: ") + result.description()
+                            : "not well-formed XML: not exactly one root element";
     } else {
-        impl_->failure.clear();
+        failure.clear();
     }
-    return impl_->loaded;
+    return loaded;
 }
 
 const std::string& XmlDocument::failure() const {
