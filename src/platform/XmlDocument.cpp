@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "CurlRequest.h"
+#include "HttpSession.h"
 #include "RuntimeError.h"
 #include "TestHooks.h"
 #include "Text.h"
@@ -87,7 +88,10 @@ std::optional<std::string> fetch(const std::string& url, std::string& failure) {
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
     char details[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
-    if (const CURLcode result = curl_easy_perform(h); result != CURLE_OK) {
+    // Where a transfer component keeps connections open, the fetch goes over them.
+    const auto session = HttpSession::ofThisThread();
+    if (const CURLcode result = session ? session->perform(h) : curl_easy_perform(h);
+        result != CURLE_OK) {
         failure = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED
                       ? "the document is larger than 128 MiB"
                   : *details ? details
