@@ -35,20 +35,25 @@ public:
     void start(CURL* easy, std::function<void(CURLcode)> done);
     // Abandons a request; once it returns, nothing of the request runs any more.
     void cancel(CURL* easy);
-    // Runs a request to its end, blocking the caller.
+    // Runs a request to its end on the calling thread, which drives the session meanwhile
+    // (other requests in flight go on too): the data does not pass through the worker.
     CURLcode perform(CURL* easy);
 
 private:
     void run() noexcept;
     void work();
+    void carryOut(); // the starts and cancels asked for; the mutex is held
+    void step(std::unique_lock<std::mutex>& lock, int waitMs, const bool& until);
     void finish(CURL* easy, CURLcode result);
 
     CURLM* multi_;
     std::mutex mutex_;
-    std::condition_variable removed_;
-    std::vector<CURL*> adding_, removing_;                  // for the worker to carry out
+    std::condition_variable changed_;
+    std::vector<CURL*> adding_, removing_;                  // asked for, not carried out
     std::map<CURL*, std::function<void(CURLcode)>> active_; // started, not yet finished
     bool stopping_ = false;
+    bool borrowed_ = false; // a caller of perform drives the multi handle
+    bool driving_ = false;  // the worker drives it
     std::thread worker_;
 };
 

@@ -16,8 +16,8 @@ inline constexpr std::size_t xmlPartBytes = 64 * 1024;
 // Time limits of the XML document's fetch (connection, whole transfer).
 void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
                                 std::chrono::milliseconds transfer);
-// The size from which the XML document parses a root's content in parts, and of a part;
-// tests set it low to run small documents through the parts.
+// The size of the parts the XML document parses a large root's content in (from sixteen
+// parts' worth); tests set it low to run small documents through the parts.
 void setXmlPartBytesForTesting(std::size_t bytes);
 // Time limits of the transfers the transfer component starts from now on.
 void setInetTimeLimitsForTesting(std::chrono::milliseconds connect,

@@ -196,6 +196,8 @@ std::shared_ptr<const ParsedPart> parsePart(std::string_view text) {
 }
 
 std::atomic<std::size_t> partBytes{xmlPartBytes};
+// A root's content is parsed in parts from this many parts' worth on: 1 MiB, a 3 MB tree.
+constexpr std::size_t kPartsFrom = 16;
 
 } // namespace
 
@@ -209,8 +211,8 @@ void setXmlPartBytesForTesting(std::size_t bytes) {
     partBytes = bytes;
 }
 
-// A document is parsed whole, in place. One whose root holds more than a part's worth of
-// children is parsed in parts instead: the document without the root's content, then the
+// A document is parsed whole, in place. One whose root holds more than sixteen parts' worth
+// of children is parsed in parts instead: the document without the root's content, then the
 // content a part at a time, each part on its own. Its parsed tree would take three times
 // the text, and more than the rows it fills; a part is parsed once to check the whole
 // document before anything is read from it, and again when it is reached.
@@ -354,9 +356,12 @@ bool XmlDocument::Impl::parse(std::string xml) {
     XmlOutline outline;
     const bool byteOriented = reading == Reading::Windows1252 || isByteOriented(text);
     const bool lax = byteOriented && !isFreeOfLaxMarkup(text, outline, partBytes.load());
-    // Parts are parsed as UTF-8, so only a document read as UTF-8 is parsed in parts.
+    // Parts are parsed as UTF-8, so only a document read as UTF-8 is parsed in parts; and
+    // only a large one: a small tree costs less than a second parse of its parts.
     loaded = !lax && reading != Reading::AsDeclared && byteOriented && outline.partable &&
-             !outline.cuts.empty() && parseInParts(outline, encoding);
+             !outline.cuts.empty() &&
+             outline.contentEnd - outline.contentBegin >= kPartsFrom * partBytes.load() &&
+             parseInParts(outline, encoding);
     if (!loaded && !lax)
         loaded = parseWhole(encoding);
     if (!loaded) {
