@@ -71,7 +71,9 @@ struct CommentServer::Impl {
         // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
         const std::string vendor = windows1252ToUtf8(req.get_param_value("Vendor"));
         try {
-            res.set_content(loadDocument(store.load(vendor)), "text/xml; charset=utf-8");
+            // Moved into the answer, not copied: a large document is tens of megabytes.
+            res.body = loadDocument(store.load(vendor));
+            res.set_header("Content-Type", "text/xml; charset=utf-8");
         } catch (const StoreError& e) {
             answerError(res, 500, std::string("Database error: ") + e.what() + ".");
         }
