@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QTest>
 #include <QWidget>
 
@@ -23,7 +24,10 @@ using namespace tavik;
 
 namespace bench {
 
-ReferenceServer::ReferenceServer(int comments) {
+ReferenceServer::ReferenceServer(int comments, Database database)
+    : dir_(database == Database::InMemory && QDir("/dev/shm").exists()
+               ? QString("/dev/shm/vc-bench-XXXXXX")
+               : QDir::tempPath() + "/vc-bench-XXXXXX") {
     store_ = vcserver::openSqliteStore(dir_.filePath("bench.db").toStdString());
     vcserver::DemoData data;
     data.locations = {{12, "Dock 1"}, {13, "Receiving office"}};
@@ -55,16 +59,16 @@ ReferenceServer::~ReferenceServer() {
 }
 
 namespace {
-std::map<int, std::unique_ptr<ReferenceServer>>& servers() {
-    static std::map<int, std::unique_ptr<ReferenceServer>> all;
+std::map<std::pair<int, Database>, std::unique_ptr<ReferenceServer>>& servers() {
+    static std::map<std::pair<int, Database>, std::unique_ptr<ReferenceServer>> all;
     return all;
 }
 } // namespace
 
-ReferenceServer& sharedServer(int comments) {
-    auto& slot = servers()[comments];
+ReferenceServer& sharedServer(int comments, Database database) {
+    auto& slot = servers()[{comments, database}];
     if (!slot)
-        slot = std::make_unique<ReferenceServer>(comments);
+        slot = std::make_unique<ReferenceServer>(comments, database);
     return *slot;
 }
 

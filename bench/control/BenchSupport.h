@@ -8,7 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -21,11 +20,15 @@ class QWidget;
 
 namespace bench {
 
+// Where the reference server keeps its database: in the temporary directory, as a user would
+// run it, or in memory (/dev/shm), where a commit does not wait for the disk.
+enum class Database { OnDisk, InMemory };
+
 // The reference server page over a fresh SQLite file, in this process: vendor B1 with
 // `comments` comments, and vendor S1 with ten.
 class ReferenceServer {
 public:
-    explicit ReferenceServer(int comments);
+    ReferenceServer(int comments, Database database);
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer&) = delete;
     ReferenceServer& operator=(const ReferenceServer&) = delete;
@@ -37,17 +40,15 @@ public:
     }
 
 private:
-    // In memory where the machine offers it: a commit's wait for the disk would swamp what
-    // the benchmarks compare (the server's work is the same on both sides).
-    QTemporaryDir dir_{QDir("/dev/shm").exists() ? "/dev/shm/vc-bench-XXXXXX"
-                                                 : QDir::tempPath() + "/vc-bench-XXXXXX"};
+    QTemporaryDir dir_;
     std::unique_ptr<vcserver::CommentStore> store_;
     std::unique_ptr<vcserver::CommentServer> server_;
     std::thread thread_;
 };
 
-// One server per vendor size for the whole run: seeding 100,000 comments takes a while.
-ReferenceServer& sharedServer(int comments);
+// One server per vendor size and database for the whole run: seeding 100,000 comments
+// takes a while.
+ReferenceServer& sharedServer(int comments, Database database = Database::OnDisk);
 void releaseServers();
 
 // The control in a shown window, message boxes answered with OK.
