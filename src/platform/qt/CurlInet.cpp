@@ -57,7 +57,7 @@ void checkUrl(const std::string& url) {
         throw RuntimeError("Protocol not supported: " + name);
 }
 
-// What the worker reports to the user-interface thread: a state and, with the final
+// What a transfer reports to the user-interface thread: a state and, with the final
 // state, the outcome of the transfer.
 struct Report {
     explicit Report(int state) : state(state) {}
@@ -68,13 +68,14 @@ struct Report {
 };
 
 // One HTTP request: its curl handle, set up on the user-interface thread, then driven to its
-// end by the thread's HTTP session, on whose worker its callbacks run. The handle is
-// released on the user-interface thread once the session has let go of it.
+// end by the thread's HTTP session: its callbacks run on the session's worker, or on the
+// user-interface thread while a load waits there. The handle is released on the
+// user-interface thread once the session has let go of it.
 struct Transfer {
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
 
-    // Touched by the worker only, while the request runs.
+    // Touched only where the session is driven, while the request runs.
     std::function<void(Report)> report;
     std::string body;
     std::string statusText;
@@ -254,7 +255,8 @@ private:
         stillExecuting_ = false;
     }
 
-    // Reports the end of a transfer; runs on the session's worker. Nothing may leave it.
+    // Reports the end of a transfer, where the session is driven. Nothing may leave it: an
+    // exception on the worker would end the host process.
     static void ended(Transfer& t, CURLcode result) noexcept {
         try {
             t.report(outcome(t, result));
@@ -293,7 +295,7 @@ private:
         return end;
     }
 
-    // Queues a report for the user-interface thread; called by the worker.
+    // Queues a report for the user-interface thread; called where the session is driven.
     void post(std::uint64_t generation, Report report) {
         QMetaObject::invokeMethod(
             receiver_.get(),
