@@ -21,9 +21,10 @@ std::int32_t LookupCode(const platform::XmlNode& node) {
 }
 
 void AddLookupEntry(platform::ComboBox& combo, const platform::XmlNode& element) {
-    combo.addItem(element.item(1).text());
+    const platform::XmlNodeList childNodes = element.childNodes();
+    combo.addItem(childNodes[1].text());
     const int index = combo.newIndex();
-    combo.setItemData(index, LookupCode(element.item(0)));
+    combo.setItemData(index, LookupCode(childNodes[0]));
 }
 
 } // namespace
@@ -44,12 +45,14 @@ void VendorComment::ReadLoadDocument() {
         } else if (name == "TYP") {
             AddLookupEntry(cboType, node);
         } else if (name == "GRID") {
-            const int row = lstComments.addItem(node.item(8).text());
-            lstComments.setSubItem(row, 1, node.item(3).text());
-            lstComments.setSubItem(row, 2, node.item(5).text());
-            lstComments.setSubItem(row, 3, node.item(6).text());
-            lstComments.setSubItem(row, 4, node.item(7).text());
-            lstComments.setSubItem(row, 5, node.item(1).text());
+            // The children are read by position, fetched once.
+            const platform::XmlNodeList childNodes = node.childNodes();
+            const int row = lstComments.addItem(childNodes[8].text());
+            lstComments.setSubItem(row, 1, childNodes[3].text());
+            lstComments.setSubItem(row, 2, childNodes[5].text());
+            lstComments.setSubItem(row, 3, childNodes[6].text());
+            lstComments.setSubItem(row, 4, childNodes[7].text());
+            lstComments.setSubItem(row, 5, childNodes[1].text());
         }
     }
 }
