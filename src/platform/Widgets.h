@@ -66,6 +66,13 @@ public:
     virtual void setFocus() = 0;
 };
 
+// The dates a picker can show, and the date it takes for a text: CDate's reading within
+// them; throws RuntimeError otherwise.
+inline constexpr DateTime kEarliestPickerDate{std::chrono::year{1753} / 1 / 1, {}};
+inline constexpr DateTime kLatestPickerDate{std::chrono::year{9999} / 12 / 31,
+                                            std::chrono::seconds{86399}};
+DateTime pickerDate(std::string_view dateText);
+
 class DatePicker {
 public:
     virtual ~DatePicker() = default;
