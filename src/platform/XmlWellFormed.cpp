@@ -27,9 +27,10 @@ bool isLegalCharacter(std::uint32_t c) {
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// A control character ends a name, so that it is refused there as everywhere else.
 bool isNameByte(char c) {
-    return c != '=' && c != '>' && c != '/' && c != '<' && c != '"' && c != '\'' && c != ' ' &&
-           c != '\t' && c != '\n' && c != '\r';
+    return !isControl(c) && c != '=' && c != '>' && c != '/' && c != '<' && c != '"' && c != '\'' &&
+           c != ' ' && c != '\t' && c != '\n' && c != '\r';
 }
 
 class Scanner {
