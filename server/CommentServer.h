@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Authenticator.h"
 #include "CommentStore.h"
 #include "RequestLog.h"
 #include "ServerLimits.h"
@@ -14,6 +15,9 @@ namespace vcserver {
 struct ServerOptions {
     LogFormat logFormat = LogFormat::Text;
     ServerLimits limits;
+    // With users, every request signs in with HTTP Basic: read users may load, write users
+    // may also post statements. Without, the page is open to whoever reaches it.
+    std::shared_ptr<Authenticator> users;
 };
 
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the
