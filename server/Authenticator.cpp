@@ -5,6 +5,8 @@
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 
+#include <strings.h>
+
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
@@ -25,6 +27,36 @@ std::string randomBytes(std::size_t n) {
 }
 
 } // namespace
+
+Credentials Credentials::fromHeader(const char* value, std::size_t length) {
+    if (!value) {
+        return {};
+    }
+    std::string_view header(value, length);
+    Credentials unreadable{Shape::Unreadable, {}, {}};
+    constexpr std::string_view scheme = "basic ";
+    if (header.size() <= scheme.size() ||
+        strncasecmp(header.data(), scheme.data(), scheme.size()) != 0) {
+        return unreadable;
+    }
+    header.remove_prefix(scheme.size());
+    while (!header.empty() && header.front() == ' ') {
+        header.remove_prefix(1);
+    }
+    const gnutls_datum_t encoded{reinterpret_cast<unsigned char*>(const_cast<char*>(header.data())),
+                                 static_cast<unsigned>(header.size())};
+    gnutls_datum_t decoded{nullptr, 0};
+    if (header.empty() || gnutls_base64_decode2(&encoded, &decoded) < 0) {
+        return unreadable;
+    }
+    const std::string text(reinterpret_cast<const char*>(decoded.data), decoded.size);
+    gnutls_free(decoded.data);
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) {
+        return unreadable;
+    }
+    return {Shape::Basic, text.substr(0, colon), text.substr(colon + 1)};
+}
 
 bool Authenticator::Stamp::operator==(const Stamp& o) const {
     return device == o.device && inode == o.inode && size == o.size &&

@@ -19,6 +19,10 @@ struct Credentials {
     Shape shape = Shape::None;
     std::string name;
     std::string password;
+
+    // From the header's value; nullptr when the request has none. Name and password are
+    // the decoded bytes as sent, zero bytes included, so nothing past one is ignored.
+    static Credentials fromHeader(const char* value, std::size_t length);
 };
 
 struct Access {

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -98,20 +99,17 @@ Answer forbidden(const Access& access) {
                             " may load comments but not change them: that needs the write role.");
 }
 
-// What the request's Authorization header holds.
+// What the request's Authorization header holds. Not the library's Basic reader: it hands
+// over C strings, so a password with a zero byte and more after it passed as its first part.
 Credentials credentialsOf(MHD_Connection* mc) {
-    if (!MHD_lookup_connection_value(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION)) {
-        return {};
+    const char* value = nullptr;
+    std::size_t length = 0;
+    if (MHD_lookup_connection_value_n(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION,
+                                      std::strlen(MHD_HTTP_HEADER_AUTHORIZATION), &value,
+                                      &length) != MHD_YES) {
+        value = nullptr;
     }
-    char* password = nullptr;
-    char* name = MHD_basic_auth_get_username_password(mc, &password);
-    Credentials credentials{Credentials::Shape::Unreadable, {}, {}};
-    if (name && password) {
-        credentials = {Credentials::Shape::Basic, name, password};
-    }
-    MHD_free(name);
-    MHD_free(password);
-    return credentials;
+    return Credentials::fromHeader(value, length);
 }
 
 // An answer's text, alive until the library has sent it.

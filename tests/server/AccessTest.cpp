@@ -274,6 +274,8 @@ TEST_F(SignInTest, CredentialsInEveryWrongShapeAreRefused) {
         {"UnknownUser", basic("mallory:Unknown-User-Secret"), 401},
         {"PasswordTypedAsName", basic("Typed-As-Name-Secret:" + kAlicePassword), 401},
         {"WrongPassword", basic("alice:Wrong-Password-Secret"), 401},
+        {"ZeroByteInPassword", basic("alice:" + kAlicePassword + std::string(1, '\0') + "x"), 401},
+        {"ZeroByteInName", basic("alice" + std::string(1, '\0') + "x:" + kAlicePassword), 401},
         {"OtherScheme", "Bearer Bearer-Secret", 401},
         {"SchemeAlone", "Basic", 401},
         {"SixKilobytePassword", basic("alice:Long-Secret" + std::string(6000, 'x')), 401},
