@@ -197,14 +197,15 @@ bool expectsContinue(MHD_Connection* mc) {
 struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
-          users(o.users), budget(o.limits.maxBufferedBytes), watch(limits, log), workers(threads),
-          throttle(limits) {}
+          users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes), watch(limits, log, !tls),
+          workers(threads), throttle(limits) {}
 
     CommentStore& store;
     RequestLog log;
     const std::size_t threads;
     const ServerLimits limits;
     const std::shared_ptr<Authenticator> users;
+    const std::optional<TlsCredentials> tls;
     MemoryBudget budget;
     ConnectionWatch watch;
     WorkerPool workers;
@@ -656,6 +657,9 @@ MHD_Daemon* CommentServer::Impl::start() {
     if (family == AF_INET6) {
         flags |= MHD_USE_IPv6;
     }
+    if (tls) {
+        flags |= MHD_USE_TLS;
+    }
     // The library's own messages stay off: the completion of every request, also of one
     // the library refused itself, writes the request's one log line.
     std::vector<MHD_OptionItem> options = {
@@ -668,6 +672,12 @@ MHD_Daemon* CommentServer::Impl::start() {
         item(MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&onRequestLine), this),
         item(MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), this),
     };
+    if (tls) {
+        // The library reads both PEM texts while it starts.
+        options.push_back(
+            item(MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificate.c_str())));
+        options.push_back(item(MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())));
+    }
     // Sockets need little processor time of their own: one event loop per core.
     const auto loops = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
     if (loops > 1) {
@@ -749,20 +759,20 @@ std::string CommentServer::bindError() const {
 
 std::string CommentServer::baseUrl() const {
     const bool ipv6 = d_->host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? "[" + d_->host + "]" : d_->host) + ":" + std::to_string(d_->port) +
-           "/";
+    return (d_->tls ? "https://" : "http://") + (ipv6 ? "[" + d_->host + "]" : d_->host) + ":" +
+           std::to_string(d_->port) + "/";
 }
 
-void CommentServer::run() {
+bool CommentServer::run() {
     {
         std::lock_guard lock(d_->runMutex);
         if (d_->stopRequested || d_->listenSocket < 0) {
-            return;
+            return d_->stopRequested;
         }
     }
     MHD_Daemon* daemon = d_->start();
     if (!daemon) {
-        return;
+        return false;
     }
     d_->watch.start();
     {
@@ -775,6 +785,7 @@ void CommentServer::run() {
     d_->workers.close();
     MHD_stop_daemon(daemon);
     d_->watch.stop();
+    return true;
 }
 
 void CommentServer::stop() {

@@ -25,7 +25,8 @@ constexpr std::size_t kWorkerThreads = 16;
 
 constexpr const char* kUsage =
     "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
-    "                             [--log-format text|json] [--users FILE] [--insecure-open]\n"
+    "                             [--log-format text|json] [--users FILE]\n"
+    "                             [--tls-cert FILE --tls-key FILE] [--insecure-open]\n"
     "       vendor-comment-server user add NAME --role read|write --users FILE\n"
     "       vendor-comment-server user remove NAME --users FILE\n"
     "  --db FILE           SQLite database file, created with its tables when missing\n"
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "  --users FILE        sign requests in with HTTP Basic against FILE's name:role:hash\n"
     "                      lines (made by 'user add'): read users may load, write users may\n"
     "                      also change comments\n"
+    "  --tls-cert FILE     serve HTTPS with this PEM certificate (intermediates after it)\n"
+    "  --tls-key FILE      ... and its PEM private key\n"
     "  --insecure-open     serve a non-loopback address without --users, open to anyone\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
     "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
@@ -49,6 +52,8 @@ struct Options {
     bool seedDemo = false;
     vcserver::LogFormat logFormat = vcserver::LogFormat::Text;
     std::string users;
+    std::string tlsCert;
+    std::string tlsKey;
     bool insecureOpen = false;
 };
 
@@ -112,6 +117,10 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
             }
         } else if (arg == "--users" && hasValue) {
             options.users = argv[++i];
+        } else if (arg == "--tls-cert" && hasValue) {
+            options.tlsCert = argv[++i];
+        } else if (arg == "--tls-key" && hasValue) {
+            options.tlsKey = argv[++i];
         } else if (arg == "--insecure-open") {
             options.insecureOpen = true;
         } else {
@@ -121,6 +130,10 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
     }
     if (options.db.empty()) {
         exitCode = usageError("--db FILE|URI is required");
+        return std::nullopt;
+    }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        exitCode = usageError("--tls-cert and --tls-key go together");
         return std::nullopt;
     }
     return options;
@@ -193,6 +206,9 @@ int main(int argc, char** argv) {
         if (!options->users.empty()) {
             serverOptions.users = std::make_shared<vcserver::Authenticator>(options->users);
         }
+        if (!options->tlsCert.empty()) {
+            serverOptions.tls = vcserver::readTlsFiles(options->tlsCert, options->tlsKey);
+        }
     } catch (const std::exception& e) {
         std::cerr << "vendor-comment-server: " << e.what() << "\n";
         return 1;
@@ -200,6 +216,11 @@ int main(int argc, char** argv) {
     if (serverOptions.users && serverOptions.users->userCount() == 0) {
         std::cerr << "vendor-comment-server: warning: users file " << options->users
                   << " has no users; every request is refused until 'user add' adds one\n";
+    }
+    if (serverOptions.users && !serverOptions.tls && !loopback) {
+        std::cerr << "vendor-comment-server: warning: passwords cross the network in clear "
+                     "text on "
+                  << address << "; give --tls-cert and --tls-key, or serve behind a TLS proxy\n";
     }
 
     // Block the stop signals in every thread; one thread takes them with sigwait, so the
@@ -239,10 +260,14 @@ int main(int argc, char** argv) {
         sigwait(&stopSignals, &signal);
         server.stop();
     });
-    server.run();
+    const bool served = server.run();
     // The server may also end without a signal; wake the signal thread so it can be joined.
     pthread_kill(signalThread.native_handle(), SIGTERM);
     signalThread.join();
+    if (!served) {
+        std::cerr << "vendor-comment-server: the HTTP service could not be started\n";
+        return 1;
+    }
     std::cerr << "vendor-comment-server: stopped\n";
     return 0;
 }

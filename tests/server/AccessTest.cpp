@@ -1,6 +1,6 @@
-// Users: the users file made by the program's own 'user' command, sign-in with HTTP Basic and
-// the two roles, credentials in every wrong shape, and guessing slowed down per client
-// address.
+// Users and TLS: the users file made by the program's own 'user' command, sign-in with HTTP
+// Basic and the two roles, credentials in every wrong shape, guessing slowed down per client
+// address, and HTTPS with a certificate made by the test.
 
 #include "CommentServer.h"
 #include "DemoData.h"
@@ -8,6 +8,7 @@
 #include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
+#include "TestCertificate.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -223,12 +224,13 @@ protected:
         file.save(dir_.path() / "users");
     }
 
-    void start(const ServerLimits& limits = {}) {
+    void start(const ServerLimits& limits = {}, std::optional<TlsCredentials> tls = {}) {
         store_ = openSqliteStore(dir_.path() / "comments.db");
         store_->seed(demoData());
         ServerOptions options;
         options.limits = limits;
         options.users = std::make_shared<Authenticator>(dir_.path() / "users");
+        options.tls = std::move(tls);
         server_ = std::make_unique<CommentServer>(*store_, &log_, 4, options);
         port_ = server_->bind("127.0.0.1", 0);
         ASSERT_GT(port_, 0);
@@ -325,6 +327,33 @@ TEST_F(SignInTest, GuessesWaitTheirTurnWhileSignedInClientsGoOn) {
     EXPECT_FALSE(guessAnswered) << "the signed-in client waited behind the guess";
     guess.join();
     EXPECT_GE(guessTook, limits.signInDelay);
+}
+
+// HTTPS with a certificate made here: a client trusting it signs in, loads and posts; a
+// client trusting only the system's store, and one speaking plain HTTP, get nothing.
+TEST_F(SignInTest, HttpsWithTheTestCertificate) {
+    const TestCertificate made = makeTestCertificate(dir_.path());
+    start({}, readTlsFiles(made.certificate, made.key));
+    EXPECT_EQ(server_->baseUrl(), "https://127.0.0.1:" + std::to_string(port_) + "/");
+
+    const std::string origin = "https://127.0.0.1:" + std::to_string(port_);
+    httplib::Client trusting(origin);
+    trusting.set_ca_cert_path(made.certificate.c_str());
+    trusting.enable_server_certificate_verification(true);
+    const std::string alice = basic("alice:" + kAlicePassword);
+    const Reply load = request(trusting, false, alice);
+    EXPECT_EQ(load.status, 200);
+    EXPECT_NE(load.body.find("<VendorComments>"), std::string::npos) << load.body;
+    const Reply insert = request(trusting, true, alice);
+    EXPECT_EQ(insert.status, 200);
+    EXPECT_EQ(insert.body, "");
+
+    httplib::Client systemStore(origin);
+    systemStore.enable_server_certificate_verification(true);
+    EXPECT_EQ(request(systemStore, false, alice).status, -1);
+    httplib::Client plain("127.0.0.1", port_);
+    plain.set_read_timeout(5s);
+    EXPECT_EQ(request(plain, false, alice).status, -1);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
+#include "TestCertificate.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -108,6 +109,9 @@ std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::p
         const auto plainPassword = dir / "plain-password";
         std::ofstream(plainPassword) << "carol:read:Plain-Secret-8\n";
         std::filesystem::create_directory(dir / "a-directory");
+        const TestCertificate one = makeTestCertificate(dir);
+        std::filesystem::create_directory(dir / "other");
+        const TestCertificate other = makeTestCertificate(dir / "other");
         return {
             {"UsersFileMissing",
              {"--db", db.location(), "--users", (dir / "no-users").string()},
@@ -133,6 +137,15 @@ std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::p
              {"--db", db.location(), "--listen", "0.0.0.0:0"},
              2,
              "refusing to serve 0.0.0.0:0 without --users"},
+            {"TlsKeyOfAnotherCertificate",
+             {"--db", db.location(), "--tls-cert", one.certificate.string(), "--tls-key",
+              other.key.string()},
+             1,
+             "does not go with the certificate"},
+            {"TlsCertificateWithoutKey",
+             {"--db", db.location(), "--tls-cert", one.certificate.string()},
+             2,
+             "--tls-cert and --tls-key go together"},
             {"MissingDirectory",
              {"--db", (dir / "no/such/dir.db").string()},
              1,
