@@ -7,6 +7,8 @@
 #include "LoadDocument.h"
 #include "WorkerPool.h"
 
+#include "platform/CodePage.h"
+
 #include <microhttpd.h>
 
 #include <netdb.h>
@@ -371,10 +373,8 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
             work = [] { return refusal(400, "The query must name a Vendor."); };
         } else {
             // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-            work = [this,
-                    vendor = windows1252ToUtf8(std::string_view(value ? value : "", length))] {
-                return getLoad(vendor);
-            };
+            work = [this, vendor = tavik::platform::fromAnsi(std::string_view(
+                              value ? value : "", length))] { return getLoad(vendor); };
         }
     }
     if (users) {

@@ -1,7 +1,8 @@
 #include "DateText.h"
 
+#include "platform/Text.h"
+
 #include <array>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <regex>
@@ -29,16 +30,13 @@ const std::regex& namedMonthPattern() {
     return re;
 }
 
-int monthFromName(std::string name) {
-    static constexpr std::array<const char*, 12> names = {
+int monthFromName(std::string_view name) {
+    static constexpr std::array<std::string_view, 12> names = {
         "january", "february", "march",     "april",   "may",      "june",
         "july",    "august",   "september", "october", "november", "december"};
-    for (char& c : name) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string full = names[i];
-        if (name == full || name == full.substr(0, 3)) {
+        if (tavik::platform::equalsIgnoreCase(name, names[i]) ||
+            tavik::platform::equalsIgnoreCase(name, names[i].substr(0, 3))) {
             return static_cast<int>(i) + 1;
         }
     }
@@ -71,7 +69,7 @@ std::optional<CalendarDate> parseDateText(std::string_view text) {
         return checked(std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]));
     }
     if (std::regex_match(s, m, namedMonthPattern())) {
-        const int month = monthFromName(m[1]);
+        const int month = monthFromName(m[1].str());
         if (month == 0) {
             return std::nullopt;
         }

@@ -1,7 +1,6 @@
 #include "FormBody.h"
 
-#include <array>
-#include <cstdint>
+#include "platform/CodePage.h"
 
 namespace vcserver {
 
@@ -18,25 +17,6 @@ int hexValue(char c) {
         return c - 'a' + 10;
     }
     return -1;
-}
-
-// Code points of the bytes 0x80 to 0x9F; the rest of the code page equals Latin-1.
-constexpr std::array<std::uint16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 } // namespace
@@ -66,20 +46,6 @@ std::optional<std::string> formDecode(std::string_view encoded) {
     return out;
 }
 
-std::string windows1252ToUtf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x80 && b <= 0x9F) {
-            appendUtf8(out, kHighControls[b - 0x80]);
-        } else {
-            appendUtf8(out, b);
-        }
-    }
-    return out;
-}
-
 SqlField sqlFieldOf(std::string_view body) {
     constexpr std::string_view prefix = "SQL=";
     if (body.substr(0, prefix.size()) != prefix) {
@@ -94,7 +60,7 @@ SqlField sqlFieldOf(std::string_view body) {
     if (!bytes) {
         return {std::nullopt, "the request body holds a malformed %-escape."};
     }
-    return {windows1252ToUtf8(*bytes), {}};
+    return {tavik::platform::fromAnsi(*bytes), {}};
 }
 
 } // namespace vcserver

@@ -252,6 +252,14 @@ public:
             Transaction snapshot(lease.db(), "BEGIN");
             out.locations = readLookup(lease.db(), kSelectLocations);
             out.types = readLookup(lease.db(), kSelectTypes);
+            {
+                // Room for every row at once, rather than moving them all at every doubling.
+                Query count(lease.db(), kCountComments);
+                count.bind(1, vendor);
+                if (count.step()) {
+                    out.comments.reserve(static_cast<std::size_t>(count.integer(0)));
+                }
+            }
             Query q(lease.db(), kSelectComments);
             q.bind(1, vendor);
             while (q.step()) {

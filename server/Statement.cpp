@@ -1,5 +1,7 @@
 #include "Statement.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -33,13 +35,6 @@ bool isWordChar(char c) {
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 // Shows a piece of the statement in a message: printable ASCII only, and short.
@@ -201,13 +196,13 @@ public:
         if (first.kind == Kind::End) {
             refuse("the statement is empty.");
         }
-        if (first.kind == Kind::Word && iequals(first.text, "DECLARE")) {
+        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "DECLARE")) {
             return insert();
         }
-        if (first.kind == Kind::Word && iequals(first.text, "UPDATE")) {
+        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "UPDATE")) {
             return update();
         }
-        if (first.kind == Kind::Word && iequals(first.text, "DELETE")) {
+        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "DELETE")) {
             return remove();
         }
         refuse("only the comment insert, update and delete statements are accepted; found " +
@@ -304,7 +299,7 @@ private:
                               : piece.size() == 1 && !isWordChar(piece[0]) ? Kind::Symbol
                                                                            : Kind::Word;
             const Token& t = take();
-            if (t.kind != kind || !iequals(t.text, piece)) {
+            if (t.kind != kind || !tavik::platform::equalsIgnoreCase(t.text, piece)) {
                 expected("'" + std::string(piece) + "'", t);
             }
         }
@@ -326,7 +321,7 @@ private:
         if (t.kind != Kind::Word || !hasAlnum) {
             expected("the vendor key (letters, digits, '_', '-' or '.')", t);
         }
-        if (iequals(t.text, "NULL")) {
+        if (tavik::platform::equalsIgnoreCase(t.text, "NULL")) {
             refuse("the vendor key may not be Null.");
         }
         if (t.text.size() > kMaxKeyLength) {
@@ -377,7 +372,7 @@ private:
 
     std::optional<CalendarDate> date(std::string_view which) {
         const Token& t = take();
-        if (t.kind == Kind::Word && iequals(t.text, "NULL")) {
+        if (t.kind == Kind::Word && tavik::platform::equalsIgnoreCase(t.text, "NULL")) {
             return std::nullopt;
         }
         if (t.kind != Kind::String) {

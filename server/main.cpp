@@ -41,6 +41,7 @@ constexpr const char* kUsage =
     "  --tls-cert FILE     serve HTTPS with this PEM certificate (intermediates after it)\n"
     "  --tls-key FILE      ... and its PEM private key\n"
     "  --insecure-open     serve a non-loopback address without --users, open to anyone\n"
+    "  --version           print the version and exit\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
     "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
     "refusal, the reason. Stops on SIGINT or SIGTERM.\n";
@@ -94,6 +95,10 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             std::cout << kUsage;
+            exitCode = 0;
+            return std::nullopt;
+        } else if (arg == "--version") {
+            std::cout << "vendor-comment-server " << VC_VERSION << "\n";
             exitCode = 0;
             return std::nullopt;
         } else if (arg == "--db" && hasValue) {

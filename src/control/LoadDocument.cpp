@@ -1,3 +1,4 @@
+#include "LoadDocument.h"
 #include "VendorComment.h"
 
 #include "../platform/Locale.h"
@@ -15,43 +16,87 @@ std::string QueryValue(const std::string& value) {
     return platform::percentEncode(value, "-._~/:@!$'()*,;", false);
 }
 
-// A lookup code: the leading number of the text, rounded to 32 bits (throws beyond).
+void ReadLookupEntry(LoadDocumentReader::Lookup list, const platform::XmlNode& element,
+                     LoadDocumentReader& reader) {
+    const platform::XmlNodeList childNodes = element.childNodes();
+    reader.lookupName(list, childNodes[1].text());
+    reader.lookupCode(list, LookupCode(childNodes[0]));
+}
+
+// Fills the two lookup lists and the comment list.
+class FormFiller final : public LoadDocumentReader {
+public:
+    FormFiller(platform::ComboBox& location, platform::ComboBox& type, platform::ListView& list)
+        : location_(location), type_(type), list_(list) {}
+
+    void lookupName(Lookup list, const std::string& name) override { combo(list).addItem(name); }
+    void lookupCode(Lookup list, std::int32_t code) override {
+        platform::ComboBox& box = combo(list);
+        box.setItemData(box.newIndex(), code);
+    }
+    void commentRow(const Row& row) override {
+        const int index = list_.addItem(row.comment);
+        list_.setSubItem(index, 1, row.type);
+        list_.setSubItem(index, 2, row.location);
+        list_.setSubItem(index, 3, row.effective);
+        list_.setSubItem(index, 4, row.expires);
+        list_.setSubItem(index, 5, row.sequence);
+    }
+
+private:
+    platform::ComboBox& combo(Lookup list) { return list == Lookup::Location ? location_ : type_; }
+    platform::ComboBox& location_;
+    platform::ComboBox& type_;
+    platform::ListView& list_;
+};
+
+} // namespace
+
+std::string LoadDocumentURL(const std::string& serverName, const std::string& vendorID,
+                            const std::string& scrn, const std::string& poDate) {
+    return serverName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(vendorID) +
+           "&SCRN=" + QueryValue(scrn) + "&PODate=" + QueryValue(poDate);
+}
+
 std::int32_t LookupCode(const platform::XmlNode& node) {
     return platform::CLng(platform::Val(node.text()));
 }
 
-void AddLookupEntry(platform::ComboBox& combo, const platform::XmlNode& element) {
-    combo.addItem(element.item(1).text());
-    const int index = combo.newIndex();
-    combo.setItemData(index, LookupCode(element.item(0)));
+void ReadLoadElement(const platform::XmlNode& element, LoadDocumentReader& reader) {
+    const std::string name = element.nodeName();
+    if (name == "LOC") {
+        ReadLookupEntry(LoadDocumentReader::Lookup::Location, element, reader);
+    } else if (name == "TYP") {
+        ReadLookupEntry(LoadDocumentReader::Lookup::Type, element, reader);
+    } else if (name == "GRID") {
+        // The children are read by position, fetched once; the last is read first, so a
+        // short row throws before anything of it is shown.
+        const platform::XmlNodeList childNodes = element.childNodes();
+        LoadDocumentReader::Row row;
+        row.comment = childNodes[8].text();
+        row.type = childNodes[3].text();
+        row.location = childNodes[5].text();
+        row.effective = childNodes[6].text();
+        row.expires = childNodes[7].text();
+        row.sequence = childNodes[1].text();
+        reader.commentRow(row);
+    }
 }
 
-} // namespace
+void ReadLoadElements(const platform::XmlDocument& document, LoadDocumentReader& reader) {
+    for (const platform::XmlNode& node : document.documentElement().childNodes())
+        ReadLoadElement(node, reader);
+}
 
 // Fetches the load document and fills the two lookup lists and the comment list from it,
 // element by element in document order.
 void VendorComment::ReadLoadDocument() {
     platform::XmlDocument objDoc;
     // Without a document there is no root element to read, and the load ends here.
-    if (!objDoc.load(mstrServerName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(mstrVendorID) +
-                     "&SCRN=" + QueryValue(mstrSCRN) + "&PODate=" + QueryValue(mstrPODate)))
+    if (!objDoc.load(LoadDocumentURL(mstrServerName, mstrVendorID, mstrSCRN, mstrPODate)))
         throw platform::RuntimeError(objDoc.failure());
-
-    for (const platform::XmlNode& node : objDoc.documentElement().childNodes()) {
-        const std::string name = node.nodeName();
-        if (name == "LOC") {
-            AddLookupEntry(cboLocation, node);
-        } else if (name == "TYP") {
-            AddLookupEntry(cboType, node);
-        } else if (name == "GRID") {
-            const int row = lstComments.addItem(node.item(8).text());
-            lstComments.setSubItem(row, 1, node.item(3).text());
-            lstComments.setSubItem(row, 2, node.item(5).text());
-            lstComments.setSubItem(row, 3, node.item(6).text());
-            lstComments.setSubItem(row, 4, node.item(7).text());
-            lstComments.setSubItem(row, 5, node.item(1).text());
-        }
-    }
+    FormFiller filler(cboLocation, cboType, lstComments);
+    ReadLoadElements(objDoc, filler);
 }
 
 } // namespace tavik

@@ -17,7 +17,7 @@ namespace tavik {
 // belong to: control/ (state, LoadData, the load document, layout, lifecycle), gateway/
 // (URLEncode, PostSQL, transfer completion), editor/ (editor states, Save, statements,
 // Edit/Cancel, Delete, date inputs) and list/ (the selection fill).
-class VendorComment : private platform::FormEvents {
+class VendorComment final : private platform::FormEvents {
 public:
     VendorComment();
     ~VendorComment();

@@ -11,4 +11,11 @@ int ListView::selectedItem() const {
     return index;
 }
 
+DateTime pickerDate(std::string_view dateText) {
+    const DateTime date = CDate(dateText);
+    if (date < kEarliestPickerDate || date > kLatestPickerDate)
+        throw RuntimeError("Invalid property value");
+    return date;
+}
+
 } // namespace tavik::platform

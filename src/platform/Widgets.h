@@ -66,6 +66,13 @@ public:
     virtual void setFocus() = 0;
 };
 
+// The dates a picker can show, and the date it takes for a text: CDate's reading within
+// them; throws RuntimeError otherwise.
+inline constexpr DateTime kEarliestPickerDate{std::chrono::year{1753} / 1 / 1, {}};
+inline constexpr DateTime kLatestPickerDate{std::chrono::year{9999} / 12 / 31,
+                                            std::chrono::seconds{86399}};
+DateTime pickerDate(std::string_view dateText);
+
 class DatePicker {
 public:
     virtual ~DatePicker() = default;
@@ -89,14 +96,15 @@ public:
     virtual std::string columnText(int column) const = 0;
     virtual double columnWidth(int column) const = 0; // twips, as set
 
-    virtual int addItem(const std::string& text) = 0; // appends a row, returns its index
+    // Texts are taken by value: a load moves them into the list without copying them.
+    virtual int addItem(std::string text) = 0; // appends a row, returns its index
     virtual void clearItems() = 0;
     virtual int count() const = 0;
     virtual void remove(int index) = 0;
     virtual std::string itemText(int index) const = 0;
-    virtual void setItemText(int index, const std::string& text) = 0;
+    virtual void setItemText(int index, std::string text) = 0;
     virtual std::string subItem(int index, int subItem) const = 0;
-    virtual void setSubItem(int index, int subItem, const std::string& text) = 0;
+    virtual void setSubItem(int index, int subItem, std::string text) = 0;
 
     virtual int selectedIndex() const = 0; // -1 when no row is selected
     // The selected row's index, read afresh; throws when no row is selected.

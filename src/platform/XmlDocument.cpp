@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "CurlRequest.h"
+#include "HttpSession.h"
 #include "RuntimeError.h"
 #include "TestHooks.h"
 #include "Text.h"
@@ -9,6 +10,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -37,13 +39,29 @@ pugi::xml_node toNode(const void* node) {
 // body and its parsed tree use much more than half a gigabyte.
 constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
 
-// Keeps the body up to the limit; beyond it, the fetch stops with a write error.
+// Where a fetch writes its body.
+struct Receiver {
+    CURL* handle;
+    std::string body;
+    bool sized = false;
+};
+
+// Keeps the body up to the limit; beyond it, the fetch stops with a write error. The
+// announced length is reserved at the first piece, so a large body is written once instead
+// of being copied at every doubling.
 size_t appendBody(char* data, size_t size, size_t count, void* context) {
-    auto& body = *static_cast<std::string*>(context);
+    auto& receiver = *static_cast<Receiver*>(context);
     const std::size_t length = size * count;
-    if (body.size() + length > kMaxDocumentBytes)
+    if (receiver.body.size() + length > kMaxDocumentBytes)
         return 0;
-    body.append(data, length);
+    if (!receiver.sized) {
+        receiver.sized = true;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(receiver.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > 0 && announced <= curl_off_t(kMaxDocumentBytes))
+            receiver.body.reserve(std::size_t(announced));
+    }
+    receiver.body.append(data, length);
     return length;
 }
 
@@ -59,18 +77,21 @@ std::optional<std::string> fetch(const std::string& url, std::string& failure) {
         failure = "the HTTP library could not be set up";
         return std::nullopt;
     }
-    std::string body;
     CURL* h = curl.get();
+    Receiver receiver{h, {}};
     setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
                  std::chrono::milliseconds(transferLimitMs.load()), curl_off_t(kMaxDocumentBytes));
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
     char details[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
-    if (const CURLcode result = curl_easy_perform(h); result != CURLE_OK) {
+    // Where a transfer component keeps connections open, the fetch goes over them.
+    const auto session = HttpSession::ofThisThread();
+    if (const CURLcode result = session ? session->perform(h) : curl_easy_perform(h);
+        result != CURLE_OK) {
         failure = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED
                       ? "the document is larger than 128 MiB"
                   : *details ? details
@@ -83,7 +104,7 @@ std::optional<std::string> fetch(const std::string& url, std::string& failure) {
         failure = "HTTP status " + std::to_string(status);
         return std::nullopt;
     }
-    return body;
+    return std::move(receiver.body);
 }
 
 // The encoding the XML declaration names, in lower case; empty when it names none.
@@ -104,17 +125,23 @@ std::string declaredEncoding(std::string_view xml) {
     return name;
 }
 
-// The parser knows no Windows-1252: a document declared so is converted to UTF-8 first. So
-// is a document meant as UTF-8 whose bytes are not, which a server wrote in its ANSI code
-// page; converting it keeps its texts instead of passing broken UTF-8 on. (UTF-16 and
-// UTF-32 documents hold zero bytes and are left to the parser.)
-bool readAsWindows1252(std::string_view xml) {
+// How a body is read. The parser knows no Windows-1252: a document declared so is converted
+// to UTF-8 first. So is a document meant as UTF-8 whose bytes are not, which a server wrote
+// in its ANSI code page; converting it keeps its texts instead of passing broken UTF-8 on.
+// (UTF-16 and UTF-32 documents hold zero bytes and are left to the parser.)
+enum class Reading { Windows1252, Utf8, AsDeclared };
+
+Reading readingOf(std::string_view xml) {
     const std::string encoding = declaredEncoding(xml);
     if (encoding == "windows-1252" || encoding == "cp1252")
-        return true;
-    const bool meantAsUtf8 = encoding.empty() || encoding == "utf-8" || encoding == "utf8";
-    return meantAsUtf8 && !xml.starts_with("\xEF\xBB\xBF") &&
-           xml.find('\0') == std::string_view::npos && !isValidUtf8(xml);
+        return Reading::Windows1252;
+    if (!(encoding.empty() || encoding == "utf-8" || encoding == "utf8"))
+        return Reading::AsDeclared;
+    if (isValidUtf8(xml))
+        return Reading::Utf8;
+    if (!xml.starts_with("\xEF\xBB\xBF") && xml.find('\0') == std::string_view::npos)
+        return Reading::Windows1252;
+    return Reading::AsDeclared;
 }
 
 // UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
@@ -136,16 +163,41 @@ bool hasSingleRoot(const pugi::xml_document& doc) {
     return elements == 1;
 }
 
-// Gathers the text of every text and CDATA node below a node, in document order.
-class TextGatherer : public pugi::xml_tree_walker {
-public:
-    std::string text;
-    bool for_each(pugi::xml_node& node) override {
-        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
-            text += node.value();
-        return true;
+bool isText(const pugi::xml_node& node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// Appends the text of every text and CDATA node below a node, in document order.
+void gatherText(const pugi::xml_node& node, std::string& text) {
+    for (const pugi::xml_node child : node.children()) {
+        if (isText(child))
+            text += child.value();
+        else if (child.first_child())
+            gatherText(child, text);
     }
+}
+
+// One part of a large root's content, parsed on its own as a fragment.
+struct ParsedPart {
+    std::string text; // a copy: parsing in place changes it
+    pugi::xml_document doc;
+    std::vector<const void*> nodes; // its top-level nodes, in order
 };
+
+std::shared_ptr<const ParsedPart> parsePart(std::string_view text) {
+    auto part = std::make_shared<ParsedPart>();
+    part->text.assign(text);
+    if (!part->doc.load_buffer_inplace(part->text.data(), part->text.size(), parseOptions,
+                                       pugi::encoding_utf8))
+        return nullptr;
+    for (const pugi::xml_node node : part->doc.children())
+        part->nodes.push_back(node.internal_object());
+    return part;
+}
+
+std::atomic<std::size_t> partBytes{xmlPartBytes};
+// A root's content is parsed in parts from this many parts' worth on: 1 MiB, a 3 MB tree.
+constexpr std::size_t kPartsFrom = 16;
 
 } // namespace
 
@@ -154,6 +206,56 @@ void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
     connectLimitMs = long(connect.count());
     transferLimitMs = long(transfer.count());
 }
+
+void setXmlPartBytesForTesting(std::size_t bytes) {
+    partBytes = bytes;
+}
+
+// A document is parsed whole, in place. One whose root holds more than sixteen parts' worth
+// of children is parsed in parts instead: the document without the root's content, then the
+// content a part at a time, each part on its own. Its parsed tree would take three times
+// the text, and more than the rows it fills; a part is parsed once to check the whole
+// document before anything is read from it, and again when it is reached.
+struct XmlDocument::Impl {
+    pugi::xml_document doc;
+    std::string text;    // what doc was parsed from, in place
+    std::string content; // when parsed in parts: the whole document, whose root content the
+                         // parts are cut from
+    struct Part {
+        std::size_t begin, end; // in content
+        std::size_t first;      // the position of its first node among the root's children
+    };
+    std::vector<Part> parts;
+    std::size_t partedCount = 0; // the root's children, when parsed in parts
+    mutable std::shared_ptr<const ParsedPart> current;
+    mutable std::size_t currentIndex = 0;
+    bool loaded = false;
+    std::string failure;
+
+    bool parse(std::string xml);
+    bool parseWhole(pugi::xml_encoding encoding);
+    bool parseInParts(const XmlOutline& outline, pugi::xml_encoding encoding);
+    std::shared_ptr<const ParsedPart> part(std::size_t index) const;
+    XmlNode child(std::size_t position) const;
+    std::string partedText() const;
+    void clear() {
+        doc.reset();
+        text = std::string();
+        content = std::string();
+        parts = {};
+        partedCount = 0;
+        current.reset();
+        loaded = false;
+    }
+};
+
+namespace {
+
+const XmlDocument::Impl& partedDocument(const void* parted) {
+    return *static_cast<const XmlDocument::Impl*>(parted);
+}
+
+} // namespace
 
 std::string XmlNode::nodeName() const {
     const pugi::xml_node node = toNode(node_);
@@ -171,80 +273,190 @@ std::string XmlNode::nodeName() const {
     }
 }
 
-std::vector<XmlNode> XmlNode::childNodes() const {
-    std::vector<XmlNode> children;
-    for (const pugi::xml_node child : toNode(node_).children())
-        children.push_back(XmlNode(child.internal_object()));
+XmlNodeList XmlNode::childNodes() const {
+    XmlNodeList children;
+    if (parted_) {
+        children.parted_ = parted_;
+        return children;
+    }
+    children.part_ = part_;
+    for (pugi::xml_node child = toNode(node_).first_child(); child; child = child.next_sibling())
+        children.nodes_.push_back(child.internal_object());
     return children;
 }
 
 XmlNode XmlNode::item(int position) const {
     if (position >= 0) {
-        int index = 0;
-        for (const pugi::xml_node child : toNode(node_).children())
-            if (index++ == position)
-                return XmlNode(child.internal_object());
+        if (parted_)
+            return partedDocument(parted_).child(std::size_t(position));
+        pugi::xml_node child = toNode(node_).first_child();
+        for (int index = 0; child && index < position; ++index)
+            child = child.next_sibling();
+        if (child)
+            return XmlNode(child.internal_object(), part_);
     }
     throw RuntimeError("Object variable or With block variable not set");
 }
 
 std::string XmlNode::text() const {
-    pugi::xml_node node = toNode(node_);
-    switch (node.type()) {
-    case pugi::node_element:
-    case pugi::node_document: {
-        TextGatherer gatherer;
-        node.traverse(gatherer);
-        return std::move(gatherer.text);
-    }
-    default:
+    if (parted_)
+        return partedDocument(parted_).partedText();
+    const pugi::xml_node node = toNode(node_);
+    if (node.type() != pugi::node_element && node.type() != pugi::node_document)
         return node.value();
-    }
+    // Most elements hold one text or none; those need no gathering.
+    const pugi::xml_node first = node.first_child();
+    if (!first)
+        return {};
+    if (isText(first) && !first.next_sibling())
+        return first.value();
+    std::string text;
+    gatherText(node, text);
+    return text;
 }
 
-struct XmlDocument::Impl {
-    pugi::xml_document doc;
-    bool loaded = false;
-    std::string failure;
-};
+std::size_t XmlNodeList::size() const {
+    return parted_ ? partedDocument(parted_).partedCount : nodes_.size();
+}
+
+XmlNode XmlNodeList::operator[](std::size_t position) const {
+    if (parted_)
+        return partedDocument(parted_).child(position);
+    if (position >= nodes_.size())
+        throw RuntimeError("Object variable or With block variable not set");
+    return XmlNode(nodes_[position], part_);
+}
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const std::string& url) {
-    impl_->doc.reset();
-    impl_->loaded = false;
-    const auto body = fetch(url, impl_->failure);
-    return body && loadXml(*body);
+    impl_->clear();
+    auto body = fetch(url, impl_->failure);
+    return body && impl_->parse(std::move(*body));
 }
 
 bool XmlDocument::loadXml(const std::string& xml) {
-    pugi::xml_document& doc = impl_->doc;
-    doc.reset();
-    pugi::xml_parse_result result;
+    impl_->clear();
+    return impl_->parse(xml);
+}
+
+bool XmlDocument::Impl::parse(std::string xml) {
+    const Reading reading = readingOf(xml);
+    if (reading == Reading::Windows1252) {
+        text = fromAnsi(xml);
+        xml = std::string();
+    } else {
+        text = std::move(xml);
+    }
+    const pugi::xml_encoding encoding =
+        reading == Reading::Windows1252 ? pugi::encoding_utf8 : pugi::encoding_auto;
     // pugixml lets through what XML refuses (a bare "&", an undefined entity, a duplicate
     // attribute...); such a document is not well-formed, so it is refused before parsing.
-    bool lax = false;
-    if (readAsWindows1252(xml)) {
-        const std::string utf8 = fromAnsi(xml);
-        lax = !isFreeOfLaxMarkup(utf8);
-        if (!lax)
-            result = doc.load_buffer(utf8.data(), utf8.size(), parseOptions, pugi::encoding_utf8);
+    XmlOutline outline;
+    const bool byteOriented = reading == Reading::Windows1252 || isByteOriented(text);
+    const bool lax = byteOriented && !isFreeOfLaxMarkup(text, outline, partBytes.load());
+    // Parts are parsed as UTF-8, so only a document read as UTF-8 is parsed in parts; and
+    // only a large one: a small tree costs less than a second parse of its parts.
+    loaded = !lax && reading != Reading::AsDeclared && byteOriented && outline.partable &&
+             !outline.cuts.empty() &&
+             outline.contentEnd - outline.contentBegin >= kPartsFrom * partBytes.load() &&
+             parseInParts(outline, encoding);
+    if (!loaded && !lax)
+        loaded = parseWhole(encoding);
+    if (!loaded) {
+        clear();
+        if (lax)
+            failure = "not well-formed XML: a reference or markup XML does not allow";
     } else {
-        lax = isByteOriented(xml) && !isFreeOfLaxMarkup(xml);
-        if (!lax)
-            result = doc.load_buffer(xml.data(), xml.size(), parseOptions, pugi::encoding_auto);
+        failure.clear();
     }
-    impl_->loaded = result && hasSingleRoot(doc);
-    if (!impl_->loaded) {
+    return loaded;
+}
+
+bool XmlDocument::Impl::parseWhole(pugi::xml_encoding encoding) {
+    const pugi::xml_parse_result result =
+        doc.load_buffer_inplace(text.data(), text.size(), parseOptions, encoding);
+    if (result && hasSingleRoot(doc))
+        return true;
+    failure = !result ? std::string("not well-formed XML: ") + result.description()
+                      : "not well-formed XML: not exactly one root element";
+    return false;
+}
+
+// Parses the document without its root's content, then checks every part of the content.
+// Anything that does not parse falls back to the whole document, for its verdict.
+bool XmlDocument::Impl::parseInParts(const XmlOutline& outline, pugi::xml_encoding encoding) {
+    content = std::move(text);
+    const std::string_view whole = content;
+    text = std::string(whole.substr(0, outline.contentBegin));
+    text += whole.substr(outline.contentEnd);
+    bool sound = doc.load_buffer_inplace(text.data(), text.size(), parseOptions, encoding) &&
+                 hasSingleRoot(doc) && !doc.document_element().first_child();
+    std::size_t begin = outline.contentBegin;
+    for (std::size_t i = 0; sound && i <= outline.cuts.size(); ++i) {
+        const std::size_t end = i < outline.cuts.size() ? outline.cuts[i] : outline.contentEnd;
+        if (end == begin)
+            continue;
+        const auto parsed = parsePart(whole.substr(begin, end - begin));
+        sound = parsed != nullptr;
+        if (sound) {
+            parts.push_back({begin, end, partedCount});
+            partedCount += parsed->nodes.size();
+        }
+        begin = end;
+    }
+    if (!sound) {
         doc.reset();
-        impl_->failure = lax       ? "not well-formed XML: a reference or markup XML does not allow"
-                         : !result ? std::string("not well-formed XML: ") + result.description()
-                                   : "not well-formed XML: not exactly one root element";
-    } else {
-        impl_->failure.clear();
+        parts = {};
+        partedCount = 0;
+        text = std::move(content);
+        content = std::string();
     }
-    return impl_->loaded;
+    return sound;
+}
+
+std::shared_ptr<const ParsedPart> XmlDocument::Impl::part(std::size_t index) const {
+    const Part& p = parts[index];
+    auto parsed = parsePart(std::string_view(content).substr(p.begin, p.end - p.begin));
+    if (!parsed) // it parsed when the document was loaded
+        throw RuntimeError("Out of memory");
+    return parsed;
+}
+
+// A child of the root of a document parsed in parts, from the part that holds it. The part
+// last reached is kept, so a walk in order parses each part once.
+XmlNode XmlDocument::Impl::child(std::size_t position) const {
+    if (position >= partedCount)
+        throw RuntimeError("Object variable or With block variable not set");
+    const auto holds = [&](std::size_t index) {
+        return position >= parts[index].first &&
+               (index + 1 == parts.size() || position < parts[index + 1].first);
+    };
+    if (!current || !holds(currentIndex)) {
+        const auto after =
+            std::upper_bound(parts.begin(), parts.end(), position,
+                             [](std::size_t p, const Part& part) { return p < part.first; });
+        currentIndex = std::size_t(after - parts.begin()) - 1;
+        current.reset(); // before the next part is parsed, not after
+        current = part(currentIndex);
+    }
+    return XmlNode(current->nodes[position - parts[currentIndex].first], current);
+}
+
+std::string XmlDocument::Impl::partedText() const {
+    std::string gathered;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const auto parsed = part(i);
+        for (const void* node : parsed->nodes) {
+            const pugi::xml_node n = toNode(node);
+            if (isText(n))
+                gathered += n.value();
+            else
+                gatherText(n, gathered);
+        }
+    }
+    return gathered;
 }
 
 const std::string& XmlDocument::failure() const {
@@ -254,7 +466,8 @@ const std::string& XmlDocument::failure() const {
 XmlNode XmlDocument::documentElement() const {
     if (!impl_->loaded)
         throw RuntimeError("Object variable or With block variable not set");
-    return XmlNode(impl_->doc.document_element().internal_object());
+    return XmlNode(impl_->doc.document_element().internal_object(), nullptr,
+                   impl_->parts.empty() ? nullptr : impl_.get());
 }
 
 } // namespace tavik::platform

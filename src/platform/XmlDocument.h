@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,12 +10,14 @@
 // positions of the document (whitespace-only text dropped).
 namespace tavik::platform {
 
+class XmlNodeList;
+
 class XmlNode {
 public:
     // The node name: the element's tag, "#text", "#comment", "#cdata-section",
     // or the processing instruction's target.
     std::string nodeName() const;
-    std::vector<XmlNode> childNodes() const;
+    XmlNodeList childNodes() const;
     // The child at a position counted from 0; throws when there is none.
     XmlNode item(int position) const;
     // The concatenated text of the node and all its descendants.
@@ -21,8 +25,52 @@ public:
 
 private:
     friend class XmlDocument;
-    explicit XmlNode(const void* node) : node_(node) {}
-    const void* node_; // pugi::xml_node_struct, owned by the document
+    friend class XmlNodeList;
+    XmlNode(const void* node, std::shared_ptr<const void> part, const void* parted = nullptr)
+        : node_(node), part_(std::move(part)), parted_(parted) {}
+    const void* node_;                 // pugi::xml_node_struct
+    std::shared_ptr<const void> part_; // the separately parsed part it lives in, if any
+    const void* parted_;               // the document, on the root of one parsed in parts
+};
+
+// The child nodes of a node, in document order. The children of a large document's root
+// are parsed a part at a time as they are reached, so a walk over them holds one part.
+class XmlNodeList {
+public:
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    // The node at a position counted from 0; throws when there is none.
+    XmlNode operator[](std::size_t position) const;
+
+    class const_iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = XmlNode;
+        using difference_type = std::ptrdiff_t;
+        using pointer = void;
+        using reference = XmlNode;
+        XmlNode operator*() const { return (*list_)[position_]; }
+        const_iterator& operator++() {
+            ++position_;
+            return *this;
+        }
+        bool operator==(const const_iterator& other) const { return position_ == other.position_; }
+
+    private:
+        friend class XmlNodeList;
+        const_iterator(const XmlNodeList* list, std::size_t position)
+            : list_(list), position_(position) {}
+        const XmlNodeList* list_;
+        std::size_t position_;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+private:
+    friend class XmlNode;
+    std::vector<const void*> nodes_;   // the children of an ordinary node
+    std::shared_ptr<const void> part_; // the part they live in, if any
+    const void* parted_ = nullptr;     // or the document whose root's children come in parts
 };
 
 class XmlDocument {
@@ -43,8 +91,9 @@ public:
     // The root element; throws when the document is empty.
     XmlNode documentElement() const;
 
-private:
     struct Impl;
+
+private:
     std::unique_ptr<Impl> impl_;
 };
 

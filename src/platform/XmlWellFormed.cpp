@@ -34,9 +34,19 @@ bool isNameByte(char c) {
 
 class Scanner {
 public:
-    explicit Scanner(std::string_view xml) : xml_(xml) {}
+    explicit Scanner(std::string_view xml, XmlOutline* outline = nullptr, std::size_t partBytes = 0)
+        : xml_(xml), outline_(outline), partBytes_(partBytes) {}
 
     bool run() {
+        if (!scan())
+            return false;
+        if (outline_)
+            outline_->partable = partable_ && rootClosed_;
+        return true;
+    }
+
+private:
+    bool scan() {
         while (pos_ < xml_.size()) {
             const char c = xml_[pos_];
             if (!textSpecials[static_cast<unsigned char>(c)]) {
@@ -60,7 +70,6 @@ public:
         return true;
     }
 
-private:
     bool at(std::string_view text) const { return xml_.substr(pos_).starts_with(text); }
 
     // Skips to just after `end`; false when it never comes or a control character does.
@@ -123,13 +132,57 @@ private:
             pos_ += 2;
             return skipPast("?>");
         }
-        if (at("<!"))
+        if (at("<!")) {
+            // pugixml refuses a document type declaration inside an element only, so one
+            // would pass in a part parsed on its own.
+            if (depth_ > 0)
+                partable_ = false;
             return declaration();
+        }
         if (at("</")) {
+            const std::size_t start = pos_;
             pos_ += 2;
-            return skipPast(">");
+            if (!skipPast(">"))
+                return false;
+            endElement(start);
+            return true;
         }
         return startTag();
+    }
+
+    // Depth 0 is outside the root, 1 inside it, 2 inside one of its children.
+    void startElement(bool empty) {
+        if (depth_ == 0) {
+            if (rootSeen_ || empty) {
+                partable_ = false; // a second root, or one without content
+            } else if (outline_) {
+                outline_->contentBegin = lastCut_ = pos_;
+            }
+            rootSeen_ = true;
+        }
+        if (!empty)
+            ++depth_;
+        else if (depth_ == 1)
+            childEnded();
+    }
+
+    void endElement(std::size_t start) {
+        if (--depth_ == 1) {
+            childEnded();
+        } else if (depth_ == 0 && !rootClosed_) {
+            rootClosed_ = true;
+            if (outline_)
+                outline_->contentEnd = start;
+        } else if (depth_ < 0) {
+            partable_ = false;
+        }
+    }
+
+    void childEnded() {
+        if (outline_ && pos_ - lastCut_ >= partBytes_) {
+            outline_->cuts.push_back(pos_);
+            lastCut_ = pos_;
+        }
     }
 
     // A document type declaration, with its internal subset and quoted texts.
@@ -162,16 +215,20 @@ private:
         while (pos_ < xml_.size() && isNameByte(xml_[pos_]))
             ++pos_; // the element's name
         names_.clear();
+        bool empty = false; // "/>"
         while (pos_ < xml_.size()) {
             const char c = xml_[pos_];
             if (c == '>') {
                 ++pos_;
+                startElement(empty);
                 return true;
             }
             if (c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                empty = c == '/' || empty;
                 ++pos_;
                 continue;
             }
+            empty = false;
             if (!attribute())
                 return false;
         }
@@ -214,12 +271,25 @@ private:
     std::string_view xml_;
     std::size_t pos_ = 0;
     std::vector<std::string_view> names_;
+
+    XmlOutline* outline_;
+    std::size_t partBytes_;
+    int depth_ = 0;
+    bool rootSeen_ = false;
+    bool rootClosed_ = false;
+    bool partable_ = true;
+    std::size_t lastCut_ = 0;
 };
 
 } // namespace
 
 bool isFreeOfLaxMarkup(std::string_view xml) {
     return Scanner(xml).run();
+}
+
+bool isFreeOfLaxMarkup(std::string_view xml, XmlOutline& outline, std::size_t partBytes) {
+    outline = {};
+    return Scanner(xml, &outline, partBytes).run();
 }
 
 } // namespace tavik::platform

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string_view>
+#include <vector>
 
 namespace tavik::platform {
 
@@ -10,5 +12,18 @@ namespace tavik::platform {
 // duplicate attribute, "]]>" in text, "--" inside a comment, and control characters. The
 // structure itself (tags that match, one root) is left to the parser.
 bool isFreeOfLaxMarkup(std::string_view xml);
+
+// Where the content of the root element lies, and where it can be cut into parts that
+// pugixml parses one by one as fragments with the result it gives for the whole: only
+// after a child of the root ends, never inside one.
+struct XmlOutline {
+    bool partable = false;         // a root with content, and nothing that parses differently
+    std::size_t contentBegin = 0;  // just after the root's start tag
+    std::size_t contentEnd = 0;    // where the root's end tag starts
+    std::vector<std::size_t> cuts; // ascending, inside the content, at least partBytes apart
+};
+
+// isFreeOfLaxMarkup, outlining the root's content on the way.
+bool isFreeOfLaxMarkup(std::string_view xml, XmlOutline& outline, std::size_t partBytes);
 
 } // namespace tavik::platform

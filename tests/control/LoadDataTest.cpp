@@ -331,7 +331,17 @@ INSTANTIATE_TEST_SUITE_P(
                     2, 0, 0, 0},
         PartialCase{"emptyRoot", LoadDocument().str(), 0, 0, 0, 0},
         PartialCase{"notXml", "this is not XML", 0, 0, 0, 0},
-        PartialCase{"halfADocument", sampleDocument().substr(0, 200), 0, 0, 0, 0}),
+        PartialCase{"halfADocument", sampleDocument().substr(0, 200), 0, 0, 0, 0},
+        // A document is checked whole before anything is read, even one read in parts.
+        PartialCase{"tagThatDoesNotCloseInTheLastPart",
+                    [] {
+                        LoadDocument document;
+                        document.loc("1", "A").typ("2", "T");
+                        for (int i = 0; i < 1000; ++i)
+                            document.grid(std::to_string(i), "T", "A", "", "", "a comment");
+                        return document.raw("<GRID><a></b></GRID>").str();
+                    }(),
+                    0, 0, 0, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControlTest, HttpErrorStatusLoadsNothing) {

@@ -3,6 +3,7 @@
 #include "TestServer.h"
 #include "platform/RuntimeError.h"
 #include "platform/TestHooks.h"
+#include "platform/XmlDocument.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -183,6 +184,39 @@ TEST_F(CurlInetTest, CancelDropsAFinalStateNotYetDelivered) {
     r.inet->Execute(url(), "Post", "SQL=", formHeader);
     ASSERT_TRUE(r.waitForEnd());
     EXPECT_EQ(r.body(), "done");
+}
+
+// Statements and the loads between them go over one connection, kept open, as long as a
+// transfer component lives.
+TEST_F(CurlInetTest, StatementsAndLoadsShareAConnection) {
+    std::mutex mutex;
+    std::vector<int> ports;
+    const auto record = [&](const httplib::Request& req) {
+        const std::lock_guard lock(mutex);
+        ports.push_back(req.remote_port);
+    };
+    server.http.set_keep_alive_max_count(100);
+    server.http.Post("/" + page, [&](const httplib::Request& req, httplib::Response& res) {
+        record(req);
+        res.set_content("", "text/plain");
+    });
+    server.http.Get("/" + page, [&](const httplib::Request& req, httplib::Response& res) {
+        record(req);
+        res.set_content("<r/>", "text/xml");
+    });
+    server.start();
+
+    Recorder r;
+    XmlDocument doc;
+    r.inet->Execute(url(), "Post", "SQL=", formHeader);
+    ASSERT_TRUE(r.waitForEnd());
+    ASSERT_TRUE(doc.load(url()));
+    r.inet->Execute(url(), "Post", "SQL=", formHeader);
+    ASSERT_TRUE(r.waitForEnd());
+    ASSERT_TRUE(doc.load(url()));
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(ports.size(), 4u);
+    EXPECT_EQ(std::count(ports.begin(), ports.end(), ports[0]), 4);
 }
 
 TEST(CurlInet, RefusesRequestsItCannotStart) {

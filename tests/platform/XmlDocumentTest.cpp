@@ -86,14 +86,29 @@ TEST(XmlDocument, LoadsADocumentOverHttp) {
     }
 }
 
-TEST(XmlDocument, IndentedDocumentReadsLikeTheCompactOne) {
+// Sets the size of the parts a document is parsed in, for one test.
+struct PartsOf {
+    explicit PartsOf(std::size_t bytes) { setXmlPartBytesForTesting(bytes); }
+    ~PartsOf() { setXmlPartBytesForTesting(xmlPartBytes); }
+};
+
+// The parsing cases run on documents parsed whole and in parts of one byte: a cut after every
+// child of the root.
+class XmlParse : public ::testing::TestWithParam<std::size_t> {
+    const PartsOf parting{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(XmlDocument, XmlParse, ::testing::Values(xmlPartBytes, 1),
+                         [](const auto& info) { return info.param == 1 ? "InParts" : "Whole"; });
+
+TEST_P(XmlParse, IndentedDocumentReadsLikeTheCompactOne) {
     XmlDocument compact, indented;
     ASSERT_TRUE(compact.loadXml(compactDocument));
     ASSERT_TRUE(indented.loadXml(indentedDocument));
     EXPECT_EQ(outline(indented.documentElement()), outline(compact.documentElement()));
 }
 
-TEST(XmlDocument, TextGathersAllDescendantsInOrder) {
+TEST_P(XmlParse, TextGathersAllDescendantsInOrder) {
     XmlDocument doc;
     ASSERT_TRUE(doc.loadXml("<r><a>x<b>y<![CDATA[z]]></b><!--no-->w<?pi no?></a><e/></r>"));
     const XmlNode a = doc.documentElement().item(0);
@@ -106,7 +121,7 @@ TEST(XmlDocument, TextGathersAllDescendantsInOrder) {
     EXPECT_THROW(a.item(-1), RuntimeError);
 }
 
-TEST(XmlDocument, HonoursTheDeclaredEncoding) {
+TEST_P(XmlParse, HonoursTheDeclaredEncoding) {
     XmlDocument doc;
     ASSERT_TRUE(
         doc.loadXml("<?xml version=\"1.0\" encoding=\"windows-1252\"?><r>caf\xE9 \x80</r>"));
@@ -120,14 +135,17 @@ TEST(XmlDocument, HonoursTheDeclaredEncoding) {
     EXPECT_EQ(doc.documentElement().text(), "\u00E9\u4E2D");
 }
 
-TEST(XmlDocument, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
+TEST_P(XmlParse, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
     const char* const cases[] = {
         "", "hello", "<a><b>x</b>", "<a/><b/>", "text <a/>", "<a/>junk", "<!-- only a comment -->",
         // What pugixml alone would let through.
         "<a>&nbsp;</a>", "<a>x & y</a>", "<a>&amp</a>", "<a>&#0;</a>", "<a>&#xD800;</a>",
         "<a b='1' b='2'/>", "<a b='<'/>", "<a b=\"&x;\"/>", "<a><b></a></b>", "<a>]]></a>",
         "<a><!-- x -- y --></a>", "<a>\x01</a>",
-        "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>caf\xE9 & bar</a>"};
+        "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>caf\xE9 & bar</a>",
+        // What a part parsed on its own would let through.
+        "<a><b/><!DOCTYPE b></a>", "<a><b/><c></a>", "<a><b/></c></a>", "<a><b/></a><a><b/></a>",
+        "<a><b/></a>text", "<a><b/><1/></a>"};
     for (const char* xml : cases) {
         SCOPED_TRACE(xml);
         XmlDocument doc;
@@ -137,7 +155,7 @@ TEST(XmlDocument, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
     }
 }
 
-TEST(XmlDocument, WhatXmlAllowsStaysReadable) {
+TEST_P(XmlParse, WhatXmlAllowsStaysReadable) {
     const struct {
         const char* xml;
         const char* text;
@@ -153,6 +171,27 @@ TEST(XmlDocument, WhatXmlAllowsStaysReadable) {
         ASSERT_TRUE(doc.loadXml(c.xml));
         EXPECT_EQ(doc.documentElement().text(), c.text);
     }
+}
+
+TEST(XmlDocument, PartsReadLikeTheWholeDocument) {
+    const std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ELEMENT r ANY>]><!-- before -->"
+                            "<r a=\"1\">\n  lead\n  <x>1<y>2</y></x>\n  <![CDATA[<c>]]><?pi data?>"
+                            "<!-- between --><e/>tail &amp; more<z b='x>y'>3</z><w>caf&#233;</w>"
+                            "<v/>\r\n</r>\n<!-- after -->";
+    XmlDocument whole, parts;
+    ASSERT_TRUE(whole.loadXml(xml));
+    {
+        const PartsOf parting(1);
+        ASSERT_TRUE(parts.loadXml(xml));
+    }
+    const XmlNode root = parts.documentElement();
+    EXPECT_EQ(outline(root), outline(whole.documentElement()));
+    const auto children = root.childNodes();
+    ASSERT_EQ(children.size(), 10u);
+    EXPECT_EQ(root.item(9).nodeName(), "v");
+    EXPECT_EQ(children[3].text(), "data");
+    EXPECT_THROW(root.item(10), RuntimeError);
+    EXPECT_THROW(children[10], RuntimeError);
 }
 
 TEST(XmlDocument, FailedFetchesLeaveItEmpty) {

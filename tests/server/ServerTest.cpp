@@ -325,7 +325,8 @@ TEST_P(ServerTest, LookupNamesSortAsciiFoldedThenByBytes) {
     }
     store_->seed(types);
     std::vector<std::string> names;
-    for (const auto& n : load("318").document_element().children("TYP")) {
+    const pugi::xml_document document = load("318");
+    for (const auto& n : document.document_element().children("TYP")) {
         names.push_back(n.child_value("Name"));
     }
     EXPECT_EQ(names, sorted);

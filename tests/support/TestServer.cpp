@@ -1,6 +1,9 @@
 #include "TestServer.h"
 
 TestServer::TestServer() {
+    // One request per connection, unless a test asks for more: a test that stops the server
+    // expects nobody to answer any more, and stopping waits for the connections still open.
+    http.set_keep_alive_max_count(1);
     // Recorded before the answer is written, so a client that has its answer finds it here.
     http.set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::string query;

@@ -85,6 +85,40 @@ TEST_F(ListTest, SelectionFollowsItsRowAndEndsWithItsRemovalOrAClear) {
     EXPECT_EQ(list().count(), 0);
 }
 
+// The list keeps its texts in UTF-8 and converts only what a cell shows: the start of a long
+// text, cut after 1,000 UTF-16 units. What it shows and reads back is what Qt makes of the
+// whole text, broken bytes included.
+TEST_F(ListTest, CellsShowAndReadBackWhatQtMakesOfTheirTexts) {
+    const auto repeat = [](const std::string& piece, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i)
+            text += piece;
+        return text;
+    };
+    const std::string texts[] = {
+        "plain",
+        repeat("x", 1000),
+        repeat("x", 1001),
+        repeat("\u4E2D", 1000), // three bytes, one unit each
+        repeat("\u4E2D", 1001),
+        repeat("\U0001F600", 501), // four bytes, two units each
+        "a" + repeat("\u00E9", 1500),
+        "broken \xFF\xC3 bytes",
+        repeat("\xE4\xB8", 1600), // cut short, 1,600 times over
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 20));
+        const int row = list().addItem(text);
+        list().setSubItem(row, 2, text);
+        const QString whole = QString::fromStdString(text);
+        const QString shown = whole.size() > 1000 ? whole.left(1000) + QChar(0x2026) : whole;
+        for (const int column : {0, 2})
+            EXPECT_EQ(view->model()->index(row, column).data().toString(), shown);
+        EXPECT_EQ(list().itemText(row), whole.toStdString());
+        EXPECT_EQ(list().subItem(row, 2), whole.toStdString());
+    }
+}
+
 TEST_F(ListTest, ClickAndDoubleClickRaiseTheirEventsAfterTheSelectionMoved) {
     std::vector<int> seen;
     events.onListClick = [&] { seen.push_back(list().selectedIndex()); };

@@ -63,6 +63,11 @@ public:
     }
 
     void setValue(const std::string& text) {
+        // Emptying a box already emptied by the program and untouched since has nothing to
+        // reset (no text, selection or undo step), and rebuilding the document is not free:
+        // a save empties the box twice.
+        if (text.empty() && programText_.empty() && !userEdited_ && document()->isEmpty())
+            return;
         programText_ = text;
         // The editor would take each "\r" of "\r\n" for a line break of its own.
         QString shown = toQString(text);

@@ -3,6 +3,7 @@
 #include "../CodePage.h"
 #include "../CurlRequest.h"
 #include "../EventPump.h"
+#include "../HttpSession.h"
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
 #include "../Text.h"
@@ -18,7 +19,6 @@
 #include <memory>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
 namespace tavik::platform {
 
@@ -57,7 +57,7 @@ void checkUrl(const std::string& url) {
         throw RuntimeError("Protocol not supported: " + name);
 }
 
-// What the worker reports to the user-interface thread: a state and, with the final
+// What a transfer reports to the user-interface thread: a state and, with the final
 // state, the outcome of the transfer.
 struct Report {
     explicit Report(int state) : state(state) {}
@@ -67,16 +67,15 @@ struct Report {
     std::string body;
 };
 
-// One HTTP request: its curl handles, set up on the user-interface thread, then driven to
-// its end by a worker thread. The handles are released on the user-interface thread once
-// the worker has been joined.
+// One HTTP request: its curl handle, set up on the user-interface thread, then driven to its
+// end by the thread's HTTP session: its callbacks run on the session's worker, or on the
+// user-interface thread while a load waits there. The handle is released on the
+// user-interface thread once the session has let go of it.
 struct Transfer {
-    CURLM* multi = nullptr;
     CURL* easy = nullptr;
     curl_slist* headers = nullptr;
-    std::atomic<bool> cancelled{false};
 
-    // Touched by the worker only, while it runs.
+    // Touched only where the session is driven, while the request runs.
     std::function<void(Report)> report;
     std::string body;
     std::string statusText;
@@ -87,16 +86,12 @@ struct Transfer {
     bool responseReported = false;
 
     Transfer() {
-        multi = curlReady() ? curl_multi_init() : nullptr;
         easy = curlReady() ? curl_easy_init() : nullptr;
-        if (!multi || !easy)
+        if (!easy)
             throw RuntimeError("Unable to create the transfer");
     }
     ~Transfer() {
-        if (multi && easy)
-            curl_multi_remove_handle(multi, easy);
         curl_easy_cleanup(easy);
-        curl_multi_cleanup(multi);
         curl_slist_free_all(headers);
     }
     Transfer(const Transfer&) = delete;
@@ -150,6 +145,14 @@ int connectionReady(void* transfer, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
+// Once connected, the request is sent when the whole body is out.
+int progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<Transfer*>(context);
+    if (transfer.connected && uploaded >= transfer.uploadSize)
+        transfer.reportRequestSent();
+    return 0;
+}
+
 // Header lines as the caller wrote them, one per line; empty lines are skipped.
 curl_slist* headerList(std::string_view lines) {
     curl_slist* list = nullptr;
@@ -169,7 +172,8 @@ curl_slist* headerList(std::string_view lines) {
 class CurlInet final : public Inet {
 public:
     explicit CurlInet(std::function<void(int)> stateChanged)
-        : stateChanged_(std::move(stateChanged)), receiver_(std::make_unique<QObject>()) {}
+        : stateChanged_(std::move(stateChanged)), receiver_(std::make_unique<QObject>()),
+          session_(HttpSession::forThisThread()) {}
 
     ~CurlInet() override { stop(); }
 
@@ -196,6 +200,9 @@ public:
         curl_easy_setopt(h, CURLOPT_HEADERDATA, transfer.get());
         curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &connectionReady);
         curl_easy_setopt(h, CURLOPT_PREREQDATA, transfer.get());
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &progress);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, transfer.get());
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         transfer->headers = headerList(inputHdrs);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, transfer->headers);
         if (isPost) {
@@ -204,9 +211,6 @@ public:
             curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, transfer->uploadSize);
             curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, inputData.c_str());
         }
-        if (curl_multi_add_handle(transfer->multi, h) != CURLM_OK)
-            throw RuntimeError("Unable to start the transfer");
-
         const std::uint64_t generation = ++generation_;
         transfer->report = [this, generation](Report report) {
             post(generation, std::move(report));
@@ -215,13 +219,9 @@ public:
         readPos_ = 0;
         responseCode_ = 0;
         responseInfo_.clear();
-        try {
-            worker_ = std::thread([this, t = transfer.get()] { run(*t); });
-        } catch (const std::system_error& e) {
-            throw RuntimeError(std::string("Unable to start the transfer: ") + e.what());
-        }
         transfer_ = std::move(transfer);
         stillExecuting_ = true;
+        session_->start(h, [t = transfer_.get()](CURLcode result) noexcept { ended(*t, result); });
     }
 
     bool StillExecuting() const override { return stillExecuting_; }
@@ -249,69 +249,31 @@ private:
     // Abandons the transfer in flight, if any, and everything it has queued.
     void stop() {
         ++generation_;
-        if (transfer_) {
-            transfer_->cancelled = true;
-            curl_multi_wakeup(transfer_->multi);
-        }
-        if (worker_.joinable())
-            worker_.join();
+        if (transfer_)
+            session_->cancel(transfer_->easy);
         transfer_.reset();
         stillExecuting_ = false;
     }
 
-    // The worker: drives the transfer until it ends or is cancelled, then reports the end.
-    // Nothing may leave the thread: an exception there would end the host process.
-    void run(Transfer& t) noexcept {
+    // Reports the end of a transfer, where the session is driven. Nothing may leave it: an
+    // exception on the worker would end the host process.
+    static void ended(Transfer& t, CURLcode result) noexcept {
         try {
-            drive(t);
-        } catch (const std::exception& e) {
-            reportFailure(t, e.what());
+            t.report(outcome(t, result));
         } catch (...) {
-            reportFailure(t, "Unexpected error");
-        }
-    }
-
-    static void reportFailure(Transfer& t, const char* reason) noexcept {
-        try {
-            Report end(icError);
-            end.info = reason;
-            t.report(std::move(end));
-        } catch (...) {
-            // Out of memory even for the report: nothing more can be done from this thread.
-        }
-    }
-
-    void drive(Transfer& t) {
-        int running = 1;
-        CURLMcode status = CURLM_OK;
-        while (!t.cancelled) {
-            status = curl_multi_perform(t.multi, &running);
-            if (t.connected && !t.sentReported) {
-                curl_off_t sent = 0;
-                curl_easy_getinfo(t.easy, CURLINFO_SIZE_UPLOAD_T, &sent);
-                if (sent >= t.uploadSize)
-                    t.reportRequestSent();
+            try {
+                Report failed(icError);
+                failed.info = "Unexpected error";
+                t.report(std::move(failed));
+            } catch (...) {
+                // Out of memory even for the report: nothing more can be done from here.
             }
-            if (status != CURLM_OK || running == 0)
-                break;
-            status = curl_multi_poll(t.multi, nullptr, 0, 1000, nullptr);
-            if (status != CURLM_OK)
-                break;
         }
-        if (t.cancelled)
-            return;
+    }
 
+    static Report outcome(Transfer& t, CURLcode result) {
         Report end(icError);
-        int queued = 0;
-        const CURLMsg* message = nullptr;
-        CURLcode result = CURLE_RECV_ERROR;
-        while (const CURLMsg* m = curl_multi_info_read(t.multi, &queued))
-            if (m->msg == CURLMSG_DONE)
-                message = m, result = m->data.result;
-        if (status != CURLM_OK) {
-            end.code = status;
-            end.info = curl_multi_strerror(status);
-        } else if (!message || result != CURLE_OK) {
+        if (result != CURLE_OK) {
             // The system's reason for a failed connection says more than curl's
             // ("Connection refused" rather than "Couldn't connect to server").
             long systemError = 0;
@@ -330,10 +292,10 @@ private:
             // A body that is not UTF-8 was written in the server's ANSI code page.
             end.body = isValidUtf8(t.body) ? std::move(t.body) : fromAnsi(t.body);
         }
-        t.report(std::move(end));
+        return end;
     }
 
-    // Queues a report for the user-interface thread; called by the worker.
+    // Queues a report for the user-interface thread; called where the session is driven.
     void post(std::uint64_t generation, Report report) {
         QMetaObject::invokeMethod(
             receiver_.get(),
@@ -349,9 +311,7 @@ private:
         if (generation != generation_)
             return;
         if (report.state == icError || report.state == icResponseCompleted) {
-            if (worker_.joinable())
-                worker_.join();
-            transfer_.reset();
+            transfer_.reset(); // the session let go of it before reporting the end
             response_ = std::move(report.body);
             readPos_ = 0;
             responseCode_ = report.code;
@@ -373,8 +333,8 @@ private:
 
     std::function<void(int)> stateChanged_;
     std::unique_ptr<QObject> receiver_; // lives on the creating thread; receives the reports
+    std::shared_ptr<HttpSession> session_;
     std::unique_ptr<Transfer> transfer_;
-    std::thread worker_;
     std::uint64_t generation_ = 0;
     bool stillExecuting_ = false;
     std::string response_;

@@ -2,8 +2,6 @@
 
 #include "WidgetSupport.h"
 
-#include "../RuntimeError.h"
-
 #include <QDateEdit>
 #include <QLocale>
 
@@ -26,10 +24,6 @@ DateTime fromQDate(const QDate& date) {
     return DateTime{std::chrono::sys_days{ymd}, std::chrono::seconds{0}};
 }
 
-// The earliest and latest dates a picker accepts.
-const QDate kMinimumDate(1753, 1, 1);
-const QDate kMaximumDate(9999, 12, 31);
-
 } // namespace
 
 QtDatePicker::QtDatePicker(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
@@ -37,7 +31,7 @@ QtDatePicker::QtDatePicker(QWidget* parent, const QWidget* form, const WidgetPla
       form_(form), value_{std::chrono::sys_days{std::chrono::year{2002} / 8 / 14},
                           std::chrono::seconds{0}} {
     edit_->setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-    edit_->setDateRange(kMinimumDate, kMaximumDate);
+    edit_->setDateRange(toQDate(kEarliestPickerDate), toQDate(kLatestPickerDate));
     if (!placement.customFormat.empty())
         edit_->setDisplayFormat(toQString(placement.customFormat));
     edit_->setCalendarPopup(true);
@@ -50,10 +44,8 @@ QtDatePicker::QtDatePicker(QWidget* parent, const QWidget* form, const WidgetPla
 }
 
 void QtDatePicker::setValue(const std::string& dateText) {
-    const DateTime parsed = CDate(dateText);
+    const DateTime parsed = pickerDate(dateText);
     const QDate date = toQDate(parsed);
-    if (!date.isValid() || date < kMinimumDate || date > kMaximumDate)
-        throw RuntimeError(kInvalidPropertyValue);
     settingValue_ = true;
     edit_->setDate(date);
     settingValue_ = false;

@@ -5,6 +5,7 @@
 #include "ReportView.h"
 #include "WidgetSupport.h"
 
+#include "../CodePage.h"
 #include "../RuntimeError.h"
 
 #include <QHeaderView>
@@ -12,6 +13,16 @@
 #include <algorithm>
 
 namespace tavik::platform::qt {
+
+namespace {
+
+// A cell's text as the list shows it. The list keeps texts as they came; one that is not
+// UTF-8 reads back as Qt shows it, with its broken bytes replaced, like every other widget.
+std::string asShown(const std::string& text) {
+    return isValidUtf8(text) ? text : toQString(text).toStdString();
+}
+
+} // namespace
 
 QtListView::QtListView(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : view_(new detail::ReportView(parent)), model_(new detail::ReportModel(view_)), form_(form) {
@@ -72,8 +83,8 @@ double QtListView::columnWidth(int column) const {
     return columnWidths_[static_cast<std::size_t>(column)];
 }
 
-int QtListView::addItem(const std::string& text) {
-    return model_->appendRow(toQString(text));
+int QtListView::addItem(std::string text) {
+    return model_->appendRow(std::move(text));
 }
 void QtListView::clearItems() {
     model_->clearRows();
@@ -94,26 +105,26 @@ void QtListView::remove(int index) {
 
 std::string QtListView::itemText(int index) const {
     checkRow(index);
-    return model_->field(index, 0).toStdString();
+    return asShown(model_->field(index, 0));
 }
 
-void QtListView::setItemText(int index, const std::string& text) {
+void QtListView::setItemText(int index, std::string text) {
     checkRow(index);
-    model_->setField(index, 0, toQString(text));
+    model_->setField(index, 0, std::move(text));
 }
 
 std::string QtListView::subItem(int index, int subItem) const {
     checkRow(index);
     if (subItem < 1 || subItem >= detail::ReportModel::kFields)
         throw RuntimeError(kInvalidPropertyValue);
-    return model_->field(index, subItem).toStdString();
+    return asShown(model_->field(index, subItem));
 }
 
-void QtListView::setSubItem(int index, int subItem, const std::string& text) {
+void QtListView::setSubItem(int index, int subItem, std::string text) {
     checkRow(index);
     if (subItem < 1 || subItem >= detail::ReportModel::kFields)
         throw RuntimeError(kInvalidPropertyValue);
-    model_->setField(index, subItem, toQString(text));
+    model_->setField(index, subItem, std::move(text));
 }
 
 int QtListView::selectedIndex() const {
@@ -152,6 +163,7 @@ void QtListView::setBackColor(OleColor color) {
 }
 
 void QtListView::setFocus() {
+    model_->markShown(); // the view may look at its rows now
     focusOrThrow(view_, form_);
 }
 

@@ -33,14 +33,14 @@ public:
     std::string columnText(int column) const override;
     double columnWidth(int column) const override;
 
-    int addItem(const std::string& text) override;
+    int addItem(std::string text) override;
     void clearItems() override;
     int count() const override;
     void remove(int index) override;
     std::string itemText(int index) const override;
-    void setItemText(int index, const std::string& text) override;
+    void setItemText(int index, std::string text) override;
     std::string subItem(int index, int subItem) const override;
-    void setSubItem(int index, int subItem, const std::string& text) override;
+    void setSubItem(int index, int subItem, std::string text) override;
 
     int selectedIndex() const override;
 
