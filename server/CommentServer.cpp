@@ -1,6 +1,8 @@
 #include "CommentServer.h"
 
 #include "ConnectionWatch.h"
+#include "DelayedTasks.h"
+#include "FailureThrottle.h"
 #include "FormBody.h"
 #include "LoadDocument.h"
 #include "WorkerPool.h"
@@ -20,6 +22,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -35,6 +39,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::string_view kPage = "/VendorCommentLOAD.asp";
 constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kXmlType = "text/xml; charset=utf-8";
+constexpr const char* kChallenge = "Basic realm=\"Vendor comments\", charset=\"UTF-8\"";
 // A body over the limit is read to its end and dropped, so the client reads the 413 rather
 // than a reset connection; one past this much is cut short.
 constexpr std::size_t kMaxDrainBytes = 64 * 1024 * 1024;
@@ -67,9 +72,11 @@ struct Answer {
     int status = 200;
     std::string text;
     const char* type = kTextType;
-    bool close = false; // the connection ends after this answer
-    bool allow = false; // names the methods the page takes
-    bool held = false;  // the text's size is taken from the budget
+    bool close = false;         // the connection ends after this answer
+    bool allow = false;         // names the methods the page takes
+    bool held = false;          // the text's size is taken from the budget
+    bool challenge = false;     // asks for credentials
+    std::string logReason = {}; // for the log when the text is empty
 };
 
 Answer refusal(int status, std::string text, bool close = false) {
@@ -78,6 +85,33 @@ Answer refusal(int status, std::string text, bool close = false) {
 
 Answer tooLarge() {
     return refusal(413, "The request body is larger than 1 MiB.", true);
+}
+
+// Without a text, so the control takes a statement refused this way for a failed transfer,
+// as it takes any error status with a blank answer.
+Answer unauthorised(const Access& access) {
+    Answer a{401, {}};
+    a.challenge = true;
+    a.logReason = access.reason;
+    return a;
+}
+
+Answer forbidden(const Access& access) {
+    return refusal(403, "User " + access.user +
+                            " may load comments but not change them: that needs the write role.");
+}
+
+// What the request's Authorization header holds. Not the library's Basic reader: it hands
+// over C strings, so a password with a zero byte and more after it passed as its first part.
+Credentials credentialsOf(MHD_Connection* mc) {
+    const char* value = nullptr;
+    std::size_t length = 0;
+    if (MHD_lookup_connection_value_n(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION,
+                                      std::strlen(MHD_HTTP_HEADER_AUTHORIZATION), &value,
+                                      &length) != MHD_YES) {
+        value = nullptr;
+    }
+    return Credentials::fromHeader(value, length);
 }
 
 // An answer's text, alive until the library has sent it.
@@ -111,6 +145,7 @@ struct Connection {
     bool overBudget = false;
     std::optional<Answer> early;    // decided at the head, given once the body is in
     std::optional<Answer> prepared; // made by a worker, given when the connection resumes
+    std::string user;               // signed in for the request
     int status = 0;
     std::size_t bytes = 0;
     std::string reason;
@@ -164,15 +199,20 @@ bool expectsContinue(MHD_Connection* mc) {
 struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
-          budget(o.limits.maxBufferedBytes), watch(limits, log), workers(threads) {}
+          users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes), watch(limits, log, !tls),
+          workers(threads), throttle(limits) {}
 
     CommentStore& store;
     RequestLog log;
     const std::size_t threads;
     const ServerLimits limits;
+    const std::shared_ptr<Authenticator> users;
+    const std::optional<TlsCredentials> tls;
     MemoryBudget budget;
     ConnectionWatch watch;
     WorkerPool workers;
+    FailureThrottle throttle;
+    DelayedTasks later;
 
     std::string host;
     int port = -1;
@@ -202,6 +242,9 @@ struct CommentServer::Impl {
                                        std::string_view method);
     void takeBody(Connection& c, const char* data, std::size_t size);
     MHD_Result prepare(Connection& c, MHD_Connection* mc, std::string_view method);
+    MHD_Result signIn(Connection& c, MHD_Connection* mc, bool writes, std::function<Answer()> work);
+    MHD_Result submit(Connection& c, MHD_Connection* mc, std::function<Answer()> work,
+                      Clock::time_point when);
     Answer getLoad(const std::string& vendor);
     Answer postStatement(const std::string& body);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);
@@ -327,27 +370,86 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
         std::size_t length = 0;
         if (MHD_lookup_connection_value_n(mc, MHD_GET_ARGUMENT_KIND, "Vendor", 6, &value,
                                           &length) != MHD_YES) {
-            return queue(c, mc, refusal(400, "The query must name a Vendor."));
+            work = [] { return refusal(400, "The query must name a Vendor."); };
+        } else {
+            // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
+            work = [this, vendor = tavik::platform::fromAnsi(std::string_view(
+                              value ? value : "", length))] { return getLoad(vendor); };
         }
-        // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-        work = [this,
-                vendor = tavik::platform::fromAnsi(std::string_view(value ? value : "", length))] {
-            return getLoad(vendor);
-        };
     }
+    if (users) {
+        return signIn(c, mc, method == "POST", std::move(work));
+    }
+    return submit(c, mc, std::move(work), Clock::now());
+}
+
+// Credentials accepted before pass at once. Others are checked on a worker, as hashing takes
+// a processor for a while; after failures from the client's address, only in their turn.
+MHD_Result CommentServer::Impl::signIn(Connection& c, MHD_Connection* mc, bool writes,
+                                       std::function<Answer()> work) {
+    if (const auto problem = users->refresh()) {
+        log.note(*problem);
+    }
+    const Credentials credentials = credentialsOf(mc);
+    if (const auto access = users->recall(credentials)) {
+        if (!access->granted) {
+            return queue(c, mc, unauthorised(*access));
+        }
+        c.user = access->user;
+        if (writes && access->role != Role::Write) {
+            return queue(c, mc, forbidden(*access));
+        }
+        return submit(c, mc, std::move(work), Clock::now());
+    }
+    const auto turn = throttle.admit(c.watched.client, Clock::now());
+    if (!turn) {
+        return queue(c, mc,
+                     refusal(429, "Too many failed sign-ins from " + c.watched.client +
+                                      "; try again later."));
+    }
+    auto checked = [this, &c, credentials, writes, work = std::move(work)] {
+        const Access access = users->check(credentials);
+        if (!access.granted) {
+            throttle.failed(c.watched.client, Clock::now());
+            return unauthorised(access);
+        }
+        c.user = access.user;
+        if (writes && access.role != Role::Write) {
+            return forbidden(access);
+        }
+        return work();
+    };
+    return submit(c, mc, std::move(checked), *turn);
+}
+
+MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
+                                       std::function<Answer()> work, Clock::time_point when) {
     watch.answering(c.watched);
     MHD_suspend_connection(mc);
-    const bool queued = workers.submit([&c, mc, work = std::move(work)] {
+    auto task = [&c, mc, work = std::move(work)] {
         try {
             c.prepared = work();
         } catch (const std::exception& e) {
             c.prepared = refusal(500, std::string("Internal error: ") + e.what() + ".", true);
         }
         MHD_resume_connection(mc);
-    });
-    if (!queued) {
+    };
+    const auto stopping = [&c, mc] {
         c.prepared = refusal(503, "The server is stopping; try again.", true);
         MHD_resume_connection(mc);
+    };
+    bool queued = false;
+    if (when <= Clock::now()) {
+        queued = workers.submit(std::move(task));
+    } else {
+        queued = later.at(when, [this, task = std::move(task), stopping]() mutable {
+            if (!workers.submit(std::move(task))) {
+                stopping();
+            }
+        });
+    }
+    if (!queued) {
+        stopping();
     }
     return MHD_YES;
 }
@@ -452,7 +554,7 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
     c.status = a.status;
     c.bytes = a.text.size();
     if (a.status >= 400) {
-        c.reason = a.text;
+        c.reason = a.text.empty() ? a.logReason : a.text;
     }
     auto* sent = new SentText{std::move(a.text), a.held ? &budget : nullptr};
     MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
@@ -468,6 +570,9 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
     if (a.close) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     }
+    if (a.challenge) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE, kChallenge);
+    }
     watch.answering(c.watched);
     const MHD_Result queued = MHD_queue_response(mc, static_cast<unsigned>(a.status), response);
     MHD_destroy_response(response);
@@ -480,6 +585,7 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
     if (log.enabled() && !ended.logged) {
         RequestRecord r;
         r.client = c.watched.client;
+        r.user = c.user;
         r.method = c.method;
         r.target = ended.target;
         r.status = c.status;
@@ -518,6 +624,7 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
     c.overBudget = false;
     c.early.reset();
     c.prepared.reset();
+    c.user.clear();
     c.status = 0;
     c.bytes = 0;
     c.reason.clear();
@@ -550,6 +657,9 @@ MHD_Daemon* CommentServer::Impl::start() {
     if (family == AF_INET6) {
         flags |= MHD_USE_IPv6;
     }
+    if (tls) {
+        flags |= MHD_USE_TLS;
+    }
     // The library's own messages stay off: the completion of every request, also of one
     // the library refused itself, writes the request's one log line.
     std::vector<MHD_OptionItem> options = {
@@ -562,6 +672,12 @@ MHD_Daemon* CommentServer::Impl::start() {
         item(MHD_OPTION_URI_LOG_CALLBACK, reinterpret_cast<intptr_t>(&onRequestLine), this),
         item(MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&onCompleted), this),
     };
+    if (tls) {
+        // The library reads both PEM texts while it starts.
+        options.push_back(
+            item(MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificate.c_str())));
+        options.push_back(item(MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())));
+    }
     // Sockets need little processor time of their own: one event loop per core.
     const auto loops = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
     if (loops > 1) {
@@ -643,30 +759,33 @@ std::string CommentServer::bindError() const {
 
 std::string CommentServer::baseUrl() const {
     const bool ipv6 = d_->host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? "[" + d_->host + "]" : d_->host) + ":" + std::to_string(d_->port) +
-           "/";
+    return (d_->tls ? "https://" : "http://") + (ipv6 ? "[" + d_->host + "]" : d_->host) + ":" +
+           std::to_string(d_->port) + "/";
 }
 
-void CommentServer::run() {
+bool CommentServer::run() {
     {
         std::lock_guard lock(d_->runMutex);
         if (d_->stopRequested || d_->listenSocket < 0) {
-            return;
+            return d_->stopRequested;
         }
     }
     MHD_Daemon* daemon = d_->start();
     if (!daemon) {
-        return;
+        return false;
     }
     d_->watch.start();
     {
         std::unique_lock lock(d_->runMutex);
         d_->runChanged.wait(lock, [this] { return d_->stopRequested; });
     }
-    // The library may not stop while a connection waits for a worker; workers resume theirs.
+    // The library may not stop while a connection waits for a worker; workers resume theirs,
+    // also those of requests held back, which go to the workers now.
+    d_->later.close();
     d_->workers.close();
     MHD_stop_daemon(daemon);
     d_->watch.stop();
+    return true;
 }
 
 void CommentServer::stop() {

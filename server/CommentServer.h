@@ -1,11 +1,14 @@
 #pragma once
 
+#include "Authenticator.h"
 #include "CommentStore.h"
 #include "RequestLog.h"
 #include "ServerLimits.h"
+#include "TlsFiles.h"
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -14,6 +17,11 @@ namespace vcserver {
 struct ServerOptions {
     LogFormat logFormat = LogFormat::Text;
     ServerLimits limits;
+    // With users, every request signs in with HTTP Basic: read users may load, write users
+    // may also post statements. Without, the page is open to whoever reaches it.
+    std::shared_ptr<Authenticator> users;
+    // With a certificate, the page is served over HTTPS only.
+    std::optional<TlsCredentials> tls;
 };
 
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the
@@ -39,11 +47,12 @@ public:
     // Why the last bind() failed, as the system put it ("Address already in use").
     std::string bindError() const;
 
-    // "http://host:port/", the prefix the control is given.
+    // "http://host:port/" ("https://" with TLS), the prefix the control is given.
     std::string baseUrl() const;
 
-    // Serves until stop(); returns at once when stop() came first.
-    void run();
+    // Serves until stop(); returns at once when stop() came first. False when the service
+    // could not be started.
+    bool run();
 
     // Safe from any thread, also before run() has started.
     void stop();

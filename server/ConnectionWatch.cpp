@@ -47,8 +47,8 @@ void send408(int fd, const std::string& text) {
 
 } // namespace
 
-ConnectionWatch::ConnectionWatch(const ServerLimits& limits, RequestLog& log)
-    : limits_(limits), log_(log) {}
+ConnectionWatch::ConnectionWatch(const ServerLimits& limits, RequestLog& log, bool plainAnswers)
+    : limits_(limits), log_(log), plainAnswers_(plainAnswers) {}
 
 ConnectionWatch::~ConnectionWatch() {
     stop();
@@ -173,8 +173,8 @@ void ConnectionWatch::sweep(Clock::time_point now, std::vector<RequestRecord>& r
             RequestRecord r;
             r.client = c->client;
             r.target = c->target;
-            r.status = 408;
-            r.bytes = text.size();
+            r.status = c->cutStatus;
+            r.bytes = c->cutStatus ? text.size() : 0;
             r.duration = age;
             r.reason = text;
             records.push_back(std::move(r));
@@ -199,11 +199,13 @@ void ConnectionWatch::sweep(Clock::time_point now, std::vector<RequestRecord>& r
 }
 
 void ConnectionWatch::answer408(WatchedConnection& c, const std::string& reason) {
-    send408(c.fd, reason);
+    if (plainAnswers_) {
+        send408(c.fd, reason);
+    }
     // Both directions: the owner's next read sees the end and closes the connection.
     ::shutdown(c.fd, SHUT_RDWR);
     c.cut = true;
-    c.cutStatus = 408;
+    c.cutStatus = plainAnswers_ ? 408 : 0;
     c.cutReason = reason;
 }
 

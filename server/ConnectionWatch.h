@@ -38,7 +38,9 @@ struct WatchedConnection {
 // the watch's own thread, so a slow client never holds a thread that serves others.
 class ConnectionWatch {
 public:
-    ConnectionWatch(const ServerLimits& limits, RequestLog& log);
+    // Over TLS the watch cannot write an answer into the connection: plainAnswers false
+    // closes it without one.
+    ConnectionWatch(const ServerLimits& limits, RequestLog& log, bool plainAnswers = true);
     ~ConnectionWatch();
     ConnectionWatch(const ConnectionWatch&) = delete;
     ConnectionWatch& operator=(const ConnectionWatch&) = delete;
@@ -74,6 +76,7 @@ private:
 
     const ServerLimits limits_;
     RequestLog& log_;
+    const bool plainAnswers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

@@ -73,9 +73,11 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
     const std::string method = printable(r.method, 16);
     const std::string target = printable(r.target, 500);
     const std::string reason = printable(r.reason, 300);
+    const std::string user = printable(r.user, 64);
     if (format == LogFormat::Json) {
         std::string line = "{\"time\":" + jsonString(isoTime(time)) +
                            ",\"client\":" + jsonString(r.client) +
+                           (user.empty() ? "" : ",\"user\":" + jsonString(user)) +
                            ",\"method\":" + (method.empty() ? "null" : jsonString(method)) +
                            ",\"path\":" + (target.empty() ? "null" : jsonString(target)) +
                            ",\"status\":" + (r.status ? std::to_string(r.status) : "null") +
@@ -86,10 +88,11 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
         }
         return line + '}';
     }
-    std::string line = plainTime(time) + ' ' + r.client + ' ' + (method.empty() ? "-" : method) +
-                       ' ' + (target.empty() ? "-" : target) + ' ' +
-                       (r.status ? std::to_string(r.status) : "-") + ' ' + std::to_string(r.bytes) +
-                       ' ' + milliseconds(r.duration) + "ms";
+    // A signed-in user goes before the address, as in mail addresses: "alice@10.0.0.5".
+    std::string line = plainTime(time) + ' ' + (user.empty() ? "" : user + '@') + r.client + ' ' +
+                       (method.empty() ? "-" : method) + ' ' + (target.empty() ? "-" : target) +
+                       ' ' + (r.status ? std::to_string(r.status) : "-") + ' ' +
+                       std::to_string(r.bytes) + ' ' + milliseconds(r.duration) + "ms";
     if (!reason.empty()) {
         line += " \"" + reason + '"';
     }

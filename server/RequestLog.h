@@ -15,6 +15,7 @@ enum class LogFormat { Text, Json };
 // One request as the log shows it.
 struct RequestRecord {
     std::string client;
+    std::string user;   // the signed-in user, empty without one
     std::string method; // empty when the head never arrived
     std::string target; // as sent, with the query; empty when unknown
     int status = 0;     // 0 when no answer went out

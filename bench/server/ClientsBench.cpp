@@ -4,7 +4,8 @@
 //   a request one byte a second), with the server's memory (target: within 200 ms);
 // - GETs per second and p50/p99 with 200 keep-alive clients (target: no failure, p99
 //   within 200 ms);
-// - inserts per second and p50/p99 with 8 clients;
+// - inserts per second and p50/p99 with 8 clients, open over HTTP (the floor), and signed
+//   in, over HTTPS, or both, each beside the open figures;
 // - one GET asking for 400 overlapping ranges: answer size and the server's peak memory.
 // Every figure is taken from the program built here ("this"). With VC_PEER_SERVER naming
 // another build of vendor-comment-server, the same figures are taken from it ("peer") in
@@ -13,8 +14,11 @@
 #include "CommentStore.h"
 #include "DemoData.h"
 #include "LoadDocument.h"
+#include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
+#include "TestCertificate.h"
+#include "UsersFile.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>
@@ -32,7 +36,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <thread>
+#include <tuple>
 
 using namespace vcserver;
 using namespace std::chrono_literals;
@@ -66,16 +73,20 @@ double msSince(Clock::time_point start) {
 // goes nowhere, so logging costs the same whichever program runs.
 class LiveServer {
 public:
-    LiveServer(const std::string& program, const std::filesystem::path& db)
-        : process_({"--db", db.string(), "--listen", "127.0.0.1:0"}, "/dev/null", program) {
+    LiveServer(const std::string& program, const std::filesystem::path& db,
+               std::vector<std::string> options = {})
+        : process_(withDatabase(db, std::move(options)), "/dev/null", program) {
         const std::string url = process_.firstLine();
-        if (url.rfind("http://127.0.0.1:", 0) != 0) {
+        if (url.rfind("http://127.0.0.1:", 0) != 0 && url.rfind("https://127.0.0.1:", 0) != 0) {
             throw std::runtime_error("the server did not start");
         }
-        port_ = std::stoi(url.substr(17));
+        origin_ = url.substr(0, url.size() - 1);
+        port_ = std::stoi(origin_.substr(origin_.rfind(':') + 1));
     }
 
     int port() const { return port_; }
+    // "http://127.0.0.1:PORT" or "https://..."
+    const std::string& origin() const { return origin_; }
 
     // The server's resident memory now (VmRSS) or at its peak (VmHWM), in MB.
     double memoryMb(const char* field) const {
@@ -89,7 +100,14 @@ public:
     }
 
 private:
+    static std::vector<std::string> withDatabase(const std::filesystem::path& db,
+                                                 std::vector<std::string> options) {
+        options.insert(options.begin(), {"--db", db.string(), "--listen", "127.0.0.1:0"});
+        return options;
+    }
+
     vctest::ServerProcess process_;
+    std::string origin_;
     int port_ = 0;
 };
 
@@ -294,17 +312,34 @@ void BM_KeepAliveGets200Clients(benchmark::State& state, const std::string& prog
     state.counters["failures"] = failures.load();
 }
 
+// Where the clients post and how they sign in: the CA to trust over HTTPS, the user to sign
+// in as when the server has users.
+struct Endpoint {
+    std::string origin;
+    std::filesystem::path ca;
+    std::string user;
+    std::string password;
+};
+
 // kClients threads, each posting its statements over one kept-alive connection; returns
 // every request's latency in milliseconds.
 template <typename MakeStatement>
-std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<int>& failures) {
+std::vector<double> postConcurrently(const Endpoint& to, MakeStatement make,
+                                     std::atomic<int>& failures) {
     constexpr int kClients = 8;
     constexpr int kStatementsPerClient = 100;
     std::vector<std::vector<double>> perClient(kClients);
     std::vector<std::thread> threads;
     for (int c = 0; c < kClients; ++c) {
         threads.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", port);
+            httplib::Client client(to.origin);
+            if (!to.ca.empty()) {
+                client.set_ca_cert_path(to.ca.c_str());
+                client.enable_server_certificate_verification(true);
+            }
+            if (!to.user.empty()) {
+                client.set_basic_auth(to.user, to.password);
+            }
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true); // as libcurl does
             for (int i = 0; i < kStatementsPerClient; ++i) {
@@ -329,13 +364,13 @@ std::vector<double> postConcurrently(int port, MakeStatement make, std::atomic<i
 }
 
 template <typename MakeStatement>
-void runStatements(benchmark::State& state, int port, MakeStatement make) {
+void runStatements(benchmark::State& state, const Endpoint& to, MakeStatement make) {
     std::vector<double> latencies;
     std::atomic<int> failures{0};
     double seconds = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        auto batch = postConcurrently(port, make, failures);
+        auto batch = postConcurrently(to, make, failures);
         const double took = msSince(start) / 1000;
         state.SetIterationTime(took);
         seconds += took;
@@ -347,13 +382,66 @@ void runStatements(benchmark::State& state, int port, MakeStatement make) {
     state.counters["failures"] = failures.load();
 }
 
-void BM_Inserts8Clients(benchmark::State& state, const std::string& program) {
+// How the page is served for the inserts.
+enum class Access { Open, Users, Tls, UsersTls };
+
+// The open figures of each program, printed beside its others.
+struct OpenFigures {
+    double perSecond = 0;
+    double p50 = 0;
+    double p99 = 0;
+};
+std::map<std::string, OpenFigures> openFigures;
+
+void BM_Inserts8Clients(benchmark::State& state, const std::string& program, Access access) {
     vctest::TempDir dir;
-    LiveServer server(program, prepareDatabase(dir));
+    std::vector<std::string> options;
+    Endpoint to;
+    if (access == Access::Users || access == Access::UsersTls) {
+        UsersFile users;
+        users.put({"clerk", Role::Write, hashPassword("Clerk-Secret-1")});
+        users.save(dir.path() / "users");
+        options.insert(options.end(), {"--users", (dir.path() / "users").string()});
+        to.user = "clerk";
+        to.password = "Clerk-Secret-1";
+    }
+    if (access == Access::Tls || access == Access::UsersTls) {
+        const auto made = vctest::makeTestCertificate(dir.path());
+        options.insert(options.end(),
+                       {"--tls-cert", made.certificate.string(), "--tls-key", made.key.string()});
+        to.ca = made.certificate;
+    }
+    LiveServer server(program, prepareDatabase(dir), options);
+    to.origin = server.origin();
+    if (!to.user.empty()) {
+        // The first sign-in checks the password's hash; later ones are recalled without it.
+        // Timed apart, so the inserts show the steady cost.
+        httplib::Client client(to.origin);
+        if (!to.ca.empty()) {
+            client.set_ca_cert_path(to.ca.c_str());
+        }
+        client.set_basic_auth(to.user, to.password);
+        const auto start = Clock::now();
+        const auto res = client.Get(std::string(kPage) + "?Vendor=318");
+        state.counters["first_sign_in_ms"] = msSince(start);
+        if (!res || res->status != 200) {
+            state.SkipWithError("the first sign-in failed");
+            return;
+        }
+    }
     // Clients share two vendors, so inserts contend for the same next sequence.
-    runStatements(state, server.port(), [](int client, int i) {
+    runStatements(state, to, [](int client, int i) {
         return insertBatch(client % 2 ? "V100" : "318", client * 1000 + i);
     });
+    if (access == Access::Open) {
+        openFigures[program] = {state.counters["statements_per_s"], state.counters["p50_ms"],
+                                state.counters["p99_ms"]};
+    } else {
+        const OpenFigures open = openFigures[program];
+        state.counters["open_statements_per_s"] = open.perSecond;
+        state.counters["open_p50_ms"] = open.p50;
+        state.counters["open_p99_ms"] = open.p99;
+    }
 }
 
 // Reads one answer to the end from a raw connection, counting its bytes.
@@ -419,15 +507,29 @@ int main(int argc, char** argv) {
     if (const std::string peer = peerProgram(); !peer.empty()) {
         programs.emplace_back("peer", peer);
     }
-    using Bench = void (*)(benchmark::State&, const std::string&);
-    const std::pair<const char*, Bench> benches[] = {
-        {"GetWhileSlowClients", BM_GetWhileSlowClients},
-        {"KeepAliveGets200Clients", BM_KeepAliveGets200Clients},
-        {"Inserts8Clients", BM_Inserts8Clients},
-        {"Get400OverlappingRanges", BM_Get400OverlappingRanges},
+    using Bench = std::function<void(benchmark::State&, const std::string&)>;
+    const auto inserts = [](Access access) {
+        return [access](benchmark::State& state, const std::string& program) {
+            BM_Inserts8Clients(state, program, access);
+        };
     };
-    for (const auto& [name, bench] : benches) {
+    // The open inserts of a program run before its signed-in and HTTPS ones, which print
+    // them beside their own; a peer build may not know those options, so only this one runs
+    // them.
+    const std::tuple<const char*, Bench, bool> benches[] = {
+        {"GetWhileSlowClients", BM_GetWhileSlowClients, true},
+        {"KeepAliveGets200Clients", BM_KeepAliveGets200Clients, true},
+        {"Inserts8Clients", inserts(Access::Open), true},
+        {"Inserts8Clients/users", inserts(Access::Users), false},
+        {"Inserts8Clients/tls", inserts(Access::Tls), false},
+        {"Inserts8Clients/users+tls", inserts(Access::UsersTls), false},
+        {"Get400OverlappingRanges", BM_Get400OverlappingRanges, true},
+    };
+    for (const auto& [name, bench, peerToo] : benches) {
         for (const auto& [label, program] : programs) {
+            if (label != "this" && !peerToo) {
+                continue;
+            }
             benchmark::RegisterBenchmark((std::string(name) + "/" + label).c_str(), bench, program)
                 ->UseManualTime()
                 ->Iterations(1)

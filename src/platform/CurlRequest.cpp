@@ -1,5 +1,7 @@
 #include "CurlRequest.h"
 
+#include <cstdlib>
+
 namespace tavik::platform {
 
 bool curlReady() {
@@ -16,6 +18,13 @@ void setUpRequest(CURL* handle, const std::string& url, std::chrono::millisecond
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, long(connectLimit.count()));
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(transferLimit.count()));
     curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, maxBytes);
+    // Credentials in the URL come first; otherwise ~/.netrc may hold them, so a clerk's
+    // password need not sit in the host's settings.
+    curl_easy_setopt(handle, CURLOPT_NETRC, long(CURL_NETRC_OPTIONAL));
+    // A private CA, as the curl tool takes it; otherwise the system's store.
+    if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle && *bundle) {
+        curl_easy_setopt(handle, CURLOPT_CAINFO, bundle);
+    }
 }
 
 } // namespace tavik::platform

@@ -1,7 +1,10 @@
 // The whole path: the control adds, edits and deletes comments on the reference server
-// page over a real database, and a fresh load shows what was stored.
+// page over a real database, and a fresh load shows what was stored; also signed in, with
+// credentials in the server prefix or in ~/.netrc, and over HTTPS.
 
 #include "CommentServer.h"
+#include "PasswordHash.h"
+#include "TestCertificate.h"
 #include "control/VendorComment.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
@@ -15,6 +18,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <thread>
 
 using namespace tavik;
@@ -30,30 +36,44 @@ protected:
         lookups.locations = {{12, "Dock 1"}, {14, "Office"}};
         lookups.types = {{4, "General"}, {5, "Shipping"}};
         store->seed(lookups);
-        server = std::make_unique<vcserver::CommentServer>(*store, nullptr, 4);
-        ASSERT_GT(server->bind("127.0.0.1", 0), 0);
-        serving = std::thread([this] { server->run(); });
-
         platform::setMessageBoxHandler(
             [this](const std::string& prompt, int style, const std::string&) {
                 boxes.push_back(prompt);
                 return (style & 7) == platform::vbYesNo ? platform::vbYes : platform::vbOK;
             });
-        control = std::make_unique<VendorComment>();
-        QWidget* window = platform::qt::widgetOf(control->form());
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        startServer();
+        showControl();
         load();
     }
 
     void TearDown() override {
         control.reset();
         platform::setMessageBoxHandler({});
-        server->stop();
-        serving.join();
+        stopServer();
     }
 
-    void load() { control->LoadData(server->baseUrl(), "V7", "1", "", "", "12/8/2026"); }
+    void startServer(const vcserver::ServerOptions& options = {}) {
+        server = std::make_unique<vcserver::CommentServer>(*store, nullptr, 4, options);
+        ASSERT_GT(server->bind("127.0.0.1", 0), 0);
+        serving = std::thread([this] { server->run(); });
+    }
+    void stopServer() {
+        if (serving.joinable()) {
+            server->stop();
+            serving.join();
+        }
+    }
+    void showControl() {
+        control = std::make_unique<VendorComment>();
+        QWidget* window = platform::qt::widgetOf(control->form());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    }
+
+    void load(const std::string& prefix = {}) {
+        control->LoadData(prefix.empty() ? server->baseUrl() : prefix, "V7", "1", "", "",
+                          "12/8/2026");
+    }
     QWidget* widget(const std::string& name) {
         return platform::qt::findWidget(control->form(), name);
     }
@@ -178,4 +198,126 @@ TEST_F(EndToEndTest, EditAndDeleteAfterAKeyActOnTheRowShown) {
     click("cmdAdd");
     load();
     EXPECT_EQ(texts(), (std::vector<std::string>{"Alpha edited", "Bravo"}));
+}
+
+namespace {
+
+// Sets an environment variable for the life of the object, as the user's session would.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+using SignedInTest = EndToEndTest;
+
+} // namespace
+
+// A page with users alice (write) and bob (read): the control signs in with what libcurl
+// finds, in the server prefix or in ~/.netrc, over HTTP or over HTTPS trusting the test's CA
+// through CURL_CA_BUNDLE. A load that is refused is a failed load (nothing shown, no box); a
+// statement refused for the role shows the page's text, one refused for the credential (a
+// 401 without text) is a failed transfer.
+TEST_F(SignedInTest, LoadsAndSavesWithTheCredentialsLibcurlFinds) {
+    stopServer();
+    const std::string folder = dir.path().toStdString();
+    const auto users = std::filesystem::path(folder) / "users";
+    const auto setPassword = [&](const std::string& alicePassword) {
+        vcserver::UsersFile file;
+        file.put({"alice", vcserver::Role::Write, vcserver::hashPassword(alicePassword)});
+        file.put({"bob", vcserver::Role::Read, vcserver::hashPassword("Bob-Secret-2")});
+        file.save(users);
+    };
+    const vctest::TestCertificate ca = vctest::makeTestCertificate(folder);
+    std::ofstream(std::filesystem::path(folder) / ".netrc")
+        << "machine 127.0.0.1 login alice password Alice-Secret-1\n";
+
+    enum class Via { Prefix, Netrc };
+    const struct {
+        const char* name;
+        bool https;
+        bool trustTheCa;
+        Via via;
+        std::string user; // name:password, in the prefix
+        bool passwordChangedBeforeSave;
+        bool loads;
+        std::vector<std::string> boxes; // after an add
+    } cases[] = {
+        {"PrefixCredentials", false, false, Via::Prefix, "alice:Alice-Secret-1", false, true, {}},
+        {"Netrc", false, false, Via::Netrc, "", false, true, {}},
+        {"HttpsWithTheCa", true, true, Via::Netrc, "", false, true, {}},
+        {"HttpsWithoutTheCa", true, false, Via::Prefix, "alice:Alice-Secret-1", false, false, {}},
+        {"WrongPassword", false, false, Via::Prefix, "alice:Wrong-Secret-3", false, false, {}},
+        {"ReadUser",
+         false,
+         false,
+         Via::Prefix,
+         "bob:Bob-Secret-2",
+         false,
+         true,
+         {"User bob may load comments but not change them: that needs the write role."
+          "   Unsuccessful attempt "}},
+        {"PasswordChangedBeforeSave",
+         false,
+         false,
+         Via::Prefix,
+         "alice:Alice-Secret-1",
+         true,
+         true,
+         {" Error !  "}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setPassword("Alice-Secret-1");
+        vcserver::ServerOptions options;
+        options.users = std::make_shared<vcserver::Authenticator>(users);
+        if (c.https)
+            options.tls = vcserver::readTlsFiles(ca.certificate, ca.key);
+        startServer(options);
+        const ScopedEnv home("HOME", c.via == Via::Netrc ? folder : folder + "/elsewhere");
+        const ScopedEnv bundle(
+            "CURL_CA_BUNDLE", c.trustTheCa ? std::optional(ca.certificate.string()) : std::nullopt);
+        std::string prefix = server->baseUrl();
+        if (!c.user.empty())
+            prefix.insert(prefix.find("//") + 2, c.user + "@");
+        boxes.clear();
+        showControl();
+
+        load(prefix);
+        EXPECT_EQ(control->form().cboType().listCount(), c.loads ? 2 : 0);
+        if (c.loads) {
+            if (c.passwordChangedBeforeSave)
+                setPassword("Alice-Secret-4");
+            const int before = control->form().lstComments().count();
+            add(("note " + std::string(c.name)).c_str(), 0, 0);
+            const bool saved = c.boxes.empty();
+            EXPECT_EQ(control->form().lstComments().count(), before + (saved ? 1 : 0));
+        }
+        EXPECT_EQ(boxes, c.boxes);
+        control.reset();
+        stopServer();
+    }
+    // Every save that was shown as saved is stored.
+    std::size_t stored = 0;
+    for (const auto& row : store->load("V7").comments)
+        stored += row.comment.starts_with("note ") ? 1 : 0;
+    EXPECT_EQ(stored, 3u);
 }

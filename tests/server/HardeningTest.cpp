@@ -89,50 +89,6 @@ private:
     bool connected_ = false;
 };
 
-// The log the server writes from its threads while the test reads it.
-class SharedLog : public std::streambuf {
-public:
-    std::vector<std::string> lines() {
-        std::lock_guard lock(mutex_);
-        std::vector<std::string> out;
-        std::istringstream in(text_);
-        for (std::string line; std::getline(in, line);) {
-            out.push_back(line);
-        }
-        return out;
-    }
-
-protected:
-    int overflow(int c) override {
-        std::lock_guard lock(mutex_);
-        if (c != traits_type::eof()) {
-            text_ += static_cast<char>(c);
-        }
-        return c;
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        std::lock_guard lock(mutex_);
-        text_.append(s, static_cast<std::size_t>(n));
-        return n;
-    }
-
-private:
-    std::mutex mutex_;
-    std::string text_;
-};
-
-// Polls until the condition holds or the time is up; returns the condition.
-template <typename Condition> bool waitFor(Condition condition, std::chrono::milliseconds within) {
-    const auto deadline = Clock::now() + within;
-    while (!condition()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
 // The soft descriptor limit raised to the hard one; returns the limit now in force.
 rlim_t raiseDescriptorLimit() {
     rlimit files{};

@@ -1,8 +1,10 @@
 // The real program: first output line, restart with the same database, signals, start-up
 // errors, and several processes sharing one PostgreSQL database.
 
+#include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
+#include "TestCertificate.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -100,7 +102,50 @@ std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::p
         const auto notADatabase = dir / "text.db";
         std::ofstream(notADatabase) << "This is not an SQLite database, just some text that is "
                                        "long enough to fill the header of one.\n";
+        const auto roleIsAPassword = dir / "role-is-a-password";
+        std::ofstream(roleIsAPassword)
+            << "# the team\n\nalice:write:" << vcserver::hashPassword("pw")
+            << "\nbob:Role-Secret-9:x\n";
+        const auto plainPassword = dir / "plain-password";
+        std::ofstream(plainPassword) << "carol:read:Plain-Secret-8\n";
+        std::filesystem::create_directory(dir / "a-directory");
+        const TestCertificate one = makeTestCertificate(dir);
+        std::filesystem::create_directory(dir / "other");
+        const TestCertificate other = makeTestCertificate(dir / "other");
         return {
+            {"UsersFileMissing",
+             {"--db", db.location(), "--users", (dir / "no-users").string()},
+             1,
+             "cannot read users file " + (dir / "no-users").string() +
+                 ": No such file or directory"},
+            {"UsersFileIsADirectory",
+             {"--db", db.location(), "--users", (dir / "a-directory").string()},
+             1,
+             "Is a directory"},
+            {"UsersFileRoleIsAPassword",
+             {"--db", db.location(), "--users", roleIsAPassword.string()},
+             1,
+             "users file " + roleIsAPassword.string() +
+                 ", line 4: the role is neither read nor write",
+             "Role-Secret"},
+            {"UsersFilePlainPassword",
+             {"--db", db.location(), "--users", plainPassword.string()},
+             1,
+             "line 1: the hash's method is too weak",
+             "Plain-Secret"},
+            {"OpenOnEveryAddress",
+             {"--db", db.location(), "--listen", "0.0.0.0:0"},
+             2,
+             "refusing to serve 0.0.0.0:0 without --users"},
+            {"TlsKeyOfAnotherCertificate",
+             {"--db", db.location(), "--tls-cert", one.certificate.string(), "--tls-key",
+              other.key.string()},
+             1,
+             "does not go with the certificate"},
+            {"TlsCertificateWithoutKey",
+             {"--db", db.location(), "--tls-cert", one.certificate.string()},
+             2,
+             "--tls-cert and --tls-key go together"},
             {"MissingDirectory",
              {"--db", (dir / "no/such/dir.db").string()},
              1,

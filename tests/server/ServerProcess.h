@@ -19,11 +19,13 @@ extern char** environ;
 
 namespace vctest {
 
-// Standard output on a pipe, standard error appended to a file.
+// Standard output on a pipe, standard error appended to a file, standard input from a file
+// when one is named.
 class ServerProcess {
 public:
     ServerProcess(std::vector<std::string> args, const std::filesystem::path& errFile,
-                  const std::string& program = VC_SERVER_PROGRAM) {
+                  const std::string& program = VC_SERVER_PROGRAM,
+                  const std::filesystem::path& inFile = {}) {
         int out[2];
         if (pipe(out) != 0) {
             throw std::runtime_error("pipe failed");
@@ -34,6 +36,9 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (!inFile.empty()) {
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
+        }
         args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (auto& a : args) {

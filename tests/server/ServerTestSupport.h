@@ -2,9 +2,14 @@
 
 #include "TestDatabase.h"
 
+#include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <sstream>
+#include <streambuf>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vctest {
@@ -148,6 +153,51 @@ inline std::vector<RefusedCase> refusedStatements() {
          "expected a comment sequence"},
         {"Exec", "EXEC xp_cmdshell 'dir'", "only the comment insert, update and delete"},
     };
+}
+
+// The log the server writes from its threads while the test reads it.
+class SharedLog : public std::streambuf {
+public:
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> out;
+        std::istringstream in(text_);
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+
+protected:
+    int overflow(int c) override {
+        std::lock_guard lock(mutex_);
+        if (c != traits_type::eof()) {
+            text_ += static_cast<char>(c);
+        }
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        std::lock_guard lock(mutex_);
+        text_.append(s, static_cast<std::size_t>(n));
+        return n;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string text_;
+};
+
+// Polls until the condition holds or the time is up; returns the condition.
+template <typename Condition>
+inline bool waitFor(Condition condition, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 // Every row of the three tables of an SQLite file as text, for fixtures on a file of their own.
