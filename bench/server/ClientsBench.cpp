@@ -383,7 +383,7 @@ void runStatements(benchmark::State& state, const Endpoint& to, MakeStatement ma
 }
 
 // How the page is served for the inserts.
-enum class Access { Open, Users, Tls, UsersTls };
+enum class Guard { Open, Users, Tls, UsersTls };
 
 // The open figures of each program, printed beside its others.
 struct OpenFigures {
@@ -393,11 +393,11 @@ struct OpenFigures {
 };
 std::map<std::string, OpenFigures> openFigures;
 
-void BM_Inserts8Clients(benchmark::State& state, const std::string& program, Access access) {
+void BM_Inserts8Clients(benchmark::State& state, const std::string& program, Guard access) {
     vctest::TempDir dir;
     std::vector<std::string> options;
     Endpoint to;
-    if (access == Access::Users || access == Access::UsersTls) {
+    if (access == Guard::Users || access == Guard::UsersTls) {
         UsersFile users;
         users.put({"clerk", Role::Write, hashPassword("Clerk-Secret-1")});
         users.save(dir.path() / "users");
@@ -405,7 +405,7 @@ void BM_Inserts8Clients(benchmark::State& state, const std::string& program, Acc
         to.user = "clerk";
         to.password = "Clerk-Secret-1";
     }
-    if (access == Access::Tls || access == Access::UsersTls) {
+    if (access == Guard::Tls || access == Guard::UsersTls) {
         const auto made = vctest::makeTestCertificate(dir.path());
         options.insert(options.end(),
                        {"--tls-cert", made.certificate.string(), "--tls-key", made.key.string()});
@@ -433,7 +433,7 @@ void BM_Inserts8Clients(benchmark::State& state, const std::string& program, Acc
     runStatements(state, to, [](int client, int i) {
         return insertBatch(client % 2 ? "V100" : "318", client * 1000 + i);
     });
-    if (access == Access::Open) {
+    if (access == Guard::Open) {
         openFigures[program] = {state.counters["statements_per_s"], state.counters["p50_ms"],
                                 state.counters["p99_ms"]};
     } else {
@@ -508,7 +508,7 @@ int main(int argc, char** argv) {
         programs.emplace_back("peer", peer);
     }
     using Bench = std::function<void(benchmark::State&, const std::string&)>;
-    const auto inserts = [](Access access) {
+    const auto inserts = [](Guard access) {
         return [access](benchmark::State& state, const std::string& program) {
             BM_Inserts8Clients(state, program, access);
         };
@@ -519,10 +519,10 @@ int main(int argc, char** argv) {
     const std::tuple<const char*, Bench, bool> benches[] = {
         {"GetWhileSlowClients", BM_GetWhileSlowClients, true},
         {"KeepAliveGets200Clients", BM_KeepAliveGets200Clients, true},
-        {"Inserts8Clients", inserts(Access::Open), true},
-        {"Inserts8Clients/users", inserts(Access::Users), false},
-        {"Inserts8Clients/tls", inserts(Access::Tls), false},
-        {"Inserts8Clients/users+tls", inserts(Access::UsersTls), false},
+        {"Inserts8Clients", inserts(Guard::Open), true},
+        {"Inserts8Clients/users", inserts(Guard::Users), false},
+        {"Inserts8Clients/tls", inserts(Guard::Tls), false},
+        {"Inserts8Clients/users+tls", inserts(Guard::UsersTls), false},
         {"Get400OverlappingRanges", BM_Get400OverlappingRanges, true},
     };
     for (const auto& [name, bench, peerToo] : benches) {

@@ -231,17 +231,9 @@ protected:
         options.limits = limits;
         options.users = std::make_shared<Authenticator>(dir_.path() / "users");
         options.tls = std::move(tls);
-        server_ = std::make_unique<CommentServer>(*store_, &log_, 4, options);
-        port_ = server_->bind("127.0.0.1", 0);
+        server_ = std::make_unique<RunningServer>(*store_, &log_, 4, options);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->run(); });
-    }
-
-    void TearDown() override {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
-        }
     }
 
     Reply get(const std::string& authorization) {
@@ -253,8 +245,7 @@ protected:
     SharedLog logLines_;
     std::ostream log_{&logLines_};
     std::unique_ptr<CommentStore> store_;
-    std::unique_ptr<CommentServer> server_;
-    std::thread thread_;
+    std::unique_ptr<RunningServer> server_;
     int port_ = 0;
 };
 
@@ -334,7 +325,7 @@ TEST_F(SignInTest, GuessesWaitTheirTurnWhileSignedInClientsGoOn) {
 TEST_F(SignInTest, HttpsWithTheTestCertificate) {
     const TestCertificate made = makeTestCertificate(dir_.path());
     start({}, readTlsFiles(made.certificate, made.key));
-    EXPECT_EQ(server_->baseUrl(), "https://127.0.0.1:" + std::to_string(port_) + "/");
+    EXPECT_EQ(server_->server().baseUrl(), "https://127.0.0.1:" + std::to_string(port_) + "/");
 
     const std::string origin = "https://127.0.0.1:" + std::to_string(port_);
     httplib::Client trusting(origin);

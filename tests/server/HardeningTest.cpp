@@ -102,23 +102,13 @@ rlim_t raiseDescriptorLimit() {
 class HardeningTest : public ::testing::Test {
 protected:
     void start(const ServerOptions& options = {}) {
-        stop();
+        server_.reset();
         store_ = openSqliteStore(dir_.path() / "comments.db");
         store_->seed(demoData());
-        server_ = std::make_unique<CommentServer>(*store_, &log_, 4, options);
-        port_ = server_->bind("127.0.0.1", 0);
+        server_ = std::make_unique<RunningServer>(*store_, &log_, 4, options);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->run(); });
     }
-
-    void stop() {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
-        }
-    }
-
-    void TearDown() override { stop(); }
 
     httplib::Client client() const { return httplib::Client("127.0.0.1", port_); }
 
@@ -142,8 +132,7 @@ protected:
     SharedLog logLines_;
     std::ostream log_{&logLines_};
     std::unique_ptr<CommentStore> store_;
-    std::unique_ptr<CommentServer> server_;
-    std::thread thread_;
+    std::unique_ptr<RunningServer> server_;
     int port_ = 0;
 };
 

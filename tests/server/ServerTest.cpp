@@ -40,17 +40,9 @@ protected:
         lookups.comments.clear();
         lookups.locations.push_back({-1, "Nowhere"});
         store_->seed(lookups);
-        server_ = std::make_unique<CommentServer>(*store_, nullptr);
-        port_ = server_->bind("127.0.0.1", 0);
+        server_ = std::make_unique<RunningServer>(*store_, nullptr);
+        port_ = server_->port();
         ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->run(); });
-    }
-
-    void TearDown() override {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
-        }
     }
 
     std::string snapshot() const { return db_->snapshot(); }
@@ -96,8 +88,7 @@ protected:
 
     std::unique_ptr<TestDatabase> db_;
     std::unique_ptr<CommentStore> store_;
-    std::unique_ptr<CommentServer> server_;
-    std::thread thread_;
+    std::unique_ptr<RunningServer> server_;
     int port_ = 0;
 };
 

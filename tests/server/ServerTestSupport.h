@@ -2,6 +2,8 @@
 
 #include "TestDatabase.h"
 
+#include "CommentServer.h"
+
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -13,6 +15,35 @@
 #include <vector>
 
 namespace vctest {
+
+// The page in this process on a port of its own on 127.0.0.1, served by a thread of the test
+// until it goes.
+class RunningServer {
+public:
+    RunningServer(vcserver::CommentStore& store, std::ostream* log, std::size_t threads = 16,
+                  const vcserver::ServerOptions& options = {})
+        : server_(store, log, threads, options), port_(server_.bind("127.0.0.1", 0)) {
+        if (port_ > 0)
+            thread_ = std::thread([this] { server_.run(); });
+    }
+    ~RunningServer() {
+        if (thread_.joinable()) {
+            server_.stop();
+            thread_.join();
+        }
+    }
+    RunningServer(const RunningServer&) = delete;
+    RunningServer& operator=(const RunningServer&) = delete;
+
+    // 0 when it could not listen.
+    int port() const { return port_; }
+    const vcserver::CommentServer& server() const { return server_; }
+
+private:
+    vcserver::CommentServer server_;
+    int port_;
+    std::thread thread_;
+};
 
 // The control's form encoding of a Windows-1252 byte string.
 inline std::string formEncode(std::string_view bytes) {
