@@ -80,6 +80,7 @@ FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds 
         fetched.contentType = type;
     if (result != CURLE_OK) {
         fetched.tooLarge = receiver.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
+        fetched.timedOut = result == CURLE_OPERATION_TIMEDOUT;
         fetched.failure = fetched.tooLarge ? "the document is larger than 128 MiB"
                           : *details       ? details
                                            : curl_easy_strerror(result);

@@ -20,6 +20,7 @@ struct FetchedDocument {
     bool completed = false; // an answer came, whatever its status
     std::string failure;    // why none came (refused, time limit, too large...); empty if one did
     bool tooLarge = false;  // the body went beyond kMaxDocumentBytes
+    bool timedOut = false;  // a time limit ended it
     long status = 0;
     std::string contentType;
     std::string body;
