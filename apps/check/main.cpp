@@ -85,10 +85,10 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
 
     if (!parser.parse(arguments))
         return badArguments(parser.errorText().toStdString());
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet("help-all")) {
         std::cout
             << parser.helpText().replace("<executable_name>", "vendor-comment-check").toStdString()
-            << "Exit status: 0 when nothing failed, 1 when something did, 2 for bad "
+            << "\nExit status: 0 when nothing failed, 1 when something did, 2 for bad "
                "arguments.\n";
         return kNothingFailed;
     }

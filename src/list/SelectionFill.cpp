@@ -36,6 +36,7 @@ void VendorComment::FillDate(int Index, const std::string& dateText) {
 
 // The selection fill: copies the selected comment row into the editor.
 void VendorComment::lstComments_Click() {
+    bool copying = false; // the selected row is being copied into the editor
     // A failure ends the fill quietly; the steps before it keep their effect.
     try {
         // A delete in flight keeps its flag until its answer has been handled, or a row
@@ -58,6 +59,7 @@ void VendorComment::lstComments_Click() {
             return;
         }
 
+        copying = true;
         txtComment.setText(lstComments.itemText(lstComments.selectedItem()));
         SelectMatchingEntry(cboType, lstComments.subItem(lstComments.selectedItem(), 1));
         SelectMatchingEntry(cboLocation, lstComments.subItem(lstComments.selectedItem(), 2));
@@ -72,6 +74,16 @@ void VendorComment::lstComments_Click() {
         }
     } catch (const std::exception& error) {
         platform::Trapped("lstComments_Click", error);
+        // A copy that stopped part way (a date the picker refuses) shows this row without
+        // its key; the key and the buttons left from the row shown before would edit or
+        // delete that row instead.
+        if (copying) {
+            mstrSequence.clear();
+            if (mintMode != 0) {
+                cmdEdit.setEnabled(false);
+                cmdDelete.setEnabled(false);
+            }
+        }
     }
 }
 
