@@ -45,13 +45,16 @@ std::string megabytes(std::uint64_t bytes) {
     return text;
 }
 
+// An HTML page, by its first markup: the content type says nothing, as classic server pages
+// send text/html whatever they write, and the control never looks at it.
 bool isHtml(const platform::FetchedDocument& fetched) {
-    if (fetched.contentType.find("html") != std::string::npos &&
-        fetched.contentType.find("xhtml") == std::string::npos)
-        return true;
-    std::string start(platform::trimBlanks(std::string_view(fetched.body).substr(0, 512)));
-    std::transform(start.begin(), start.end(), start.begin(), platform::asciiLower);
-    return start.starts_with("<!doctype html") || start.starts_with("<html");
+    std::string_view body = std::string_view(fetched.body).substr(0, 512);
+    if (body.starts_with("\xEF\xBB\xBF"))
+        body.remove_prefix(3);
+    const std::size_t start = body.find_first_not_of(" \t\r\n");
+    std::string head(body.substr(std::min(start, body.size()), 14));
+    std::transform(head.begin(), head.end(), head.begin(), platform::asciiLower);
+    return head.starts_with("<!doctype html") || head.starts_with("<html");
 }
 
 // An HTML page's title, for the finding that names it.

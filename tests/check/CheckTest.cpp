@@ -326,6 +326,7 @@ const Fault kFaults[] = {
          s.body = "<html><head><title>Sign in</title></head><body>Sign in<br></body></html>";
      },
      {{"FAIL", "load", "an HTML page titled \"Sign in\", not a load document"}}},
+    {"XmlServedAsTextHtmlIsFine", [](Serving& s) { s.contentType = "text/html"; }, {}},
     {"NotFound",
      [](Serving& s) {
          s.status = 404;
