@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <optional>
 
 namespace vccheck {
 
@@ -167,8 +166,8 @@ void checkEncoding(const std::string& body, Report& report) {
     }
 }
 
-std::optional<platform::FetchedDocument> fetchAnswer(const std::string& url,
-                                                     const TimeLimits& limits, Progress* progress) {
+platform::FetchedDocument fetchAnswer(const std::string& url, const TimeLimits& limits,
+                                      Progress* progress) {
     platform::FetchProgress shown;
     if (progress)
         shown = [progress](std::uint64_t received) {
@@ -186,14 +185,13 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
     report.pass("request", "GET " + url);
     progress.show("fetching the load document");
     auto fetched = fetchAnswer(url, limits, &progress);
-    if (!checkAnswer(*fetched, url, limits, report))
+    if (!checkAnswer(fetched, url, limits, report))
         return;
-    checkEncoding(fetched->body, report);
+    checkEncoding(fetched.body, report);
 
     platform::XmlDocument document;
     progress.show("parsing the load document");
-    const bool wellFormed = document.loadXml(fetched->body);
-    fetched.reset(); // the document holds what it needs
+    const bool wellFormed = document.loadXml(std::move(fetched.body));
     if (!wellFormed) {
         report.fail("document", "not well-formed XML (" + document.failure() + "): " + kEmptyLists);
         return;
@@ -216,16 +214,16 @@ LoadedPage readLoad(const LoadRequest& request, const TimeLimits& limits) {
     const std::string url =
         tavik::LoadDocumentURL(request.serverName, request.vendor, request.scrn, request.poDate);
     auto fetched = fetchAnswer(url, limits, nullptr);
-    if (!fetched->completed) {
-        page.failure = "no answer (" + fetched->failure + ")";
+    if (!fetched.completed) {
+        page.failure = "no answer (" + fetched.failure + ")";
         return page;
     }
-    if (fetched->status < 200 || fetched->status > 299) {
-        page.failure = "HTTP " + std::to_string(fetched->status);
+    if (fetched.status < 200 || fetched.status > 299) {
+        page.failure = "HTTP " + std::to_string(fetched.status);
         return page;
     }
     platform::XmlDocument document;
-    if (!document.loadXml(fetched->body)) {
+    if (!document.loadXml(std::move(fetched.body))) {
         page.failure = "not well-formed XML (" + document.failure() + ")";
         return page;
     }

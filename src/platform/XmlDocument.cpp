@@ -278,9 +278,9 @@ bool XmlDocument::load(const std::string& url) {
     return body && impl_->parse(std::move(*body));
 }
 
-bool XmlDocument::loadXml(const std::string& xml) {
+bool XmlDocument::loadXml(std::string xml) {
     impl_->clear();
-    return impl_->parse(xml);
+    return impl_->parse(std::move(xml));
 }
 
 bool XmlDocument::Impl::parse(std::string xml) {

@@ -97,8 +97,9 @@ public:
     // other than 2xx) or a body that is not well-formed XML leaves the document empty.
     // Returns whether a document was loaded.
     bool load(const std::string& url);
-    // Parses a document from memory, with the same rules as load.
-    bool loadXml(const std::string& xml);
+    // Parses a document from memory, with the same rules as load. A text moved in is parsed
+    // where it lies, without a copy.
+    bool loadXml(std::string xml);
     // Why the last load or loadXml left the document empty; empty after a success.
     const std::string& failure() const;
     // The root element; throws when the document is empty.
