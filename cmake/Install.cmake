@@ -29,7 +29,7 @@ install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorCom
 install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The programs find the installed library beside them.
-foreach(program vendor-comment-host vendor-comment-server)
+foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
     if(TARGET ${program})
         set_target_properties(${program} PROPERTIES
             INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")

@@ -11,15 +11,14 @@ std::string DateValue(const std::string& dateText) {
     return " '" + dateText + "' ";
 }
 
-// The comment between apostrophes cannot hold one, so apostrophes become back-quotes.
+} // namespace
+
 std::string CommentValue(std::string comment) {
     for (char& c : comment)
         if (c == '\'')
             c = '`';
     return comment;
 }
-
-} // namespace
 
 std::string InsertStatement(const std::string& vendorID, std::int32_t typeCode,
                             std::int32_t locationCode, const std::string& effective,

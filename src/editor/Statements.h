@@ -17,6 +17,10 @@ std::string UpdateStatement(const std::string& vendorID, std::int32_t typeCode,
                             const std::string& expires, const std::string& comment,
                             const std::string& sequence);
 
+// The comment as a statement carries it, and the server keeps it: the text between
+// apostrophes cannot hold one, so every apostrophe becomes a back-quote.
+std::string CommentValue(std::string comment);
+
 std::string DeleteStatement(const std::string& vendorID, const std::string& sequence);
 
 } // namespace tavik

@@ -1,6 +1,6 @@
 #include "../control/VendorComment.h"
 
-#include "URLEncode.h"
+#include "StatementExchange.h"
 
 #include "../platform/EventPump.h"
 
@@ -13,9 +13,8 @@ void VendorComment::PostSQL(std::string statement) {
     mblnPosting = true;
     try {
         Inet1.Cancel();
-        const std::string url = mstrServerName + "VendorCommentLOAD.asp";
-        const std::string body = "SQL=" + URLEncode(statement);
-        Inet1.Execute(url, "Post", body, "Content-Type: application/x-www-form-urlencoded");
+        const StatementRequest request = MakeStatementRequest(mstrServerName, statement);
+        Inet1.Execute(request.url, "Post", request.body, request.headers);
     } catch (...) {
         mblnPosting = false; // no transfer started, so no end will come to clear it
         throw;

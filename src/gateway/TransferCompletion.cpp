@@ -1,21 +1,18 @@
 #include "../control/VendorComment.h"
 
+#include "StatementExchange.h"
+
 #include "../platform/EventPump.h"
 #include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
 #include "../platform/MousePointer.h"
 #include "../platform/RuntimeError.h"
-#include "../platform/Text.h"
 
 #include <exception>
 
 namespace tavik {
 
 namespace {
-
-bool IsErrorStatus(long status) {
-    return status >= 400 && status <= 599;
-}
 
 // The text a combo box shows: its selected entry's, or nothing.
 std::string DisplayedText(const platform::ComboBox& combo) {
@@ -57,22 +54,27 @@ void VendorComment::Inet1_StateChanged(int State) {
                     blnDone = true;
             }
 
-            if (!platform::isBlank(strResponse)) {
+            switch (JudgeStatementAnswer(Inet1.ResponseCode(), strResponse)) {
+            case StatementAnswer::Refused:
                 outcome = Outcome::Refused;
                 platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
                                  "Vendor  Comment - ERROR");
-            } else if (IsErrorStatus(Inet1.ResponseCode())) {
-                // A server that failed without a word did not run the statement.
+                break;
+            case StatementAnswer::Failed:
                 outcome = Outcome::Failed;
                 platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
-            } else if (mblnDeleting) {
-                outcome = Outcome::Deleted;
-                AcceptedDelete();
-            } else {
-                outcome = mstrAction == "Add"    ? Outcome::Added
-                          : mstrAction == "Edit" ? Outcome::Updated
-                                                 : Outcome::None;
-                AcceptedSave();
+                break;
+            case StatementAnswer::Accepted:
+                if (mblnDeleting) {
+                    outcome = Outcome::Deleted;
+                    AcceptedDelete();
+                } else {
+                    outcome = mstrAction == "Add"    ? Outcome::Added
+                              : mstrAction == "Edit" ? Outcome::Updated
+                                                     : Outcome::None;
+                    AcceptedSave();
+                }
+                break;
             }
         }
     } catch (const std::exception& error) {

@@ -1,5 +1,7 @@
 #include "../control/VendorComment.h"
 
+#include "SelectionRules.h"
+
 #include "../platform/RuntimeError.h"
 #include "../platform/Text.h"
 
@@ -7,33 +9,17 @@
 
 namespace tavik {
 
-namespace {
-
-// A sequence is a key only as a whole number (an optional minus sign and digits), so
-// that nothing else from the server can become part of a statement.
-std::string WholeNumberOrEmpty(const std::string& text) {
-    const std::size_t digits = text.starts_with('-') ? 1 : 0;
-    if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos)
-        return {};
-    return text;
-}
-
-} // namespace
-
-// A row's CommentSequence as the key of its statements: trimmed, and empty unless it is a
-// whole number.
+// A row's CommentSequence as the key of its statements.
 std::string VendorComment::RowKey(int row) const {
-    return WholeNumberOrEmpty(std::string(platform::trimSpaces(lstComments.subItem(row, 5))));
+    return CommentSequenceKey(lstComments.subItem(row, 5));
 }
 
 // Selects the first entry whose text equals `text` exactly; no match leaves the selection.
 void VendorComment::SelectMatchingEntry(platform::ComboBox& combo, const std::string& text) {
-    for (int i = 0; i < combo.listCount(); ++i) {
-        if (combo.list(i) == text) {
-            combo.setListIndex(i);
-            return;
-        }
-    }
+    const int match = MatchingEntry(
+        combo.listCount(), [&](int i) { return combo.list(i); }, text);
+    if (match >= 0)
+        combo.setListIndex(match);
 }
 
 // Shows one of the row's optional dates: its check box, then the picker's date.
@@ -50,6 +36,7 @@ void VendorComment::FillDate(int Index, const std::string& dateText) {
 
 // The selection fill: copies the selected comment row into the editor.
 void VendorComment::lstComments_Click() {
+    bool copying = false; // the selected row is being copied into the editor
     // A failure ends the fill quietly; the steps before it keep their effect.
     try {
         // A delete in flight keeps its flag until its answer has been handled, or a row
@@ -72,6 +59,7 @@ void VendorComment::lstComments_Click() {
             return;
         }
 
+        copying = true;
         txtComment.setText(lstComments.itemText(lstComments.selectedItem()));
         SelectMatchingEntry(cboType, lstComments.subItem(lstComments.selectedItem(), 1));
         SelectMatchingEntry(cboLocation, lstComments.subItem(lstComments.selectedItem(), 2));
@@ -86,6 +74,16 @@ void VendorComment::lstComments_Click() {
         }
     } catch (const std::exception& error) {
         platform::Trapped("lstComments_Click", error);
+        // A copy that stopped part way (a date the picker refuses) shows this row without
+        // its key; the key and the buttons left from the row shown before would edit or
+        // delete that row instead.
+        if (copying) {
+            mstrSequence.clear();
+            if (mintMode != 0) {
+                cmdEdit.setEnabled(false);
+                cmdDelete.setEnabled(false);
+            }
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The Internet transfer component: one HTTP request at a time, started by Execute and
@@ -15,6 +16,10 @@ inline constexpr int icResponseReceived = 8;
 inline constexpr int icError = 11;
 inline constexpr int icResponseCompleted = 12;
 inline constexpr int icString = 0;
+
+// A statement's answer is a short text; anything longer is not an answer the control can
+// show, and an endless one must not exhaust the host's memory: the transfer fails.
+inline constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
 
 class Inet {
 public:

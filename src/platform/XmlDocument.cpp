@@ -1,8 +1,7 @@
 #include "XmlDocument.h"
 
 #include "CodePage.h"
-#include "CurlRequest.h"
-#include "HttpSession.h"
+#include "DocumentFetch.h"
 #include "RuntimeError.h"
 #include "TestHooks.h"
 #include "Text.h"
@@ -34,77 +33,19 @@ pugi::xml_node toNode(const void* node) {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
 }
 
-// The largest document the control reads: room for several hundred thousand comments of
-// ordinary length (100,000 come to about 36 MB), while a runaway answer stops before the
-// body and its parsed tree use much more than half a gigabyte.
-constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
-
-// Where a fetch writes its body.
-struct Receiver {
-    CURL* handle;
-    std::string body;
-    bool sized = false;
-};
-
-// Keeps the body up to the limit; beyond it, the fetch stops with a write error. The
-// announced length is reserved at the first piece, so a large body is written once instead
-// of being copied at every doubling.
-size_t appendBody(char* data, size_t size, size_t count, void* context) {
-    auto& receiver = *static_cast<Receiver*>(context);
-    const std::size_t length = size * count;
-    if (receiver.body.size() + length > kMaxDocumentBytes)
-        return 0;
-    if (!receiver.sized) {
-        receiver.sized = true;
-        curl_off_t announced = -1;
-        curl_easy_getinfo(receiver.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        if (announced > 0 && announced <= curl_off_t(kMaxDocumentBytes))
-            receiver.body.reserve(std::size_t(announced));
-    }
-    receiver.body.append(data, length);
-    return length;
-}
-
 // The body of a successful (2xx) GET, or nothing with the reason in `failure`.
 std::optional<std::string> fetch(const std::string& url, std::string& failure) {
-    if (!curlReady()) {
-        failure = "the HTTP library could not be set up";
+    FetchedDocument fetched = fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
+                                            std::chrono::milliseconds(transferLimitMs.load()));
+    if (!fetched.completed) {
+        failure = std::move(fetched.failure);
         return std::nullopt;
     }
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
-                                                                   &curl_easy_cleanup);
-    if (!curl) {
-        failure = "the HTTP library could not be set up";
+    if (fetched.status < 200 || fetched.status > 299) {
+        failure = "HTTP status " + std::to_string(fetched.status);
         return std::nullopt;
     }
-    CURL* h = curl.get();
-    Receiver receiver{h, {}};
-    setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
-                 std::chrono::milliseconds(transferLimitMs.load()), curl_off_t(kMaxDocumentBytes));
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
-    char details[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
-    // Where a transfer component keeps connections open, the fetch goes over them.
-    const auto session = HttpSession::ofThisThread();
-    if (const CURLcode result = session ? session->perform(h) : curl_easy_perform(h);
-        result != CURLE_OK) {
-        failure = result == CURLE_WRITE_ERROR || result == CURLE_FILESIZE_EXCEEDED
-                      ? "the document is larger than 128 MiB"
-                  : *details ? details
-                             : curl_easy_strerror(result);
-        return std::nullopt;
-    }
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) {
-        failure = "HTTP status " + std::to_string(status);
-        return std::nullopt;
-    }
-    return std::move(receiver.body);
+    return std::move(fetched.body);
 }
 
 // The encoding the XML declaration names, in lower case; empty when it names none.
@@ -125,23 +66,10 @@ std::string declaredEncoding(std::string_view xml) {
     return name;
 }
 
-// How a body is read. The parser knows no Windows-1252: a document declared so is converted
-// to UTF-8 first. So is a document meant as UTF-8 whose bytes are not, which a server wrote
-// in its ANSI code page; converting it keeps its texts instead of passing broken UTF-8 on.
-// (UTF-16 and UTF-32 documents hold zero bytes and are left to the parser.)
-enum class Reading { Windows1252, Utf8, AsDeclared };
+using Reading = DocumentEncoding::Reading;
 
 Reading readingOf(std::string_view xml) {
-    const std::string encoding = declaredEncoding(xml);
-    if (encoding == "windows-1252" || encoding == "cp1252")
-        return Reading::Windows1252;
-    if (!(encoding.empty() || encoding == "utf-8" || encoding == "utf8"))
-        return Reading::AsDeclared;
-    if (isValidUtf8(xml))
-        return Reading::Utf8;
-    if (!xml.starts_with("\xEF\xBB\xBF") && xml.find('\0') == std::string_view::npos)
-        return Reading::Windows1252;
-    return Reading::AsDeclared;
+    return documentEncoding(xml).reading;
 }
 
 // UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
@@ -200,6 +128,20 @@ std::atomic<std::size_t> partBytes{xmlPartBytes};
 constexpr std::size_t kPartsFrom = 16;
 
 } // namespace
+
+DocumentEncoding documentEncoding(std::string_view xml) {
+    DocumentEncoding encoding{declaredEncoding(xml), Reading::AsDeclared};
+    const std::string& declared = encoding.declared;
+    if (declared == "windows-1252" || declared == "cp1252")
+        encoding.reading = Reading::Windows1252;
+    else if (!(declared.empty() || declared == "utf-8" || declared == "utf8"))
+        encoding.reading = Reading::AsDeclared;
+    else if (isValidUtf8(xml))
+        encoding.reading = Reading::Utf8;
+    else if (!xml.starts_with("\xEF\xBB\xBF") && xml.find('\0') == std::string_view::npos)
+        encoding.reading = Reading::Windows1252;
+    return encoding;
+}
 
 void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
                                 std::chrono::milliseconds transfer) {
@@ -336,9 +278,9 @@ bool XmlDocument::load(const std::string& url) {
     return body && impl_->parse(std::move(*body));
 }
 
-bool XmlDocument::loadXml(const std::string& xml) {
+bool XmlDocument::loadXml(std::string xml) {
     impl_->clear();
-    return impl_->parse(xml);
+    return impl_->parse(std::move(xml));
 }
 
 bool XmlDocument::Impl::parse(std::string xml) {

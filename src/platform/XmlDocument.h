@@ -4,6 +4,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The XML document component: a blocking HTTP GET of a URL, parsed keeping the child-node
@@ -73,6 +74,18 @@ private:
     const void* parted_ = nullptr;     // or the document whose root's children come in parts
 };
 
+// How a document's bytes are read. The parser knows no Windows-1252: a document declared so
+// is converted to UTF-8 first. So is a document meant as UTF-8 whose bytes are not, which a
+// server wrote in its ANSI code page; converting it keeps its texts instead of passing broken
+// UTF-8 on. (UTF-16 and UTF-32 documents hold zero bytes and are left to the parser, as is
+// any other encoding a declaration names.)
+struct DocumentEncoding {
+    enum class Reading { Utf8, Windows1252, AsDeclared };
+    std::string declared; // what the XML declaration names, in lower case; empty for nothing
+    Reading reading = Reading::Utf8;
+};
+DocumentEncoding documentEncoding(std::string_view xml);
+
 class XmlDocument {
 public:
     XmlDocument();
@@ -84,8 +97,9 @@ public:
     // other than 2xx) or a body that is not well-formed XML leaves the document empty.
     // Returns whether a document was loaded.
     bool load(const std::string& url);
-    // Parses a document from memory, with the same rules as load.
-    bool loadXml(const std::string& xml);
+    // Parses a document from memory, with the same rules as load. A text moved in is parsed
+    // where it lies, without a copy.
+    bool loadXml(std::string xml);
     // Why the last load or loadXml left the document empty; empty after a success.
     const std::string& failure() const;
     // The root element; throws when the document is empty.

@@ -88,22 +88,33 @@ TEST_F(ControlTest, FillTrimsDatesAndSequenceButMatchesLookupsExactly) {
     EXPECT_FALSE(form().cmdDelete().enabled());
 }
 
-TEST_F(ControlTest, DateThePickerRefusesEndsTheFillAfterTheCheckBox) {
+// The fill stops where the picker refuses a date. The editor then shows part of the row
+// without its key, so Edit and Delete, which would act on the row shown before, are off.
+TEST_F(ControlTest, DateThePickerRefusesEndsTheFillAndDisarmsEditAndDelete) {
     setDocument(LoadDocument()
+                    .loc("12", "Dock")
                     .typ("4", "General")
-                    .grid("1", "General", "", "", "", "good")
-                    .grid("2", "General", "", "not a date", "", "bad")
-                    .grid("3", "General", "", "1/1/1700", "", "too early")
+                    .grid("1", "General", "Dock", "", "", "good")
+                    .grid("2", "General", "Dock", "not a date", "", "bad")
+                    .grid("3", "General", "Dock", "1/1/1700", "", "too early")
                     .str());
     load("1");
-    selectRow(0);
     for (int row : {1, 2}) {
+        selectRow(0);
         selectRow(row);
-        EXPECT_EQ(form().chkDate(0).value(), 1) << row;       // set before the picker refused
-        EXPECT_FALSE(form().DateBox(0).visible()) << row;     // the click handler never ran
-        EXPECT_EQ(control->state().mstrSequence, "1") << row; // later steps never ran
+        EXPECT_EQ(form().txtComment().text(), form().lstComments().itemText(row)) << row;
+        EXPECT_EQ(form().chkDate(0).value(), 1) << row;   // set before the picker refused
+        EXPECT_FALSE(form().DateBox(0).visible()) << row; // the click handler never ran
+        EXPECT_EQ(control->state().mstrSequence, "") << row;
+        EXPECT_FALSE(form().cmdEdit().enabled()) << row;
+        EXPECT_FALSE(form().cmdDelete().enabled()) << row;
         EXPECT_TRUE(boxes.empty());
     }
+    // Nor does a double click open it for an update of the row shown before.
+    doubleClickRow(2);
+    type(" changed");
+    click("cmdAdd");
+    EXPECT_EQ(statements(), std::vector<std::string>{});
 }
 
 TEST_F(ControlTest, RowClickWhileAddingOnlyResetsThePickers) {

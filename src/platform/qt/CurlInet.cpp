@@ -39,10 +39,6 @@ namespace tavik::platform::qt {
 
 namespace {
 
-// A statement's answer is a short text; anything longer is not an answer the control can
-// show, and an endless one must not exhaust the host's memory.
-constexpr std::size_t kMaxAnswerBytes = 1024 * 1024;
-
 // Only web addresses can be requested; anything else is refused before a transfer starts.
 void checkUrl(const std::string& url) {
     const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);

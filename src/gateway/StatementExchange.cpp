@@ -1,0 +1,23 @@
+#include "StatementExchange.h"
+
+#include "URLEncode.h"
+
+#include "../platform/Text.h"
+
+namespace tavik {
+
+StatementRequest MakeStatementRequest(const std::string& serverName, const std::string& statement) {
+    return {serverName + "VendorCommentLOAD.asp", "SQL=" + URLEncode(statement),
+            "Content-Type: application/x-www-form-urlencoded"};
+}
+
+StatementAnswer JudgeStatementAnswer(long status, std::string_view answer) {
+    if (!platform::isBlank(answer))
+        return StatementAnswer::Refused;
+    // A server that failed without a word did not run the statement.
+    if (status >= 400 && status <= 599)
+        return StatementAnswer::Failed;
+    return StatementAnswer::Accepted;
+}
+
+} // namespace tavik

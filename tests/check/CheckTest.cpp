@@ -1,0 +1,553 @@
+// vendor-comment-check as a page's maker runs it: against the reference server everything
+// passes; against a page with one fault, that fault is reported on the row or entry that
+// has it, and nothing else is; the JSON output holds the same findings as the text.
+
+#include "../platform/LoopbackSockets.h"
+#include "TestServer.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct CheckRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+CheckRun runCheck(const QStringList& arguments) {
+    QProcess check;
+    check.start(CHECK_BINARY, arguments);
+    EXPECT_TRUE(check.waitForFinished(60000)) << arguments.join(' ').toStdString();
+    return {check.exitCode(), check.readAllStandardOutput().toStdString(),
+            check.readAllStandardError().toStdString()};
+}
+
+// The checker with its standard error on a terminal; what the terminal received.
+std::string runOnTerminal(std::vector<std::string> arguments) {
+    int terminal = -1, device = -1;
+    if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0)
+        return "no pseudo-terminal";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, device, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, terminal);
+    arguments.insert(arguments.begin(), CHECK_BINARY);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn(&pid, CHECK_BINARY, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(device);
+    // Read until the child has closed its side (EIO on Linux), so it never blocks on a full
+    // terminal buffer.
+    std::string received;
+    char buffer[4096];
+    pollfd ready{terminal, POLLIN, 0};
+    while (poll(&ready, 1, 60000) > 0) {
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        received.append(buffer, std::size_t(n));
+    }
+    close(terminal);
+    waitpid(pid, nullptr, 0);
+    return received;
+}
+
+// The reference server program on a fresh database with the demo data.
+class ReferenceServer {
+public:
+    ReferenceServer() {
+        process_.start(SERVER_BINARY, {"--db", dir_.filePath("comments.db"), "--listen",
+                                       "127.0.0.1:0", "--seed-demo"});
+        EXPECT_TRUE(process_.waitForReadyRead(10000));
+        url_ = process_.readLine().trimmed().toStdString();
+    }
+    ~ReferenceServer() {
+        process_.terminate();
+        process_.waitForFinished(5000);
+    }
+    const std::string& url() const { return url_; }
+
+private:
+    QTemporaryDir dir_;
+    QProcess process_;
+    std::string url_;
+};
+
+struct Line {
+    std::string level, subject, text;
+    bool operator==(const Line&) const = default;
+};
+
+void PrintTo(const Line& line, std::ostream* out) {
+    *out << line.level << " " << line.subject << " " << line.text;
+}
+
+// The findings of two runs, with the times they took left out.
+std::vector<Line> untimed(std::vector<Line> lines) {
+    static const std::regex time(R"( in [0-9.]+ m?s)");
+    for (Line& line : lines)
+        line.text = std::regex_replace(line.text, time, " in some time");
+    return lines;
+}
+
+std::vector<Line> reportLines(const std::string& out) {
+    static const std::regex line(R"((PASS|WARN|FAIL)  (.{9,}?) (.*))");
+    std::vector<Line> lines;
+    std::smatch match;
+    std::size_t begin = 0;
+    for (std::size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        const std::string text = out.substr(begin, end - begin);
+        if (std::regex_match(text, match, line)) {
+            std::string subject = match[2];
+            subject.erase(subject.find_last_not_of(' ') + 1);
+            lines.push_back({match[1], subject, match[3]});
+        }
+    }
+    return lines;
+}
+
+std::vector<Line> problems(const std::string& out) {
+    std::vector<Line> found;
+    for (Line& line : reportLines(out))
+        if (line.level != "PASS")
+            found.push_back(std::move(line));
+    return found;
+}
+
+std::string printed(const std::vector<Line>& lines) {
+    std::string text;
+    for (const Line& line : lines)
+        text += line.level + " " + line.subject + " " + line.text + "\n";
+    return text;
+}
+
+std::vector<Line> jsonLines(const std::string& out) {
+    QJsonParseError error;
+    const QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(out), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    std::vector<Line> lines;
+    for (const QJsonValue finding : json["findings"].toArray())
+        lines.push_back({finding["level"].toString().toStdString(),
+                         finding["subject"].toString().toStdString(),
+                         finding["text"].toString().toStdString()});
+    return lines;
+}
+
+// A load document: two locations, two types, and three rows of which the second is the
+// one a fault goes into.
+std::string grid(const std::string& sequence, const std::string& type, const std::string& location,
+                 const std::string& effective, const std::string& expires,
+                 const std::string& comment, const std::string& extra = "") {
+    return "<GRID><VendorID>318</VendorID><CommentSequence>" + sequence +
+           "</CommentSequence><Type>4</Type><TypeName>" + type +
+           "</TypeName><Location>12</Location><LocationName>" + location +
+           "</LocationName><Effective>" + effective + "</Effective><Expires>" + expires +
+           "</Expires><Comment>" + comment + "</Comment>" + extra + "</GRID>\n";
+}
+
+std::string entry(const char* list, const std::string& code, const std::string& name) {
+    return std::string("<") + list + "><Code>" + code + "</Code><Name>" + name + "</Name></" +
+           list + ">\n";
+}
+
+const std::string kEntries = entry("LOC", "12", "Dock 1") + entry("LOC", "14", "Office") +
+                             entry("TYP", "4", "General") + entry("TYP", "5", "Shipping");
+const std::string kRow2 = grid("2", "Shipping", "Office", "3/1/2009", "12/31/2009", "Second");
+
+std::string
+document(const std::string& row2 = kRow2, const std::string& entries = kEntries,
+         const std::string& declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>") {
+    return declaration + "\n<VendorComments>\n" + entries +
+           grid("1", "General", "Dock 1", "4/1/2009", "", "First") + row2 +
+           grid("3", "Shipping", "Office", "", "", "Third") + "</VendorComments>\n";
+}
+
+// What the fault page serves in place of a sound page.
+struct Serving {
+    int status = 200;
+    std::string contentType = "text/xml; charset=utf-8";
+    std::string body = document();
+    bool redirect = false;     // the load moves elsewhere, where the sound document is
+    std::size_t announced = 0; // a body of this length, streamed
+    std::optional<LoopbackSocket::Kind> socket; // no page at all, only a socket
+    // The statements of --write: what every one is answered, or else passed on to a
+    // reference server, the refusal answered blank when `blankRefusal`, and what the
+    // scratch vendor's reloads have lost (a page that keeps fewer characters).
+    std::optional<std::pair<int, std::string>> answer;
+    bool blankRefusal = false;
+    std::string lost;
+};
+
+struct Expected {
+    std::string level, subject, fragment;
+};
+
+struct Fault {
+    const char* name;
+    std::function<void(Serving&)> serve;
+    std::vector<Expected> expected; // every WARN and FAIL line, in order
+    bool write = false;
+};
+
+std::string windows1252(std::string text) {
+    for (std::size_t at; (at = text.find("\xC3\xA9")) != std::string::npos;)
+        text.replace(at, 2, "\xE9");
+    return text;
+}
+
+const Fault kFaults[] = {
+    {"ShortRow",
+     [](Serving& s) { s.body = document("<GRID><a/><b>2</b><c/><d/><e/><f/><g/><h/></GRID>"); },
+     {{"FAIL", "row 2",
+       "has 8 child nodes; the control needs nine: the control's load stops here: what comes after "
+       "it (1 more element)"}}},
+    {"LongRow",
+     [](Serving& s) { s.body = document(grid("2", "Shipping", "Office", "", "", "x", "<More/>")); },
+     {{"WARN", "row 2", "has 10 child nodes"}}},
+    {"TypeInOtherCase",
+     [](Serving& s) { s.body = document(grid("2", "general", "Office", "", "", "x")); },
+     {{"WARN", "row 2",
+       "type \"general\" matches no type entry exactly (nearly: \"General\" (letter case))"}}},
+    {"LocationWithTrailingSpace",
+     [](Serving& s) { s.body = document(grid("2", "General", "Office ", "", "", "x")); },
+     {{"WARN", "row 2",
+       "location \"Office \" matches no location entry exactly (nearly: \"Office\" (spaces around "
+       "it))"}}},
+    {"UnknownType",
+     [](Serving& s) { s.body = document(grid("2", "Freight", "Office", "", "", "x")); },
+     {{"WARN", "row 2",
+       "type \"Freight\" matches no type entry exactly: selecting the row leaves"}}},
+    {"UnreadableDate",
+     [](Serving& s) { s.body = document(grid("2", "General", "Office", "31/31/2009", "", "x")); },
+     {{"FAIL", "row 2",
+       "effective date \"31/31/2009\" is not a date the picker reads: selecting the row stops"}}},
+    {"DateBeforeThePickersRange",
+     [](Serving& s) {
+         s.body = document(grid("2", "General", "Office", "3/1/2009", "1/1/1700", "x"));
+     },
+     {{"FAIL", "row 2",
+       "expires date \"1/1/1700\" is outside the picker's range 1/1/1753 to 12/31/9999"}}},
+    {"ExpiresBeforeEffective",
+     [](Serving& s) {
+         s.body = document(grid("2", "General", "Office", "3/1/2009", "2/1/2009", "x"));
+     },
+     {{"WARN", "row 2", "expires 2/1/2009 before effective 3/1/2009"}}},
+    {"NoSequence",
+     [](Serving& s) { s.body = document(grid(" ", "General", "Office", "", "", "x")); },
+     {{"WARN", "row 2", "no CommentSequence: Edit and Delete are disabled"}}},
+    {"SequenceNotANumber",
+     [](Serving& s) { s.body = document(grid("2a", "General", "Office", "", "", "x")); },
+     {{"WARN", "row 2",
+       "CommentSequence \"2a\" is not a whole number: Edit and Delete are disabled"}}},
+    {"SequenceTwice",
+     [](Serving& s) { s.body = document(grid("1", "General", "Office", "", "", "x")); },
+     {{"WARN", "row 2", "CommentSequence 1 is also row 1's"}}},
+    {"CommentBeyondTheCodePage",
+     [](Serving& s) {
+         s.body = document(grid("2", "General", "Office", "", "", "ok \xE2\x9C\x93 \xE2\x82\xAC"));
+     },
+     {{"WARN", "row 2",
+       "characters Windows-1252 lacks (\xE2\x9C\x93): an edit saves each of them as \"?\""}}},
+    {"LookupCodeRounded",
+     [](Serving& s) {
+         s.body =
+             document(kRow2, entry("LOC", "12", "Dock 1") + entry("LOC", "14", "Office") +
+                                 entry("TYP", "4", "General") + entry("TYP", "5.5", "Shipping"));
+     },
+     {{"WARN", "TYP 2", "code \"5.5\" is read as 6"}}},
+    {"LookupCodeOutOfRange",
+     [](Serving& s) {
+         s.body = document(kRow2, entry("LOC", "12", "Dock 1") + entry("LOC", "14", "Office") +
+                                      entry("TYP", "4", "General") +
+                                      entry("TYP", "3000000000", "Shipping"));
+     },
+     {{"FAIL", "TYP 2",
+       "code \"3000000000\" is beyond the 32-bit range: the entry \"Shipping\" shows with code "
+       "0"}}},
+    {"LookupWithOneChild",
+     [](Serving& s) {
+         s.body = document(kRow2, entry("LOC", "12", "Dock 1") + "<LOC><Code>14</Code></LOC>" +
+                                      entry("LOC", "14", "Office") + entry("TYP", "4", "General") +
+                                      entry("TYP", "5", "Shipping"));
+     },
+     {{"FAIL", "LOC 2", "has 1 child nodes; the control needs two"}}},
+    {"LookupNamedTwice",
+     [](Serving& s) { s.body = document(kRow2, kEntries + entry("TYP", "6", "General")); },
+     {{"WARN", "TYP 3",
+       "\"General\" is also TYP 1: a row naming it always selects the first, so an edit saves code "
+       "4"}}},
+    {"LookupWithoutName",
+     [](Serving& s) { s.body = document(kRow2, kEntries + entry("LOC", "15", "")); },
+     {{"WARN", "LOC 3", "no name"}}},
+    {"ElementInOtherCase",
+     [](Serving& s) { s.body = document(kRow2 + "<Grid/>"); },
+     {{"WARN", "document", "an element <Grid> is passed over"}}},
+    {"NotWellFormed",
+     [](Serving& s) { s.body = "<VendorComments><LOC></VendorComments>"; },
+     {{"FAIL", "document", "not well-formed XML"}}},
+    {"HtmlErrorPage",
+     [](Serving& s) {
+         s.status = 500;
+         s.contentType = "text/html";
+         s.body = "<!DOCTYPE html><html><head><title>Internal Server "
+                  "Error</title></head><body><p>Oops<br></body></html>";
+     },
+     {{"FAIL", "load", "HTTP 500 in"}}},
+    {"HtmlPageAsAnswer",
+     [](Serving& s) {
+         s.contentType = "text/html; charset=utf-8";
+         s.body = "<html><head><title>Sign in</title></head><body>Sign in<br></body></html>";
+     },
+     {{"FAIL", "load", "an HTML page titled \"Sign in\", not a load document"}}},
+    {"XmlServedAsTextHtmlIsFine", [](Serving& s) { s.contentType = "text/html"; }, {}},
+    {"NotFound",
+     [](Serving& s) {
+         s.status = 404;
+         s.contentType = "text/plain";
+         s.body = "no such page";
+     },
+     {{"FAIL", "load", "HTTP 404 in"}}},
+    {"Utf8DeclaredAsWindows1252",
+     [](Serving& s) {
+         s.body = document(grid("2", "General", "Office", "", "", "caf\xC3\xA9"), kEntries,
+                           "<?xml version=\"1.0\" encoding=\"windows-1252\"?>");
+     },
+     {{"WARN", "encoding", "declared Windows-1252, but the bytes are UTF-8"}}},
+    {"Windows1252DeclaredAsUtf8",
+     [](Serving& s) {
+         s.body = windows1252(document(grid("2", "General", "Office", "", "", "caf\xC3\xA9")));
+     },
+     {{"WARN", "encoding", "declared UTF-8, but the bytes are not UTF-8"}}},
+    {"Redirect",
+     [](Serving& s) { s.redirect = true; },
+     {{"FAIL", "load", "the page redirects to http://127.0.0.1:"}}},
+    {"Document200MB",
+     [](Serving& s) { s.announced = 200'000'000; },
+     {{"FAIL", "load", "the document is larger than 128 MiB"}}},
+    {"Unreachable",
+     [](Serving& s) { s.socket = LoopbackSocket::Refusing; },
+     {{"FAIL", "load", "no answer ("}}},
+    {"NeverAnswers",
+     [](Serving& s) { s.socket = LoopbackSocket::Silent; },
+     {{"FAIL", "load", "no answer within 1.0 s"}}},
+    {"AcceptsEverythingKeepsNothing",
+     [](Serving& s) {
+         s.answer = {200, ""};
+     },
+     {{"FAIL", "insert", "the reload shows 0 comments where one was written"},
+      {"FAIL", "refusal", "a blank answer to a statement the control never sends"}},
+     true},
+    {"RefusesWithoutAText",
+     [](Serving& s) {
+         s.answer = {500, ""};
+     },
+     {{"FAIL", "insert", "a blank answer with an error status"},
+      {"WARN", "refusal", "refused without a text"}},
+     true},
+    {"RefusalAnsweredBlank",
+     [](Serving& s) { s.blankRefusal = true; },
+     {{"FAIL", "refusal", "a blank answer to a statement the control never sends"}},
+     true},
+    {"LosesTheEuroSign",
+     [](Serving& s) { s.lost = "\xE2\x82\xAC"; },
+     {{"FAIL", "insert",
+       "the reload shows comment \"vendor-comment-check: don`t ship on Fridays; fee 5 ? + 10%"}},
+     true},
+};
+
+// A page that serves one fault at a time; its statements and the scratch vendor's loads go
+// to a reference server unless the fault says otherwise.
+class FaultPage {
+public:
+    FaultPage(const Serving& serving, const std::string& reference)
+        : serving_(serving), reference_(reference.substr(0, reference.size() - 1)) {
+        if (serving.socket) {
+            socket_ = std::make_unique<LoopbackSocket>(*serving.socket);
+            return;
+        }
+        server_.http.Get(
+            "/VendorCommentLOAD.asp", [this](const httplib::Request& req, httplib::Response& res) {
+                if (req.get_param_value("Vendor").starts_with("scratch"))
+                    return forward(req, res);
+                if (serving_.redirect)
+                    return res.set_redirect("/moved/VendorCommentLOAD.asp?" +
+                                            req.target.substr(req.target.find('?') + 1));
+                if (serving_.announced > 0)
+                    return streamDocument(res);
+                res.status = serving_.status;
+                res.set_content(serving_.body, serving_.contentType.c_str());
+            });
+        server_.http.Get("/moved/VendorCommentLOAD.asp",
+                         [](const httplib::Request&, httplib::Response& res) {
+                             res.set_content(document(), "text/xml");
+                         });
+        server_.http.Post(
+            "/VendorCommentLOAD.asp", [this](const httplib::Request& req, httplib::Response& res) {
+                if (serving_.answer) {
+                    res.status = serving_.answer->first;
+                    return res.set_content(serving_.answer->second, "text/plain");
+                }
+                if (serving_.blankRefusal && req.get_param_value("SQL").starts_with("SELECT"))
+                    return res.set_content("", "text/plain");
+                forward(req, res);
+            });
+        server_.start();
+    }
+
+    std::string url() const { return socket_ ? socket_->url() : server_.baseUrl(); }
+
+private:
+    void forward(const httplib::Request& req, httplib::Response& res) {
+        httplib::Client client(reference_);
+        const auto answer = req.method == "GET" ? client.Get(req.target)
+                                                : client.Post(req.path, req.body,
+                                                              "application/x-www-form-urlencoded");
+        if (!answer) {
+            res.status = 502;
+            return;
+        }
+        std::string body = answer->body;
+        if (!serving_.lost.empty())
+            for (std::size_t at; (at = body.find(serving_.lost)) != std::string::npos;)
+                body.replace(at, serving_.lost.size(), "?");
+        res.status = answer->status;
+        res.set_content(body, answer->get_header_value("Content-Type").c_str());
+    }
+
+    // A document of the announced length, written in pieces until the reader stops.
+    void streamDocument(httplib::Response& res) {
+        res.set_content_provider(
+            serving_.announced, "text/xml",
+            [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                static const std::string piece(64 * 1024, ' ');
+                const std::string start = "<VendorComments>";
+                if (offset == 0)
+                    return sink.write(start.data(), start.size());
+                return sink.write(piece.data(), std::min(length, piece.size()));
+            });
+    }
+
+    Serving serving_;
+    std::string reference_;
+    TestServer server_;
+    std::unique_ptr<LoopbackSocket> socket_;
+};
+
+class CheckTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { reference = new ReferenceServer; }
+    static void TearDownTestSuite() {
+        delete reference;
+        reference = nullptr;
+    }
+    static ReferenceServer* reference;
+};
+
+ReferenceServer* CheckTest::reference = nullptr;
+
+class FaultTest : public CheckTest, public ::testing::WithParamInterface<Fault> {};
+
+} // namespace
+
+TEST_F(CheckTest, ReferenceServerPassesReadOnlyAndWithStatements) {
+    const QString url = QString::fromStdString(reference->url());
+    for (const QStringList& arguments :
+         {QStringList{url, "--vendor", "318", "--scrn", "7", "--podate", "03/23/2009"},
+          QStringList{url, "--vendor", "V100", "--write", "--scratch-vendor", "9001"}}) {
+        const CheckRun run = runCheck(arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+        EXPECT_EQ(printed(problems(run.out)), "");
+        EXPECT_NE(run.out.find("\nSUMMARY  "), std::string::npos);
+        EXPECT_EQ(run.err, "") << "no progress off a terminal";
+    }
+    // The statements leave the scratch vendor as they found it.
+    const CheckRun after = runCheck({url, "--vendor", "9001"});
+    EXPECT_NE(after.out.find("PASS  lists     4 locations, 4 types, 0 comments"), std::string::npos)
+        << after.out;
+
+    const std::string terminal = runOnTerminal({reference->url(), "--vendor", "318"});
+    EXPECT_NE(terminal.find("\rfetching the load document"), std::string::npos) << terminal;
+    EXPECT_TRUE(terminal.ends_with("\r\x1b[K")) << "the progress line is cleared";
+}
+
+TEST_P(FaultTest, IsReportedWhereItIsAndNothingElseIs) {
+    const Fault& fault = GetParam();
+    Serving serving;
+    fault.serve(serving);
+    const FaultPage page(serving, reference->url());
+    QStringList arguments{QString::fromStdString(page.url()), "--vendor", "318", "--max-time", "1"};
+    if (fault.write)
+        arguments << "--write"
+                  << "--scratch-vendor" << QString("scratch") + fault.name;
+    const CheckRun run = runCheck(arguments);
+
+    const std::vector<Line> found = problems(run.out);
+    ASSERT_EQ(found.size(), fault.expected.size()) << run.out << run.err;
+    bool failed = false;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i].level, fault.expected[i].level) << run.out;
+        EXPECT_EQ(found[i].subject, fault.expected[i].subject) << run.out;
+        EXPECT_NE(found[i].text.find(fault.expected[i].fragment), std::string::npos)
+            << found[i].text;
+        failed = failed || found[i].level == "FAIL";
+    }
+    EXPECT_EQ(run.exitCode, failed ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CheckTest, JsonHoldsTheSameFindingsAsTheText) {
+    Serving serving;
+    serving.body = document(grid("2", "general", "Office", "31/31/2009", "", "x"));
+    const FaultPage page(serving, reference->url());
+    for (const std::string& url : {reference->url(), page.url()}) {
+        QStringList arguments{QString::fromStdString(url), "--vendor", "318"};
+        const CheckRun text = runCheck(arguments);
+        const CheckRun json = runCheck(arguments << "--json");
+        EXPECT_EQ(json.exitCode, text.exitCode);
+        EXPECT_EQ(untimed(jsonLines(json.out)), untimed(reportLines(text.out)));
+    }
+}
+
+TEST(CheckArguments, BadArgumentsExitWithTwo) {
+    for (const QStringList& arguments :
+         {QStringList{}, QStringList{"http://127.0.0.1:1/"},
+          QStringList{"ftp://127.0.0.1/", "--vendor", "1"},
+          QStringList{"http://127.0.0.1:1/VendorCommentLOAD.asp", "--vendor", "1"},
+          QStringList{"http://127.0.0.1:1/", "--vendor", "1", "--write"},
+          QStringList{"http://127.0.0.1:1/", "--vendor", "1", "--max-time", "soon"},
+          QStringList{"http://127.0.0.1:1/", "--vendor", "1", "--colour"}}) {
+        const CheckRun run = runCheck(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err, "");
+    }
+}
