@@ -15,6 +15,7 @@
 #include "DemoData.h"
 #include "LoadDocument.h"
 #include "PasswordHash.h"
+#include "Posting.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 #include "TestCertificate.h"
@@ -42,27 +43,19 @@
 #include <tuple>
 
 using namespace vcserver;
+using vcbench::percentile;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr const char* kPage = "/VendorCommentLOAD.asp";
-constexpr const char* kFormType = "application/x-www-form-urlencoded";
 constexpr double kTargetMs = 200;
 
 std::string insertBatch(const std::string& vendor, int n) {
     return vctest::insertBatch(vendor, 4, 12, "4/1/2009", "",
                                "Benchmark comment number " + std::to_string(n) +
                                    ", a line of ordinary length.");
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
 }
 
 double msSince(Clock::time_point start) {
@@ -321,17 +314,13 @@ struct Endpoint {
     std::string password;
 };
 
-// kClients threads, each posting its statements over one kept-alive connection; returns
-// every request's latency in milliseconds.
+// 8 clients, each posting 100 statements over one connection, signed in as `to` says.
 template <typename MakeStatement>
 std::vector<double> postConcurrently(const Endpoint& to, MakeStatement make,
                                      std::atomic<int>& failures) {
-    constexpr int kClients = 8;
-    constexpr int kStatementsPerClient = 100;
-    std::vector<std::vector<double>> perClient(kClients);
-    std::vector<std::thread> threads;
-    for (int c = 0; c < kClients; ++c) {
-        threads.emplace_back([&, c] {
+    return vcbench::postConcurrently(
+        8, 100,
+        [&](int) {
             httplib::Client client(to.origin);
             if (!to.ca.empty()) {
                 client.set_ca_cert_path(to.ca.c_str());
@@ -340,27 +329,9 @@ std::vector<double> postConcurrently(const Endpoint& to, MakeStatement make,
             if (!to.user.empty()) {
                 client.set_basic_auth(to.user, to.password);
             }
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true); // as libcurl does
-            for (int i = 0; i < kStatementsPerClient; ++i) {
-                const std::string body = "SQL=" + vctest::formEncode(make(c, i));
-                const auto start = Clock::now();
-                const auto res = client.Post(kPage, body, kFormType);
-                perClient[c].push_back(msSince(start));
-                if (!res || res->status != 200 || !res->body.empty()) {
-                    ++failures;
-                }
-            }
-        });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
-    std::vector<double> all;
-    for (const auto& v : perClient) {
-        all.insert(all.end(), v.begin(), v.end());
-    }
-    return all;
+            return client;
+        },
+        make, failures);
 }
 
 template <typename MakeStatement>

@@ -8,6 +8,7 @@
 #include "CommentStore.h"
 #include "DemoData.h"
 #include "LoadDocument.h"
+#include "Posting.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 
@@ -20,6 +21,7 @@
 
 using namespace vcserver;
 using namespace vctest;
+using vcbench::percentile;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -67,44 +69,14 @@ private:
     std::vector<int> ports_;
 };
 
-// Runs kClients threads, each posting its statements over one kept-alive connection to its
-// server; returns every request's latency in milliseconds.
+// kClients clients, each on its server, posting their statements at once.
 template <typename MakeStatement>
 std::vector<double> postConcurrently(const LiveServers& servers, MakeStatement make,
                                      std::atomic<int>& failures) {
-    std::vector<std::vector<double>> perClient(kClients);
-    std::vector<std::thread> threads;
-    for (int c = 0; c < kClients; ++c) {
-        threads.emplace_back([&, c] {
-            httplib::Client client("127.0.0.1", servers.port(c));
-            client.set_keep_alive(true);
-            client.set_tcp_nodelay(true); // as libcurl does
-            for (int i = 0; i < kStatementsPerClient; ++i) {
-                const std::string body = "SQL=" + formEncode(make(c, i));
-                const auto start = Clock::now();
-                const auto res = client.Post("/VendorCommentLOAD.asp", body,
-                                             "application/x-www-form-urlencoded");
-                const std::chrono::duration<double, std::milli> took = Clock::now() - start;
-                perClient[c].push_back(took.count());
-                if (!res || res->status != 200 || !res->body.empty()) {
-                    ++failures;
-                }
-            }
-        });
-    }
-    for (auto& t : threads) {
-        t.join();
-    }
-    std::vector<double> all;
-    for (const auto& v : perClient) {
-        all.insert(all.end(), v.begin(), v.end());
-    }
-    return all;
-}
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
+    return vcbench::postConcurrently(
+        kClients, kStatementsPerClient,
+        [&](int client) { return httplib::Client("127.0.0.1", servers.port(client)); }, make,
+        failures);
 }
 
 template <typename MakeStatement>
