@@ -26,13 +26,11 @@ void VendorComment::LoadData(const std::string& ptServerName, const std::string&
     } catch (const std::exception& error) {
         platform::Trapped("LoadData", error);
         platform::setMousePointer(platform::vbDefault);
-        if (observer_)
-            observer_->loadFailed(error.what());
+        Tell([&](ControlObserver& o) { o.loadFailed(error.what()); });
         return;
     }
     platform::setMousePointer(platform::vbDefault);
-    if (observer_)
-        observer_->loaded(lstComments.count());
+    Tell([rows = lstComments.count()](ControlObserver& o) { o.loaded(rows); });
 }
 
 // Enables New Comment by the permission mode; any other mode leaves it as it was.

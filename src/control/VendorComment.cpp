@@ -3,6 +3,7 @@
 #include "Layout.h"
 
 #include "../platform/Locale.h"
+#include "../platform/MessageBox.h"
 
 namespace tavik {
 
@@ -40,6 +41,33 @@ void VendorComment::Initialize() {
     lblVersionNumber.setCaption("Version Number: " + std::to_string(versionMajor()) + "." +
                                 std::to_string(versionMinor()) + "." +
                                 std::to_string(versionRevision()));
+}
+
+int VendorComment::MsgBox(const std::string& prompt, int style, const std::string& title) {
+    const auto alive = alive_.watch();
+    const int answer = platform::MsgBox(prompt, style, title);
+    alive.check();
+    return answer;
+}
+
+void VendorComment::DoEvents() {
+    const auto alive = alive_.watch();
+    platform::DoEvents();
+    alive.check();
+}
+
+void VendorComment::WaitForEvents() {
+    const auto alive = alive_.watch();
+    platform::WaitForEvents();
+    alive.check();
+}
+
+// The editor's state; the host hears when it goes from Browse to Adding or Editing and back.
+void VendorComment::SetAction(std::string action) {
+    const bool was = editing();
+    mstrAction = std::move(action);
+    if (editing() != was)
+        Tell([editing = editing()](ControlObserver& o) { o.editingChanged(editing); });
 }
 
 VendorComment::State VendorComment::state() const {

@@ -2,6 +2,7 @@
 
 #include "ControlObserver.h"
 
+#include "../platform/EventPump.h"
 #include "../platform/Form.h"
 
 #include <cstdint>
@@ -25,7 +26,9 @@ public:
     VendorComment& operator=(const VendorComment&) = delete;
 
     // Stores the arguments as the control state, applies the permission mode, clears the
-    // form and loads the vendor's lookup lists and comments. Never fails to its caller.
+    // form and loads the vendor's lookup lists and comments. Never fails to its caller; only
+    // when the observer destroyed the control while hearing of the load does it throw
+    // platform::Abandoned, and the caller then touches the control no more.
     void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
                   const std::string& ptMode, const std::string& ptSCRN, const std::string& ptPODate,
                   const std::string& ptServerDate);
@@ -50,6 +53,9 @@ public:
     // observer must outlive the control or be replaced first.
     void setObserver(ControlObserver* observer) { observer_ = observer; }
 
+    // True while the editor is in Adding or Editing.
+    bool editing() const { return !mstrAction.empty(); }
+
     // The component's version, from the build.
     static int versionMajor();
     static int versionMinor();
@@ -57,6 +63,15 @@ public:
 
 private:
     // control/
+    // The control's waits: each returns only while the control still exists. When the host
+    // destroyed it meanwhile they throw platform::Abandoned, which the platform catches at
+    // the end of the event, so nothing of the destroyed control is touched again.
+    int MsgBox(const std::string& prompt, int style, const std::string& title);
+    void DoEvents();
+    void WaitForEvents();
+    template <class Heard> void Tell(Heard report);
+    void SetAction(std::string action);
+
     void Initialize();
     void ApplyMode();
     void ClearForm();
@@ -66,10 +81,10 @@ private:
     void PostSQL(std::string statement);
     void Inet1_StateChanged(int State) override;
     void AcceptedDelete();
-    void AcceptedSave();
+    std::string AcceptedSave();
     // What the end of a statement's transfer came to, as the observer hears it.
     enum class Outcome { None, Failed, Refused, Added, Updated, Deleted };
-    void Report(Outcome outcome, const std::string& answer);
+    void Report(Outcome outcome, const std::string& answer, const std::string& sequence);
 
     // editor/
     void cmdAdd_Click() override;
@@ -119,6 +134,7 @@ private:
 
     std::unique_ptr<platform::Form> form_;
     ControlObserver* observer_ = nullptr;
+    platform::Liveness alive_;
 
     // The form's widgets, by their names.
     platform::CommandButton& cmdAdd;
@@ -133,5 +149,14 @@ private:
     platform::CheckBox& chkDate(int index) { return form_->chkDate(index); }
     platform::DatePicker& DateBox(int index) { return form_->DateBox(index); }
 };
+
+// Reports to the observer, which may destroy the control while it hears of it.
+template <class Heard> void VendorComment::Tell(Heard report) {
+    if (!observer_)
+        return;
+    const auto alive = alive_.watch();
+    report(*observer_);
+    alive.check();
+}
 
 } // namespace tavik

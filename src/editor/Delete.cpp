@@ -17,9 +17,8 @@ void VendorComment::cmdDelete_Click() {
     if (mblnPosting)
         return;
     try {
-        if (platform::MsgBox("Do you want to delete the selected comment",
-                             platform::vbYesNo + platform::vbQuestion,
-                             "Vendor Comments") != platform::vbYes)
+        if (MsgBox("Do you want to delete the selected comment",
+                   platform::vbYesNo + platform::vbQuestion, "Vendor Comments") != platform::vbYes)
             return;
         mblnDeleting = true;
         mstrDeletingSequence = mstrSequence;

@@ -41,7 +41,7 @@ void VendorComment::ReleaseList() {
 // Leaves Adding or Editing: the editor is emptied and read-only again, then shows the
 // selected row.
 void VendorComment::CloseEditor() {
-    mstrAction = "";
+    SetAction("");
     txtComment.setText("");
     txtComment.setLocked(true);
     txtComment.setBackColor(platform::vbButtonFace);
@@ -62,7 +62,7 @@ void VendorComment::CloseEditor() {
 void VendorComment::BeginEditing() {
     if (lstComments.itemText(lstComments.selectedItem()).empty())
         return;
-    mstrAction = "Edit";
+    SetAction("Edit");
     cmdAdd.setCaption("Save");
     cmdEdit.setCaption("Cancel");
     cmdDelete.setEnabled(false);

@@ -21,7 +21,7 @@ void VendorComment::cmdAdd_Click() {
 }
 
 void VendorComment::BeginAdding() {
-    mstrAction = "Add";
+    SetAction("Add");
     cmdAdd.setCaption("Save");
     cmdEdit.setCaption("Cancel");
     cmdEdit.setEnabled(true);
@@ -52,8 +52,7 @@ void VendorComment::BeginAdding() {
 // the editor to Browse (Inet1_StateChanged).
 void VendorComment::Save() {
     if (txtComment.text().empty()) {
-        platform::MsgBox("Please enter Vendor comments", platform::vbInformation,
-                         "Information Validation");
+        MsgBox("Please enter Vendor comments", platform::vbInformation, "Information Validation");
         txtComment.setFocus();
         return;
     }
@@ -64,24 +63,24 @@ void VendorComment::Save() {
     if (!mstrEffective.empty() && !mstrExpires.empty()) {
         if (platform::dateDiffDays(platform::CDate(mstrEffective), platform::CDate(mstrExpires)) <
             0) {
-            platform::MsgBox("Expires Date should be greater than Effective Date",
-                             platform::vbInformation, "Vendor Comments");
+            MsgBox("Expires Date should be greater than Effective Date", platform::vbInformation,
+                   "Vendor Comments");
             DateBox(1).setFocus();
             return;
         }
     } else if (platform::isBlank(mstrEffective) && !mstrExpires.empty()) {
-        platform::MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
+        MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
         chkDate(0).setFocus();
         return;
     }
 
     if (cboLocation.listIndex() == -1) {
-        platform::MsgBox("Vendor location is required", platform::vbInformation, "Vendor Comments");
+        MsgBox("Vendor location is required", platform::vbInformation, "Vendor Comments");
         cboLocation.setFocus();
         return;
     }
     if (cboType.listIndex() == -1) {
-        platform::MsgBox("Vendor type is required", platform::vbInformation, "Vendor Comments");
+        MsgBox("Vendor type is required", platform::vbInformation, "Vendor Comments");
         cboType.setFocus();
         return;
     }

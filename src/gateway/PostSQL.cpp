@@ -21,7 +21,7 @@ void VendorComment::PostSQL(std::string statement) {
     }
     // Sleeps on the event queue between events instead of spinning.
     while (Inet1.StillExecuting())
-        platform::WaitForEvents();
+        WaitForEvents();
 }
 
 } // namespace tavik

@@ -9,6 +9,7 @@
 #include "../platform/RuntimeError.h"
 
 #include <exception>
+#include <set>
 
 namespace tavik {
 
@@ -36,20 +37,23 @@ void VendorComment::Inet1_StateChanged(int State) {
 
     Outcome outcome = Outcome::None;
     std::string strResponse;
+    std::string strReason;   // why a transfer failed
+    std::string strSequence; // the key of the comment the statement changed
     // A failure ends the handling quietly; the steps before it keep their effect.
     try {
         if (State == platform::icError) {
             outcome = Outcome::Failed;
-            platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+            strReason = Inet1.ResponseInfo();
+            MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
         } else {
             // Read the whole answer, letting the user's events run between the chunks.
             std::string vtData = Inet1.GetChunk(1024, platform::icString);
-            platform::DoEvents();
+            DoEvents();
             bool blnDone = false;
             while (!blnDone) {
                 strResponse += vtData;
                 vtData = Inet1.GetChunk(1024, platform::icString);
-                platform::DoEvents();
+                DoEvents();
                 if (vtData.empty())
                     blnDone = true;
             }
@@ -57,22 +61,24 @@ void VendorComment::Inet1_StateChanged(int State) {
             switch (JudgeStatementAnswer(Inet1.ResponseCode(), strResponse)) {
             case StatementAnswer::Refused:
                 outcome = Outcome::Refused;
-                platform::MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
-                                 "Vendor  Comment - ERROR");
+                MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
+                       "Vendor  Comment - ERROR");
                 break;
             case StatementAnswer::Failed:
                 outcome = Outcome::Failed;
-                platform::MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+                strReason = "HTTP status " + std::to_string(Inet1.ResponseCode());
+                MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
                 break;
             case StatementAnswer::Accepted:
                 if (mblnDeleting) {
                     outcome = Outcome::Deleted;
+                    strSequence = mstrDeletingSequence;
                     AcceptedDelete();
                 } else {
                     outcome = mstrAction == "Add"    ? Outcome::Added
                               : mstrAction == "Edit" ? Outcome::Updated
                                                      : Outcome::None;
-                    AcceptedSave();
+                    strSequence = AcceptedSave();
                 }
                 break;
             }
@@ -85,32 +91,33 @@ void VendorComment::Inet1_StateChanged(int State) {
     mblnDeleting = false;
     mstrDeletingSequence.clear();
     mblnPosting = false;
-    Report(outcome, strResponse);
+    Report(outcome, outcome == Outcome::Failed ? strReason : strResponse, strSequence);
 }
 
 // Tells the observer what the user saw the statement come to, once its end is handled.
-void VendorComment::Report(Outcome outcome, const std::string& answer) {
-    if (!observer_)
-        return;
-    switch (outcome) {
-    case Outcome::None:
-        break;
-    case Outcome::Failed:
-        observer_->transferFailed();
-        break;
-    case Outcome::Refused:
-        observer_->statementRefused(answer);
-        break;
-    case Outcome::Added:
-        observer_->commentAdded();
-        break;
-    case Outcome::Updated:
-        observer_->commentUpdated();
-        break;
-    case Outcome::Deleted:
-        observer_->commentDeleted();
-        break;
-    }
+void VendorComment::Report(Outcome outcome, const std::string& answer,
+                           const std::string& sequence) {
+    Tell([&](ControlObserver& o) {
+        switch (outcome) {
+        case Outcome::None:
+            break;
+        case Outcome::Failed:
+            o.transferFailed(answer.empty() ? "the transfer failed" : answer);
+            break;
+        case Outcome::Refused:
+            o.statementRefused(answer);
+            break;
+        case Outcome::Added:
+            o.commentAdded(sequence);
+            break;
+        case Outcome::Updated:
+            o.commentUpdated(sequence);
+            break;
+        case Outcome::Deleted:
+            o.commentDeleted(sequence);
+            break;
+        }
+    });
 }
 
 void VendorComment::AcceptedDelete() {
@@ -137,12 +144,27 @@ void VendorComment::AcceptedDelete() {
     mblnDeleting = false;
 }
 
-void VendorComment::AcceptedSave() {
+// Returns the key of the saved comment: the edited row's, or the added row's when the
+// reload shows exactly one key that was not there before.
+std::string VendorComment::AcceptedSave() {
+    std::string sequence = mstrAction == "Edit" ? mstrSequence : std::string();
     ReleaseList();
     if (mstrAction == "Add") {
+        std::set<std::string> before;
+        for (int i = 0; i < lstComments.count(); ++i)
+            before.insert(RowKey(i));
         // Reload everything, the new comment with its server-made sequence included.
         LoadData(mstrServerName, mstrVendorID, std::to_string(mintMode), mstrSCRN, mstrPODate,
                  mstrServerDate);
+        int added = 0;
+        for (int i = 0; i < lstComments.count(); ++i) {
+            if (!before.contains(RowKey(i))) {
+                ++added;
+                sequence = RowKey(i);
+            }
+        }
+        if (added != 1)
+            sequence.clear();
     }
     if (mstrAction == "Edit") {
         // Rewrite the edited row where it stands; its sequence stays.
@@ -153,6 +175,7 @@ void VendorComment::AcceptedSave() {
         lstComments.setSubItem(lstComments.selectedItem(), 4, ListDate(mstrExpires));
     }
     CloseEditor();
+    return sequence;
 }
 
 } // namespace tavik

@@ -4,6 +4,8 @@
 #include "HttpSession.h"
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace tavik::platform {
 
@@ -41,11 +43,35 @@ size_t appendBody(char* data, size_t size, size_t count, void* context) {
     return length;
 }
 
+// Ends the transfer once its canceller is set; curl asks at least once a second.
+int checkCancel(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+}
+
+struct HandOver {
+    std::string url;
+    FetchedDocument fetched;
+};
+thread_local std::optional<HandOver> handedOver;
+
 } // namespace
+
+HandedOverDocument::HandedOverDocument(std::string url, FetchedDocument fetched) {
+    handedOver = HandOver{std::move(url), std::move(fetched)};
+}
+
+HandedOverDocument::~HandedOverDocument() {
+    handedOver.reset();
+}
 
 FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds connectLimit,
                               std::chrono::milliseconds transferLimit,
-                              const FetchProgress& progress) {
+                              const FetchProgress& progress, const std::atomic<bool>* cancel) {
+    if (handedOver && handedOver->url == url) {
+        FetchedDocument taken = std::move(handedOver->fetched);
+        handedOver.reset();
+        return taken;
+    }
     FetchedDocument fetched;
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(
         curlReady() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
@@ -61,6 +87,11 @@ FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds 
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
+    if (cancel) {
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel));
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
     char details[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
     // Where a transfer component keeps connections open, the fetch goes over them.

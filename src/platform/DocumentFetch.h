@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -35,8 +36,22 @@ using FetchProgress = std::function<void(std::uint64_t received)>;
 // Fetches a URL as the control's loader does: web addresses only, up to five redirects, the
 // given time limits, no body beyond kMaxDocumentBytes. On a thread whose transfer component
 // keeps connections open, the fetch goes over them.
+// Setting `*cancel` ends the fetch soon, as a failure. A document handed over for this URL
+// on this thread (below) is taken instead of fetching.
 FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds connectLimit,
                               std::chrono::milliseconds transferLimit,
-                              const FetchProgress& progress = {});
+                              const FetchProgress& progress = {},
+                              const std::atomic<bool>* cancel = nullptr);
+
+// A document fetched beforehand (on another thread, so the user-interface thread never
+// waits for it), which the next fetch of `url` on this thread takes in place of a transfer,
+// while this object lives.
+class HandedOverDocument {
+public:
+    HandedOverDocument(std::string url, FetchedDocument fetched);
+    ~HandedOverDocument();
+    HandedOverDocument(const HandedOverDocument&) = delete;
+    HandedOverDocument& operator=(const HandedOverDocument&) = delete;
+};
 
 } // namespace tavik::platform

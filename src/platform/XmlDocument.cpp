@@ -143,6 +143,11 @@ DocumentEncoding documentEncoding(std::string_view xml) {
     return encoding;
 }
 
+FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel) {
+    return fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
+                         std::chrono::milliseconds(transferLimitMs.load()), {}, cancel);
+}
+
 void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
                                 std::chrono::milliseconds transfer) {
     connectLimitMs = long(connect.count());

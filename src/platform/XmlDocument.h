@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <iterator>
 #include <memory>
@@ -12,6 +13,11 @@
 namespace tavik::platform {
 
 class XmlNodeList;
+struct FetchedDocument;
+
+// Fetches what XmlDocument::load(url) would, with its time limits, on any thread; setting
+// `*cancel` ends it soon. Hand the result over (HandedOverDocument) to load it.
+FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel);
 
 class XmlNode {
 public:

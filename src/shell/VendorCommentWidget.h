@@ -20,7 +20,9 @@ class VendorCommentWidgetPrivate;
  *
  * Place it, then load a vendor with loadData() (or LoadData()). It has the fixed size it was
  * designed at (a Fixed size policy); giving it the focus gives it to the comment list. Every
- * call must come on the thread of the QApplication.
+ * call must come on the widget's thread; a call from another thread is refused with a
+ * warning and does nothing. The widget may be deleted at any moment, also from a slot
+ * connected to its signals or while the user's statement waits for the server.
  */
 class TAVIKVENDORCOMMENT_EXPORT VendorCommentWidget : public QWidget {
     Q_OBJECT
@@ -30,6 +32,8 @@ class TAVIKVENDORCOMMENT_EXPORT VendorCommentWidget : public QWidget {
     Q_PROPERTY(tavik::VendorCommentWidget::Mode mode READ mode)
     /// How many comments the list shows.
     Q_PROPERTY(int rowCount READ rowCount)
+    /// Whether the user is adding or editing a comment (what a reload would discard).
+    Q_PROPERTY(bool editing READ isEditing NOTIFY editingChanged)
 
 public:
     /// What the user may do with the comments.
@@ -48,6 +52,7 @@ public:
      * Loads a vendor from six texts, as the component's hosts call it: the server prefix
      * (ending in "/"), the vendor key, the mode as a number, the SCRN and PO date passed to
      * the server page, and the server's date. Failures are silent; loadFailed() reports them.
+     * Blocks until the load is over; loadData() does not.
      */
     void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
                   const std::string& ptMode, const std::string& ptSCRN, const std::string& ptPODate,
@@ -59,6 +64,8 @@ public:
     Mode mode() const;
     /// How many comments the list shows.
     int rowCount() const;
+    /// Whether the user is adding or editing a comment.
+    bool isEditing() const;
 
     /// The design size.
     QSize sizeHint() const override;
@@ -68,13 +75,18 @@ public:
 
 public Q_SLOTS:
     /**
-     * Loads the comments of `vendorId` from the page VendorCommentLOAD.asp below `server`;
-     * `scrn` and `poDate` are passed to the page, `serverDate` is the date the pickers start
-     * from. Emits loaded() or loadFailed().
+     * Loads the comments of `vendorId` from the page VendorCommentLOAD.asp below `server`
+     * (with or without a trailing "/"); `scrn` and `poDate` are passed to the page,
+     * `serverDate` is the date the pickers start from. Returns at once: the document is
+     * fetched in the background, then the lists are filled in one go, and loaded() or
+     * loadFailed() follows. A later call before that supersedes this one. While the fetch
+     * runs, the pointer shows that the control is busy.
      */
     void loadData(const QUrl& server, const QString& vendorId,
                   tavik::VendorCommentWidget::Mode mode, const QString& scrn, const QString& poDate,
                   const QDate& serverDate);
+    /// Repeats the last load (of either kind) as loadData() does; nothing before a first load.
+    void reload();
 
 Q_SIGNALS:
     /// A load filled the lists; `rows` comments are shown.
@@ -82,17 +94,21 @@ Q_SIGNALS:
     /// A load failed (no server, an error status, a document that is not XML...); the list
     /// shows nothing, as the user sees it.
     void loadFailed(const QString& reason);
-    /// The server accepted a new comment; the list has been reloaded.
-    void commentAdded();
-    /// The server accepted an edited comment; its row shows the new text.
-    void commentUpdated();
-    /// The server accepted a delete; the row has left the list.
-    void commentDeleted();
+    /// The server accepted a new comment; the list has been reloaded. `sequence` is the new
+    /// comment's key when the reload showed which row is new, otherwise empty.
+    void commentAdded(const QString& sequence);
+    /// The server accepted the edited comment `sequence`; its row shows the new text.
+    void commentUpdated(const QString& sequence);
+    /// The server accepted the delete of comment `sequence`; the row has left the list.
+    void commentDeleted(const QString& sequence);
     /// The server refused a statement with this answer, which the user saw.
     void statementRefused(const QString& answer);
-    /// A statement could not be carried out (no server, an error status, no answer in
-    /// time); the user saw the error box.
-    void transferFailed();
+    /// A statement could not be carried out: `reason` is the transfer's error or the HTTP
+    /// status; the user saw the error box.
+    void transferFailed(const QString& reason);
+    /// The user began adding or editing a comment (true), or the editor went back to
+    /// showing the selected comment (false).
+    void editingChanged(bool editing);
 
 private:
     friend class VendorCommentWidgetPrivate;

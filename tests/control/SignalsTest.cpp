@@ -6,7 +6,9 @@
 #include "platform/MessageBox.h"
 
 #include <QSignalSpy>
+#include <QTest>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,6 +21,7 @@ struct SignalCase {
     const char* name;
     std::function<void(ControlTest&)> act;
     std::map<std::string, int> emitted; // signal name: count
+    std::string argument = "";          // of the change or failure signal
 };
 
 class SignalTest : public ControlTest, public ::testing::WithParamInterface<SignalCase> {
@@ -50,7 +53,13 @@ TEST_P(SignalTest, FireOnceEachOnTheirPaths) {
     spy("commentDeleted", &VendorCommentWidget::commentDeleted);
     spy("statementRefused", &VendorCommentWidget::statementRefused);
     spy("transferFailed", &VendorCommentWidget::transferFailed);
+    spy("editingChanged", &VendorCommentWidget::editingChanged);
     GetParam().act(*this);
+    // loadData returns before its signal comes.
+    (void)QTest::qWaitFor([&] {
+        return std::all_of(GetParam().emitted.begin(), GetParam().emitted.end(),
+                           [&](const auto& e) { return spies[e.first]->count() >= e.second; });
+    });
     for (const auto& [name, spy] : spies) {
         const auto expected = GetParam().emitted.find(name);
         EXPECT_EQ(spy->count(), expected == GetParam().emitted.end() ? 0 : expected->second)
@@ -65,6 +74,14 @@ TEST_P(SignalTest, FireOnceEachOnTheirPaths) {
     if (spies["loadFailed"]->count() == 1) {
         EXPECT_TRUE(spies["loadFailed"]->front().front().toString().contains("127.0.0.1"));
     }
+    // The changed comment's key, and why a transfer failed.
+    for (const char* name :
+         {"commentAdded", "commentUpdated", "commentDeleted", "transferFailed"}) {
+        if (spies[name]->count() == 1) {
+            EXPECT_EQ(spies[name]->front().front().toString().toStdString(), GetParam().argument)
+                << name;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -75,6 +92,15 @@ INSTANTIATE_TEST_SUITE_P(
                                          QUrl(QString::fromStdString(t.server.baseUrl())), "318",
                                          VendorCommentWidget::ReadWrite, "7", "03/23/2009",
                                          QDate(2009, 3, 23));
+                                 },
+                                 {{"loaded", 1}}},
+                      SignalCase{"loadedFromABaseWithoutSlash",
+                                 [](ControlTest& t) {
+                                     std::string base = t.server.baseUrl();
+                                     base.pop_back();
+                                     t.host->loadData(QUrl(QString::fromStdString(base)), "318",
+                                                      VendorCommentWidget::ReadWrite, "7",
+                                                      "03/23/2009", QDate(2009, 3, 23));
                                  },
                                  {{"loaded", 1}}},
                       SignalCase{"loadFailedOnADeadServer",
@@ -91,7 +117,22 @@ INSTANTIATE_TEST_SUITE_P(
                                      t.setStatementAnswer("");
                                      t.click("cmdAdd");
                                  },
-                                 {{"commentAdded", 1}, {"loaded", 1}}},
+                                 {{"commentAdded", 1}, {"loaded", 1}, {"editingChanged", 2}}},
+                      SignalCase{"addedNamesTheNewRow",
+                                 [](ControlTest& t) {
+                                     auto& s = static_cast<SignalTest&>(t);
+                                     s.enterComment();
+                                     t.setStatementAnswer("");
+                                     t.setDocument(LoadDocument()
+                                                       .loc("12", "Dock 1")
+                                                       .typ("4", "General")
+                                                       .grid("1", "General", "Dock 1", "", "", "a")
+                                                       .grid("9", "General", "Dock 1", "", "", "b")
+                                                       .str());
+                                     t.click("cmdAdd");
+                                 },
+                                 {{"commentAdded", 1}, {"loaded", 1}, {"editingChanged", 2}},
+                                 "9"},
                       SignalCase{"updated",
                                  [](ControlTest& t) {
                                      static_cast<SignalTest&>(t).selectAndAnswer("");
@@ -99,14 +140,16 @@ INSTANTIATE_TEST_SUITE_P(
                                      t.type("!");
                                      t.click("cmdAdd");
                                  },
-                                 {{"commentUpdated", 1}}},
+                                 {{"commentUpdated", 1}, {"editingChanged", 2}},
+                                 "1"},
                       SignalCase{"deleted",
                                  [](ControlTest& t) {
                                      static_cast<SignalTest&>(t).selectAndAnswer("");
                                      t.answers.push_back(platform::vbYes);
                                      t.click("cmdDelete");
                                  },
-                                 {{"commentDeleted", 1}}},
+                                 {{"commentDeleted", 1}},
+                                 "1"},
                       SignalCase{"refused",
                                  [](ControlTest& t) {
                                      static_cast<SignalTest&>(t).selectAndAnswer("Row is locked",
@@ -122,5 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
                                      t.setStatementAnswer("", 500);
                                      t.click("cmdAdd");
                                  },
-                                 {{"transferFailed", 1}}}),
+                                 {{"transferFailed", 1}, {"editingChanged", 1}},
+                                 "HTTP status 500"}),
     [](const auto& info) { return std::string(info.param.name); });

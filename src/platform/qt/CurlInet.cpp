@@ -319,6 +319,8 @@ private:
         try {
             if (stateChanged)
                 stateChanged(report.state);
+        } catch (const Abandoned&) {
+            // the handler's control was destroyed: nothing is left to report to
         } catch (const std::exception& e) {
             qWarning("Transfer state handler failed: %s", e.what());
         } catch (...) {

@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 #include <functional>
+#include <utility>
 
 namespace tavik::platform::qt::detail {
 
@@ -32,6 +33,8 @@ public:
         setEditTriggers(QAbstractItemView::NoEditTriggers);
         setSortingEnabled(false);
         setAllColumnsShowFocus(true);
+        // No menu on a right click, neither the list's nor one of the host's behind it.
+        setContextMenuPolicy(Qt::PreventContextMenu);
         QHeaderView* columns = header();
         columns->setMinimumSectionSize(0);
         columns->setStretchLastSection(false);
@@ -103,17 +106,24 @@ protected:
             selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
         QTreeView::rowsAboutToBeRemoved(parent, start, end);
     }
+    // A left click raises Click; so does the release of any other button, or of a drag, that
+    // moved the selection: the editor always belongs to the row selected.
     void mousePressEvent(QMouseEvent* event) override {
+        if (event->buttons() == event->button())
+            rowsAtPress_ = selectedRows();
         QTreeView::mousePressEvent(event);
         if (event->button() == Qt::LeftButton)
             clickArmed_ = true;
     }
     void mouseReleaseEvent(QMouseEvent* event) override {
         QTreeView::mouseReleaseEvent(event);
-        if (event->button() == Qt::LeftButton && clickArmed_) {
-            clickArmed_ = false;
+        if (event->buttons() != Qt::NoButton)
+            return; // the last button up ends the gesture
+        const bool armed = std::exchange(clickArmed_, false);
+        const bool moved = selectedRows() != rowsAtPress_;
+        rowsAtPress_ = selectedRows(); // the release that ends a double click moves nothing
+        if (armed || moved)
             raise(click);
-        }
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
         QTreeView::mouseDoubleClickEvent(event);
@@ -172,7 +182,10 @@ private:
             raiseEvent(handler);
     }
 
+    QModelIndexList selectedRows() const { return selectionModel()->selectedRows(); }
+
     bool clickArmed_ = false;
+    QModelIndexList rowsAtPress_;
 };
 
 } // namespace tavik::platform::qt::detail

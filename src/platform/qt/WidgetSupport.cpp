@@ -1,5 +1,6 @@
 #include "WidgetSupport.h"
 
+#include "../EventPump.h"
 #include "../MessageBox.h"
 #include "../RuntimeError.h"
 
@@ -76,7 +77,10 @@ void raiseEvent(const std::function<void()>& handler) {
         return;
     std::optional<std::string> failure;
     try {
-        handler();
+        const std::function<void()> run = handler; // the handler may destroy its holder
+        run();
+    } catch (const Abandoned&) {
+        return; // the control was destroyed inside the handler
     } catch (const std::exception& error) {
         Trapped("an event handler", error);
         failure = error.what();

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QDate>
+#include <QEventLoop>
+#include <QTimer>
 #include <QUrl>
 
 #include <filesystem>
@@ -26,8 +28,13 @@ int main(int argc, char** argv) {
     int failures = 0;
     QObject::connect(&placed, &VendorCommentWidget::loadFailed, [&] { ++failures; });
     placed.LoadData("http://127.0.0.1:1/", "318", "1", "7", "03/23/2009", "3/23/2009");
-    placed.loadData(QUrl("http://127.0.0.1:1/"), "318", VendorCommentWidget::ReadWrite, "7",
+    // loadData returns at once; its failure arrives later.
+    QEventLoop waiting;
+    QObject::connect(&placed, &VendorCommentWidget::loadFailed, &waiting, &QEventLoop::quit);
+    QTimer::singleShot(10000, &waiting, &QEventLoop::quit);
+    placed.loadData(QUrl("http://127.0.0.1:1"), "318", VendorCommentWidget::ReadWrite, "7",
                     "03/23/2009", QDate(2009, 3, 23));
+    waiting.exec();
     if (failures != 2 || placed.vendorId() != "318" || placed.rowCount() != 0)
         return fail("the placed control did not report its failed loads");
     if (!std::filesystem::exists(INSTALLED_IDL))
