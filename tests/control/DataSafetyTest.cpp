@@ -7,8 +7,11 @@
 #include "platform/MessageBox.h"
 #include "platform/MousePointer.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -79,6 +82,184 @@ TEST_F(ControlTest, WhileAddingOnlyKeysThatMoveTheSelectionResetThePickers) {
     EXPECT_EQ(platform::isoDate(form().DateBox(0).value()), "2009-03-23");
     EXPECT_EQ(control->state().mstrAction, "Add");
 }
+
+struct MouseSelect {
+    const char* name;
+    Qt::MouseButton button;
+    Qt::KeyboardModifiers modifiers;
+    bool drag; // pressed on row 0, released on row 2
+};
+
+class MouseSelectTest : public ControlTest, public ::testing::WithParamInterface<MouseSelect> {};
+
+// Whatever button or modifier moved the selection, the editor, the key and Delete follow
+// it: a right click once left row 0's key in place, and Delete removed the wrong comment.
+TEST_P(MouseSelectTest, DeleteRemovesTheRowShown) {
+    load("1");
+    selectRow(0);
+    auto* view = qobject_cast<QTreeView*>(widget("lstComments"));
+    const auto rowCenter = [&](int row) {
+        return view->visualRect(view->model()->index(row, 0)).center();
+    };
+    const auto& [name, button, modifiers, drag] = GetParam();
+    // A host menu behind the list must not open either.
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QAction hostAction("Host action");
+    window->addAction(&hostAction);
+    bool menuShown = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menuShown = true;
+            popup->close();
+        }
+    });
+    closer.start(5);
+    if (drag) {
+        QTest::mousePress(view->viewport(), button, modifiers, rowCenter(0));
+        QTest::mouseMove(view->viewport(), rowCenter(1));
+        QTest::mouseMove(view->viewport(), rowCenter(2));
+        QTest::mouseRelease(view->viewport(), button, modifiers, rowCenter(2));
+    } else {
+        QTest::mouseClick(view->viewport(), button, modifiers, rowCenter(2));
+    }
+    EXPECT_FALSE(menuShown);
+    ASSERT_EQ(form().lstComments().selectedIndex(), 2);
+    EXPECT_EQ(form().txtComment().text(), "Prices fixed");
+    EXPECT_EQ(control->state().mstrSequence, "3");
+
+    answers.push_back(platform::vbYes);
+    setStatementAnswer("");
+    click("cmdDelete");
+    ASSERT_EQ(statements().size(), 1u);
+    EXPECT_EQ(statements()[0], "DELETE FROM VendorComment Where vendorID = 318 And "
+                               "CommentSequence = 3");
+    EXPECT_EQ(form().lstComments().count(), 2);
+    EXPECT_EQ(form().lstComments().itemText(0), "Call first");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Gestures, MouseSelectTest,
+    ::testing::Values(MouseSelect{"right", Qt::RightButton, {}, false},
+                      MouseSelect{"middle", Qt::MiddleButton, {}, false},
+                      MouseSelect{"shiftLeft", Qt::LeftButton, Qt::ShiftModifier, false},
+                      MouseSelect{"controlLeft", Qt::LeftButton, Qt::ControlModifier, false},
+                      MouseSelect{"controlRight", Qt::RightButton, Qt::ControlModifier, false},
+                      MouseSelect{"leftDrag", Qt::LeftButton, {}, true},
+                      MouseSelect{"rightDrag", Qt::RightButton, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct DestroyPoint {
+    const char* name;
+    // Arms the destruction (through `destroy`), then makes the user's gesture.
+    std::function<void(ControlTest&, const std::function<void()>& destroy)> act;
+};
+
+class DestroyTest : public ControlTest, public ::testing::WithParamInterface<DestroyPoint> {
+protected:
+    void TearDown() override {
+        platform::setWaitHook({});
+        platform::setPumpHook({});
+        ControlTest::TearDown();
+    }
+};
+
+// A host may close or delete the control while it waits: for the statement's answer,
+// between the answer's chunks, in a message box, in a slot of its signals, or while a load
+// is fetched. The control stops there and touches nothing of itself again.
+TEST_P(DestroyTest, TheHostSurvivesDestroyingTheControl) {
+    load("1");
+    selectRow(0);
+    QPointer<QWidget> alive(host.get());
+    const auto destroy = [this] {
+        control = nullptr;
+        host.reset();
+    };
+    GetParam().act(*this, destroy);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }));
+    // Whatever was still queued for the control arrives now, and finds nothing.
+    platform::setWaitHook({});
+    platform::setPumpHook({});
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+void saveNewComment(ControlTest& t) {
+    t.click("cmdAdd");
+    t.type("note");
+    t.pick("cboLocation", 0);
+    t.pick("cboType", 0);
+    t.click("cmdAdd");
+}
+
+void confirmDelete(ControlTest& t) {
+    t.answers.push_back(platform::vbYes);
+    t.click("cmdDelete");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, DestroyTest,
+    ::testing::Values(
+        DestroyPoint{"inTheStatementWait",
+                     [](ControlTest& t, const auto& destroy) {
+                         platform::setWaitHook(destroy);
+                         saveNewComment(t);
+                     }},
+        DestroyPoint{"byClosingAWindowThatDeletesItselfInTheWait",
+                     [](ControlTest& t, const auto&) {
+                         QWidget* button = t.widget("cmdDelete");
+                         QWidget* window = t.host.release();
+                         t.control = nullptr;
+                         window->setAttribute(Qt::WA_DeleteOnClose);
+                         platform::setWaitHook([window] { window->close(); });
+                         t.answers.push_back(platform::vbYes);
+                         QTest::mouseClick(button, Qt::LeftButton);
+                     }},
+        DestroyPoint{"betweenTheAnswersChunks",
+                     [](ControlTest& t, const auto& destroy) {
+                         t.setStatementAnswer(std::string(5000, 'x'), 400);
+                         platform::setPumpHook(destroy);
+                         confirmDelete(t);
+                     }},
+        DestroyPoint{"inTheRefusalBox",
+                     [](ControlTest& t, const auto& destroy) {
+                         t.setStatementAnswer("Row is locked", 400);
+                         platform::setMessageBoxHandler(
+                             [destroy](const std::string& prompt, int, const std::string&) {
+                                 if (prompt.find("Unsuccessful") != std::string::npos)
+                                     destroy();
+                                 return platform::vbYes;
+                             });
+                         t.click("cmdDelete");
+                     }},
+        DestroyPoint{"inTheConfirmationBox",
+                     [](ControlTest& t, const auto& destroy) {
+                         platform::setMessageBoxHandler(
+                             [destroy](const std::string&, int, const std::string&) {
+                                 destroy();
+                                 return platform::vbYes;
+                             });
+                         t.click("cmdDelete");
+                     }},
+        DestroyPoint{"inASlotOfTheReloadAfterAnAdd",
+                     [](ControlTest& t, const auto& destroy) {
+                         QObject::connect(t.host.get(), &VendorCommentWidget::loaded, destroy);
+                         saveNewComment(t);
+                     }},
+        DestroyPoint{"inASlotOfEditingChanged",
+                     [](ControlTest& t, const auto& destroy) {
+                         QObject::connect(t.host.get(), &VendorCommentWidget::editingChanged,
+                                          destroy);
+                         t.click("cmdAdd");
+                     }},
+        DestroyPoint{"whileLoadDataFetches",
+                     [](ControlTest& t, const auto& destroy) {
+                         t.host->loadData(QUrl(QString::fromStdString(t.server.baseUrl())), "318",
+                                          VendorCommentWidget::ReadWrite, "", "",
+                                          QDate(2009, 3, 23));
+                         destroy();
+                     }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControlTest, ClearedSelectionDisablesEditAndDelete) {
     load("1");
