@@ -8,8 +8,15 @@
 
 VendorCommentPlugin::VendorCommentPlugin(QObject* parent) : QObject(parent) {}
 
+// The qualified class name: uic writes it as the member's type in the generated form.
 QString VendorCommentPlugin::name() const {
-    return QStringLiteral("VendorCommentWidget");
+    return QStringLiteral("tavik::VendorCommentWidget");
+}
+
+// A valid object name for new instances; the default would be made from the class name.
+QString VendorCommentPlugin::domXml() const {
+    return QStringLiteral("<ui language=\"c++\"><widget class=\"tavik::VendorCommentWidget\" "
+                          "name=\"vendorComment\"/></ui>");
 }
 
 QString VendorCommentPlugin::group() const {

@@ -19,5 +19,6 @@ public:
     QString includeFile() const override;
     QIcon icon() const override;
     bool isContainer() const override;
+    QString domXml() const override;
     QWidget* createWidget(QWidget* parent) override;
 };

@@ -281,7 +281,8 @@ TEST(DesignerPlugin, OffersTheWidgetInTheTavikGroup) {
     QPluginLoader loader(QString::fromUtf8(VC_DESIGNER_PLUGIN));
     auto* plugin = qobject_cast<QDesignerCustomWidgetInterface*>(loader.instance());
     ASSERT_NE(plugin, nullptr) << loader.errorString().toStdString();
-    EXPECT_EQ(plugin->name(), "VendorCommentWidget");
+    EXPECT_EQ(plugin->name(), "tavik::VendorCommentWidget");
+    EXPECT_TRUE(plugin->domXml().contains("name=\"vendorComment\""));
     EXPECT_EQ(plugin->group(), "Tavik");
     EXPECT_EQ(plugin->includeFile(), "TavikVendorComment/VendorCommentWidget");
     EXPECT_FALSE(plugin->isContainer());

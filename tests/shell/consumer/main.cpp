@@ -3,6 +3,8 @@
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/VendorCommentWidget>
 
+#include "ui_CommentsForm.h"
+
 #include <QApplication>
 #include <QDate>
 #include <QEventLoop>
@@ -37,6 +39,12 @@ int main(int argc, char** argv) {
     waiting.exec();
     if (failures != 2 || placed.vendorId() != "318" || placed.rowCount() != 0)
         return fail("the placed control did not report its failed loads");
+    QWidget formHost;
+    Ui::CommentsForm form;
+    form.setupUi(&formHost);
+    tavik::VendorCommentWidget* inForm = form.vendorComment;
+    if (inForm->rowCount() != 0 || inForm->isEditing())
+        return fail("the control in a Designer form is not the control");
     if (!std::filesystem::exists(INSTALLED_IDL))
         return fail("the installed IDL is missing");
 
