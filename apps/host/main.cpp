@@ -17,6 +17,8 @@
 #include <QDate>
 #include <QHelpEvent>
 #include <QPalette>
+#include <QStatusBar>
+#include <QVBoxLayout>
 
 #include <cerrno>
 #include <cstring>
@@ -137,6 +139,33 @@ void hoverRow(VendorCommentWidget& control, int row) {
     QApplication::sendEvent(list->viewport(), &hover);
 }
 
+// The demo's status line: what the clerk waits for, and how the last load or statement ended.
+void showProgress(VendorCommentWidget& control, QStatusBar& status) {
+    QObject::connect(&control, &VendorCommentWidget::loaded, &status, [&status](int rows) {
+        status.showMessage(rows == 1 ? QString("1 comment") : QString("%1 comments").arg(rows));
+    });
+    QObject::connect(
+        &control, &VendorCommentWidget::loadFailed, &status,
+        [&status](const QString& reason) { status.showMessage("The load failed: " + reason); });
+    QObject::connect(&control, &VendorCommentWidget::statementInFlightChanged, &status,
+                     [&status](bool inFlight) {
+                         if (inFlight)
+                             status.showMessage("Waiting for the server's answer...");
+                     });
+    QObject::connect(&control, &VendorCommentWidget::commentAdded, &status,
+                     [&status] { status.showMessage("The comment was added."); });
+    QObject::connect(&control, &VendorCommentWidget::commentUpdated, &status,
+                     [&status] { status.showMessage("The comment was saved."); });
+    QObject::connect(&control, &VendorCommentWidget::commentDeleted, &status,
+                     [&status] { status.showMessage("The comment was deleted."); });
+    QObject::connect(
+        &control, &VendorCommentWidget::statementRefused, &status,
+        [&status](const QString& answer) { status.showMessage("The server refused: " + answer); });
+    QObject::connect(
+        &control, &VendorCommentWidget::transferFailed, &status,
+        [&status](const QString& reason) { status.showMessage("Not saved: " + reason); });
+}
+
 } // namespace
 
 namespace {
@@ -239,22 +268,38 @@ int main(int argc, char** argv) {
 
     if (parser.isSet(dark))
         QApplication::setPalette(darkPalette());
-    VendorCommentWidget control;
-    control.setWindowTitle("Vendor Comments");
-    control.show();
-    // LoadData blocks until the server has answered: it starts once the window has been
-    // drawn, so a slow server leaves a drawn window under the busy pointer.
-    afterFirstPaint(&control, [&] {
-        if (parser.isSet(server) || parser.isSet(vendor)) {
-            control.LoadData(parser.value(server).toStdString(), parser.value(vendor).toStdString(),
-                             parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
-                             parser.value(poDate).toStdString(),
-                             parser.value(serverDate).toStdString());
-        }
+    QWidget window;
+    window.setWindowTitle("Vendor Comments");
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    auto* control = new VendorCommentWidget;
+    layout->addWidget(control);
+    auto* status = new QStatusBar;
+    status->setSizeGripEnabled(false);
+    layout->addWidget(status);
+    showProgress(*control, *status);
+
+    const auto finish = [&] {
         if (parser.isSet(hover))
-            hoverRow(control, parser.value(hover).toInt());
+            hoverRow(*control, parser.value(hover).toInt());
         if (parser.isSet(screenshot))
-            QCoreApplication::exit(savePicture(&control, parser.value(screenshot)));
+            QCoreApplication::exit(savePicture(control, parser.value(screenshot)));
+    };
+    QObject::connect(control, &VendorCommentWidget::loaded, &window, finish);
+    QObject::connect(control, &VendorCommentWidget::loadFailed, &window, finish);
+    window.show();
+    // The load starts once the window has been drawn; the window stays usable while the
+    // document is fetched.
+    afterFirstPaint(&window, [&] {
+        if (!parser.isSet(server) && !parser.isSet(vendor))
+            return finish();
+        status->showMessage("Loading...");
+        VendorCommentWidgetPrivate::get(control)->startLoad(
+            {parser.value(server).toStdString(), parser.value(vendor).toStdString(),
+             parser.value(mode).toStdString(), parser.value(scrn).toStdString(),
+             parser.value(poDate).toStdString(), parser.value(serverDate).toStdString()});
     });
     return app.exec();
 }

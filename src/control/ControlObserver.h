@@ -25,6 +25,8 @@ public:
     virtual void transferFailed(const std::string& reason) = 0;
     // The editor entered Adding or Editing (true) or went back to Browse (false).
     virtual void editingChanged(bool editing) = 0;
+    // A statement went to the server (true); its answer has been handled (false).
+    virtual void statementInFlightChanged(bool inFlight) = 0;
 
 protected:
     ~ControlObserver() = default;

@@ -19,6 +19,7 @@ void VendorComment::PostSQL(std::string statement) {
         mblnPosting = false; // no transfer started, so no end will come to clear it
         throw;
     }
+    Tell([](ControlObserver& o) { o.statementInFlightChanged(true); });
     // Sleeps on the event queue between events instead of spinning.
     while (Inet1.StillExecuting())
         WaitForEvents();

@@ -91,6 +91,7 @@ void VendorComment::Inet1_StateChanged(int State) {
     mblnDeleting = false;
     mstrDeletingSequence.clear();
     mblnPosting = false;
+    Tell([](ControlObserver& o) { o.statementInFlightChanged(false); });
     Report(outcome, outcome == Outcome::Failed ? strReason : strResponse, strSequence);
 }
 

@@ -58,6 +58,9 @@ void VendorCommentWidgetPrivate::transferFailed(const std::string& reason) {
 void VendorCommentWidgetPrivate::editingChanged(bool editing) {
     emit q->editingChanged(editing);
 }
+void VendorCommentWidgetPrivate::statementInFlightChanged(bool inFlight) {
+    emit q->statementInFlightChanged(inFlight);
+}
 
 bool VendorCommentWidgetPrivate::onOwnThread(const char* call) const {
     if (QThread::currentThread() == q->thread())
@@ -185,6 +188,12 @@ int VendorCommentWidget::rowCount() const {
     if (!d->onOwnThread("rowCount"))
         return 0;
     return d->control.form().lstComments().count();
+}
+
+bool VendorCommentWidget::isStatementInFlight() const {
+    if (!d->onOwnThread("isStatementInFlight"))
+        return false;
+    return d->control.statementInFlight();
 }
 
 bool VendorCommentWidget::isEditing() const {

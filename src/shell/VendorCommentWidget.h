@@ -34,6 +34,8 @@ class TAVIKVENDORCOMMENT_EXPORT VendorCommentWidget : public QWidget {
     Q_PROPERTY(int rowCount READ rowCount)
     /// Whether the user is adding or editing a comment (what a reload would discard).
     Q_PROPERTY(bool editing READ isEditing NOTIFY editingChanged)
+    /// Whether a saved or deleted comment waits for the server's answer.
+    Q_PROPERTY(bool statementInFlight READ isStatementInFlight NOTIFY statementInFlightChanged)
 
 public:
     /// What the user may do with the comments.
@@ -66,6 +68,8 @@ public:
     int rowCount() const;
     /// Whether the user is adding or editing a comment.
     bool isEditing() const;
+    /// Whether a saved or deleted comment waits for the server's answer.
+    bool isStatementInFlight() const;
 
     /// The design size.
     QSize sizeHint() const override;
@@ -109,6 +113,8 @@ Q_SIGNALS:
     /// The user began adding or editing a comment (true), or the editor went back to
     /// showing the selected comment (false).
     void editingChanged(bool editing);
+    /// A save or delete went to the server (true), or its answer has been handled (false).
+    void statementInFlightChanged(bool inFlight);
 
 private:
     friend class VendorCommentWidgetPrivate;

@@ -30,6 +30,7 @@ public:
     void statementRefused(const std::string& answer) override;
     void transferFailed(const std::string& reason) override;
     void editingChanged(bool editing) override;
+    void statementInFlightChanged(bool inFlight) override;
 
     // A load's arguments as the control takes them.
     struct LoadArguments {
