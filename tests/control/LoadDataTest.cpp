@@ -5,10 +5,14 @@
 
 #include "platform/MousePointer.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTreeView>
 
 #include <cmath>
+#include <thread>
 
 using namespace tavik;
 
@@ -373,4 +377,50 @@ TEST_F(ControlTest, TenThousandRowsAllArrive) {
     ASSERT_EQ(form().lstComments().count(), 10000);
     EXPECT_EQ(form().lstComments().itemText(9999), "Comment 10000");
     EXPECT_EQ(form().lstComments().subItem(9999, 5), "10000");
+}
+
+// loadData returns before the document arrives, shows the busy pointer over the control only
+// meanwhile, and of two calls in a row only the second fills the lists; reload repeats it.
+TEST_F(ControlTest, LoadDataRunsInTheBackgroundAndTheLastCallWins) {
+    QSignalSpy loaded(host.get(), &VendorCommentWidget::loaded);
+    const QUrl base(QString::fromStdString(server.baseUrl()));
+    host->loadData(base, "first", VendorCommentWidget::ViewOnly, "", "", QDate(2009, 3, 23));
+    host->loadData(base, "318", VendorCommentWidget::ReadWrite, "", "", QDate(2009, 3, 23));
+    EXPECT_EQ(loaded.count(), 0);
+    EXPECT_EQ(host->cursor().shape(), Qt::BusyCursor);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.count() == 1; }));
+    QCoreApplication::processEvents(); // the superseded fetch, if it ended last
+    EXPECT_EQ(loaded.count(), 1);
+    EXPECT_EQ(host->vendorId(), "318");
+    EXPECT_EQ(host->rowCount(), 3);
+    EXPECT_EQ(host->cursor().shape(), Qt::ArrowCursor);
+
+    const int loads = loadCount();
+    host->reload();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.count() == 2; }));
+    EXPECT_EQ(loadCount(), loads + 1);
+    EXPECT_EQ(host->rowCount(), 3);
+}
+
+// A call from another thread would touch widgets there: it is refused with a warning.
+TEST_F(ControlTest, CallsFromAnotherThreadAreRefused) {
+    static QStringList warnings;
+    warnings.clear();
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg)
+                warnings << text;
+        });
+    std::thread([&] {
+        host->LoadData(server.baseUrl(), "318", "1", "", "", "3/23/2009");
+        host->loadData(QUrl(QString::fromStdString(server.baseUrl())), "318",
+                       VendorCommentWidget::ReadWrite, "", "", QDate(2009, 3, 23));
+        EXPECT_EQ(host->rowCount(), 0);
+    }).join();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warnings.size(), 3);
+    EXPECT_TRUE(warnings.value(0).contains("LoadData: called from a thread other than"));
+    EXPECT_EQ(loadCount(), 0);
 }
