@@ -19,6 +19,8 @@ void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
 // The size of the parts the XML document parses a large root's content in (from sixteen
 // parts' worth); tests set it low to run small documents through the parts.
 void setXmlPartBytesForTesting(std::size_t bytes);
+// How long WaitForEvents sleeps at most without a wake (100 ms unless set).
+void setWaitIntervalForTesting(std::chrono::milliseconds interval);
 // Time limits of the transfers the transfer component starts from now on.
 void setInetTimeLimitsForTesting(std::chrono::milliseconds connect,
                                  std::chrono::milliseconds transfer);

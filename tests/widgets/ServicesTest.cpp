@@ -2,6 +2,7 @@
 #include "platform/MessageBox.h"
 #include "platform/MousePointer.h"
 #include "platform/RuntimeError.h"
+#include "platform/TestHooks.h"
 
 #include <gtest/gtest.h>
 
@@ -103,20 +104,32 @@ TEST(EventPump, WaitForEventsSleepsAboutOneIntervalWithoutAWake) {
 }
 
 TEST(EventPump, WakeWaitersEndsEveryWaitInProgressEvenFromAnotherThread) {
-    platform::WakeWaiters();                                  // harmless with nobody waiting
-    QTimer::singleShot(5, [] { platform::WaitForEvents(); }); // a nested wait
+    // The waits would sleep a minute unless woken; the guard ends a failed test sooner.
+    platform::setWaitIntervalForTesting(60s);
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        guardFired = true;
+        platform::WakeWaiters();
+    });
+    guard.start(10s);
+    platform::WakeWaiters(); // harmless with nobody waiting
+    int waits = 0;
     std::thread waker;
     platform::setWaitHook([&] {
-        if (!waker.joinable())
-            waker = std::thread([] {
-                std::this_thread::sleep_for(20ms);
-                platform::WakeWaiters();
-            });
+        // The second wait is nested in the first; the other thread wakes both at once.
+        if (++waits == 1)
+            QTimer::singleShot(0, [] { platform::WaitForEvents(); });
+        else
+            waker = std::thread(platform::WakeWaiters);
     });
-    const qint64 elapsed = millisecondsOf(platform::WaitForEvents);
+    platform::WaitForEvents();
     platform::setWaitHook({});
+    platform::setWaitIntervalForTesting(100ms);
     waker.join();
-    EXPECT_LT(elapsed, 80);
+    EXPECT_EQ(waits, 2);
+    EXPECT_FALSE(guardFired);
 }
 
 } // namespace

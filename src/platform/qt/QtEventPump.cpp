@@ -1,4 +1,5 @@
 #include "../EventPump.h"
+#include "../TestHooks.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,7 +22,7 @@ std::function<void()> pumpHook;
 std::vector<QEventLoop*> waitingLoops;
 
 // How long a WaitForEvents call sleeps at most when nothing wakes it.
-constexpr int kWaitIntervalMs = 100;
+int waitIntervalMs = 100;
 
 void quitWaitingLoops() {
     for (QEventLoop* loop : waitingLoops)
@@ -48,12 +49,12 @@ void WaitForEvents() {
     }
     if (!QCoreApplication::instance()) {
         // Nothing can arrive without an event loop; still never let a caller spin.
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitIntervalMs));
+        std::this_thread::sleep_for(std::chrono::milliseconds(waitIntervalMs));
         return;
     }
     // A local loop sleeps on the event queue until WakeWaiters or the interval ends it.
     QEventLoop loop;
-    QTimer::singleShot(kWaitIntervalMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(waitIntervalMs, &loop, &QEventLoop::quit);
     waitingLoops.push_back(&loop);
     loop.exec();
     waitingLoops.pop_back();
@@ -67,6 +68,10 @@ void WakeWaiters() {
         quitWaitingLoops();
     else
         QMetaObject::invokeMethod(app, &quitWaitingLoops, Qt::QueuedConnection);
+}
+
+void setWaitIntervalForTesting(std::chrono::milliseconds interval) {
+    waitIntervalMs = int(interval.count());
 }
 
 void setWaitHook(std::function<void()> hook) {
