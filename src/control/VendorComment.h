@@ -16,8 +16,9 @@ namespace tavik {
 //
 // The control's procedures and event handlers live in the folders of the behaviour they
 // belong to: control/ (state, LoadData, the load document, layout, lifecycle), gateway/
-// (URLEncode, PostSQL, transfer completion), editor/ (editor states, Save, statements,
-// Edit/Cancel, Delete, date inputs) and list/ (the selection fill).
+// (URLEncode, PostSQL, transfer completion), editor/ (editor states, Save, what an accepted
+// statement changes, statements, Edit/Cancel, Delete, date inputs) and list/ (the selection
+// fill).
 class VendorComment final : private platform::FormEvents {
 public:
     VendorComment();
@@ -80,13 +81,13 @@ private:
     // gateway/
     void PostSQL(std::string statement);
     void Inet1_StateChanged(int State) override;
-    void AcceptedDelete();
-    std::string AcceptedSave();
     // What the end of a statement's transfer came to, as the observer hears it.
     enum class Outcome { None, Failed, Refused, Added, Updated, Deleted };
     void Report(Outcome outcome, const std::string& answer, const std::string& sequence);
 
     // editor/
+    void AcceptedDelete();
+    std::string AcceptedSave();
     void cmdAdd_Click() override;
     void BeginAdding();
     void Save();

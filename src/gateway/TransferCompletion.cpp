@@ -3,30 +3,13 @@
 #include "StatementExchange.h"
 
 #include "../platform/EventPump.h"
-#include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
 #include "../platform/MousePointer.h"
 #include "../platform/RuntimeError.h"
 
 #include <exception>
-#include <set>
 
 namespace tavik {
-
-namespace {
-
-// The text a combo box shows: its selected entry's, or nothing.
-std::string DisplayedText(const platform::ComboBox& combo) {
-    const int index = combo.listIndex();
-    return index < 0 ? std::string() : combo.list(index);
-}
-
-// A captured date as the list shows an edited row's dates: "MMM dd, yyyy", or empty.
-std::string ListDate(const std::string& dateText) {
-    return dateText.empty() ? std::string() : platform::formatMMMddyyyy(platform::CDate(dateText));
-}
-
-} // namespace
 
 // The end of every posted statement: reports a failed transfer or a refused statement,
 // or applies the accepted change to the list and returns the editor to Browse.
@@ -119,64 +102,6 @@ void VendorComment::Report(Outcome outcome, const std::string& answer,
             break;
         }
     });
-}
-
-void VendorComment::AcceptedDelete() {
-    // The row whose key was deleted leaves the list, even if the user selected another one
-    // while the statement was in flight.
-    int row = lstComments.selectedIndex();
-    if (row < 0 || RowKey(row) != mstrDeletingSequence) {
-        row = -1;
-        for (int i = 0; i < lstComments.count() && row < 0; ++i)
-            if (RowKey(i) == mstrDeletingSequence)
-                row = i;
-    }
-    if (row >= 0)
-        lstComments.remove(row);
-    cmdDelete.setEnabled(false);
-    cmdEdit.setEnabled(false);
-    txtComment.setText("");
-    chkDate(0).setValue(0);
-    chkDate_Click(0);
-    chkDate(1).setValue(0);
-    chkDate_Click(1);
-    cboType.setListIndex(-1);
-    cboLocation.setListIndex(-1);
-    mblnDeleting = false;
-}
-
-// Returns the key of the saved comment: the edited row's, or the added row's when the
-// reload shows exactly one key that was not there before.
-std::string VendorComment::AcceptedSave() {
-    std::string sequence = mstrAction == "Edit" ? mstrSequence : std::string();
-    ReleaseList();
-    if (mstrAction == "Add") {
-        std::set<std::string> before;
-        for (int i = 0; i < lstComments.count(); ++i)
-            before.insert(RowKey(i));
-        // Reload everything, the new comment with its server-made sequence included.
-        LoadData(mstrServerName, mstrVendorID, std::to_string(mintMode), mstrSCRN, mstrPODate,
-                 mstrServerDate);
-        int added = 0;
-        for (int i = 0; i < lstComments.count(); ++i) {
-            if (!before.contains(RowKey(i))) {
-                ++added;
-                sequence = RowKey(i);
-            }
-        }
-        if (added != 1)
-            sequence.clear();
-    }
-    if (mstrAction == "Edit") {
-        // Rewrite the edited row where it stands; its sequence stays.
-        lstComments.setItemText(lstComments.selectedItem(), txtComment.text());
-        lstComments.setSubItem(lstComments.selectedItem(), 1, DisplayedText(cboType));
-        lstComments.setSubItem(lstComments.selectedItem(), 2, DisplayedText(cboLocation));
-        lstComments.setSubItem(lstComments.selectedItem(), 3, ListDate(mstrEffective));
-        lstComments.setSubItem(lstComments.selectedItem(), 4, ListDate(mstrExpires));
-    }
-    CloseEditor();
-    return sequence;
 }
 
 } // namespace tavik
