@@ -2,6 +2,7 @@
 // the selected row, one click sends one statement, and no answer takes the host down.
 
 #include "ControlFixture.h"
+#include "ParamName.h"
 
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
@@ -18,9 +19,13 @@
 #include <functional>
 #include <utility>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // Runs `action` at every event pump while the control handles a completed transfer: the
 // transfer is over, its answer is being read, its end is not yet handled.

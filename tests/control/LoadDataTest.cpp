@@ -2,6 +2,7 @@
 // the permission mode, the load request and the load document, and every way a load fails.
 
 #include "ControlFixture.h"
+#include "ParamName.h"
 
 #include "platform/MousePointer.h"
 
@@ -14,12 +15,16 @@
 #include <cmath>
 #include <thread>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 std::vector<std::string> entries(const platform::ComboBox& combo) {
     std::vector<std::string> texts;

@@ -2,6 +2,7 @@
 // and every way the server's answer can end the transfer.
 
 #include "ControlFixture.h"
+#include "ParamName.h"
 
 #include "editor/Statements.h"
 #include "platform/EventPump.h"
@@ -10,6 +11,8 @@
 
 #include <chrono>
 #include <thread>
+
+using tavik::test::PrintTo;
 
 using namespace tavik;
 

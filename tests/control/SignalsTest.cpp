@@ -2,6 +2,7 @@
 // emit them, and nothing else.
 
 #include "ControlFixture.h"
+#include "ParamName.h"
 
 #include "platform/MessageBox.h"
 
@@ -13,9 +14,13 @@
 #include <map>
 #include <memory>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 struct SignalCase {
     const char* name;

@@ -2,6 +2,7 @@
 // size a layout gives it, the keyboard, and a palette switched while it is shown.
 
 #include "ControlFixture.h"
+#include "ParamName.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -13,12 +14,16 @@
 
 #include <map>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 using platform::vbButtonFace;
 using platform::vbWindowBackground;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // What a screen reader announces for a widget: the label that names it, without its colon,
 // or else the widget's own name. (On Linux a combo box's own name is its current entry;

@@ -1,6 +1,7 @@
 // The scripted host as an integrator meets it: a script on standard input, dumps on
 // standard output, faults on standard error with the line number.
 
+#include "ParamName.h"
 #include "TestServer.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+using tavik::test::PrintTo;
+
 namespace {
+
+using tavik::test::PrintTo;
 
 struct HostRun {
     int exitCode;

@@ -1,4 +1,5 @@
 #include "FormFixture.h"
+#include "ParamName.h"
 
 #include "platform/RuntimeError.h"
 
@@ -10,9 +11,13 @@
 
 #include <stdexcept>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 struct Placement {
     const char* name;

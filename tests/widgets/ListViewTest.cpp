@@ -1,4 +1,5 @@
 #include "FormFixture.h"
+#include "ParamName.h"
 
 #include "platform/RuntimeError.h"
 
@@ -7,9 +8,13 @@
 #include <QTest>
 #include <QTreeView>
 
+using tavik::test::PrintTo;
+
 using namespace tavik;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // The list with the control's six columns and a few rows, each holding all five sub-items.
 class ListTest : public FormTest {
