@@ -68,15 +68,23 @@ std::string declaredEncoding(std::string_view xml) {
 
 using Reading = DocumentEncoding::Reading;
 
-Reading readingOf(std::string_view xml) {
-    return documentEncoding(xml).reading;
-}
-
 // UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
 // to the parser; every other document is read byte by byte.
 bool isByteOriented(std::string_view xml) {
     return !(xml.starts_with("\xFE\xFF") || xml.starts_with("\xFF\xFE") ||
              xml.substr(0, 4).find('\0') != std::string_view::npos);
+}
+
+// pugixml reads UTF-16, UTF-32 and ISO-8859-1 as they are declared, and any other name as
+// UTF-8: right for ASCII and UTF-8 bytes, but it would pass any other bytes on as broken
+// UTF-8.
+bool isReadableAsDeclared(const std::string& name, std::string_view xml) {
+    static constexpr std::string_view pugixmlReads[] = {
+        "iso-8859-1", "latin1", "utf-16", "utf-16le", "utf-16be", "utf-32", "utf-32le", "utf-32be"};
+    for (const std::string_view known : pugixmlReads)
+        if (name == known)
+            return true;
+    return !isByteOriented(xml) || isValidUtf8(xml);
 }
 
 // A well-formed document has exactly one element at its top level and no text there.
@@ -289,7 +297,14 @@ bool XmlDocument::loadXml(std::string xml) {
 }
 
 bool XmlDocument::Impl::parse(std::string xml) {
-    const Reading reading = readingOf(xml);
+    const DocumentEncoding declared = documentEncoding(xml);
+    const Reading reading = declared.reading;
+    if (reading == Reading::AsDeclared && !isReadableAsDeclared(declared.declared, xml)) {
+        clear();
+        failure = "not well-formed XML: the encoding \"" + declared.declared +
+                  "\" is not one the control reads";
+        return false;
+    }
     if (reading == Reading::Windows1252) {
         text = fromAnsi(xml);
         xml = std::string();

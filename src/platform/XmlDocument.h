@@ -84,7 +84,8 @@ private:
 // is converted to UTF-8 first. So is a document meant as UTF-8 whose bytes are not, which a
 // server wrote in its ANSI code page; converting it keeps its texts instead of passing broken
 // UTF-8 on. (UTF-16 and UTF-32 documents hold zero bytes and are left to the parser, as is
-// any other encoding a declaration names.)
+// ISO-8859-1. The parser reads any other name a declaration gives as UTF-8, so such a
+// document loads only when its bytes are UTF-8.)
 struct DocumentEncoding {
     enum class Reading { Utf8, Windows1252, AsDeclared };
     std::string declared; // what the XML declaration names, in lower case; empty for nothing

@@ -1,5 +1,7 @@
 #include "XmlWellFormed.h"
 
+#include "Text.h"
+
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -33,12 +35,100 @@ bool isNameByte(char c) {
            c != ' ' && c != '\t' && c != '\n' && c != '\r';
 }
 
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isAsciiLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The bytes of an XML name: ASCII letters, digits, ".-_:", and any character beyond ASCII.
+bool isPlainNameByte(char c) {
+    return isAsciiLetter(c) || isDigit(c) || c == '.' || c == '-' || c == '_' || c == ':' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool isNameStart(char c) {
+    return isPlainNameByte(c) && !isDigit(c) && c != '.' && c != '-';
+}
+
+// `<?xml version="1.x" encoding="..." standalone="yes|no"?>`: the version first and
+// required, then the others in that order if at all, each value quoted and well-formed.
+bool isDeclaration(std::string_view text) {
+    std::size_t pos = 5; // after "<?xml"
+    const auto skipSpace = [&] {
+        const std::size_t from = pos;
+        while (pos < text.size() && isSpace(text[pos]))
+            ++pos;
+        return pos > from;
+    };
+    // ` name = "value"` with the value checked by `valid`; false (nothing taken) when the
+    // name is not next.
+    const auto pseudoAttribute = [&](std::string_view name, auto valid) {
+        const std::size_t from = pos;
+        if (!skipSpace() || !text.substr(pos).starts_with(name)) {
+            pos = from;
+            return false;
+        }
+        pos += name.size();
+        skipSpace();
+        if (pos >= text.size() || text[pos] != '=')
+            return false;
+        ++pos;
+        skipSpace();
+        if (pos >= text.size() || (text[pos] != '"' && text[pos] != '\''))
+            return false;
+        const std::size_t close = text.find(text[pos], pos + 1);
+        if (close == std::string_view::npos || !valid(text.substr(pos + 1, close - pos - 1)))
+            return false;
+        pos = close + 1;
+        return true;
+    };
+    const auto version = [](std::string_view v) {
+        if (v.size() < 3 || !v.starts_with("1."))
+            return false;
+        for (const char c : v.substr(2))
+            if (!isDigit(c))
+                return false;
+        return true;
+    };
+    const auto encodingName = [](std::string_view name) {
+        if (name.empty() || !isAsciiLetter(name[0]))
+            return false;
+        for (const char c : name)
+            if (!isAsciiLetter(c) && !isDigit(c) && c != '.' && c != '_' && c != '-')
+                return false;
+        return true;
+    };
+    const auto yesOrNo = [](std::string_view v) { return v == "yes" || v == "no"; };
+    if (!pseudoAttribute("version", version))
+        return false;
+    const std::size_t afterVersion = pos;
+    if (!pseudoAttribute("encoding", encodingName) && pos != afterVersion)
+        return false;
+    const std::size_t afterEncoding = pos;
+    if (!pseudoAttribute("standalone", yesOrNo) && pos != afterEncoding)
+        return false;
+    skipSpace();
+    return text.substr(pos) == "?>";
+}
+
 class Scanner {
 public:
     explicit Scanner(std::string_view xml, XmlOutline* outline = nullptr, std::size_t partBytes = 0)
         : xml_(xml), outline_(outline), partBytes_(partBytes) {}
 
     bool run() {
+        // U+FFFE and U+FFFF, the two characters beyond ASCII that XML does not allow and
+        // UTF-8 encodes, are rare enough to look for apart.
+        if (xml_.find("\xEF\xBF\xBE") != std::string_view::npos ||
+            xml_.find("\xEF\xBF\xBF") != std::string_view::npos)
+            return false;
         if (!scan())
             return false;
         if (outline_)
@@ -129,10 +219,8 @@ private:
             pos_ += 9;
             return skipPast("]]>");
         }
-        if (at("<?")) {
-            pos_ += 2;
-            return skipPast("?>");
-        }
+        if (at("<?"))
+            return processingInstruction();
         if (at("<!")) {
             // pugixml refuses a document type declaration inside an element only, so one
             // would pass in a part parsed on its own.
@@ -149,6 +237,26 @@ private:
             return true;
         }
         return startTag();
+    }
+
+    // The target "xml" in any letter case is reserved: only the declaration may use it, and
+    // only at the very start of the document (after a byte-order mark at most).
+    bool processingInstruction() {
+        const std::size_t start = pos_;
+        pos_ += 2;
+        const std::size_t targetBegin = pos_;
+        while (pos_ < xml_.size() && isPlainNameByte(xml_[pos_]))
+            ++pos_;
+        const std::string_view target = xml_.substr(targetBegin, pos_ - targetBegin);
+        if (target.empty() || !isNameStart(target[0]) ||
+            (!at("?>") && (pos_ >= xml_.size() || !isSpace(xml_[pos_]))))
+            return false;
+        if (!skipPast("?>"))
+            return false;
+        if (!(target.size() == 3 && equalsIgnoreCase(target, "xml")))
+            return true;
+        const bool atStart = start == 0 || (start == 3 && xml_.starts_with("\xEF\xBB\xBF"));
+        return atStart && target == "xml" && isDeclaration(xml_.substr(start, pos_ - start));
     }
 
     // Depth 0 is outside the root, 1 inside it, 2 inside one of its children.

@@ -133,6 +133,10 @@ TEST_P(XmlParse, HonoursTheDeclaredEncoding) {
     const char16_t utf16[] = u"\uFEFF<r>\u00E9\u4E2D</r>";
     ASSERT_TRUE(doc.loadXml(std::string(reinterpret_cast<const char*>(utf16), sizeof utf16 - 2)));
     EXPECT_EQ(doc.documentElement().text(), "\u00E9\u4E2D");
+    // A name the parser does not know is read as UTF-8, so only bytes that are UTF-8.
+    ASSERT_TRUE(doc.loadXml("<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><r>\xC3\xA9</r>"));
+    EXPECT_EQ(doc.documentElement().text(), "\u00E9");
+    EXPECT_FALSE(doc.loadXml("<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><r>\xE9</r>"));
 }
 
 TEST_P(XmlParse, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
@@ -145,7 +149,18 @@ TEST_P(XmlParse, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
         "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>caf\xE9 & bar</a>",
         // What a part parsed on its own would let through.
         "<a><b/><!DOCTYPE b></a>", "<a><b/><c></a>", "<a><b/></c></a>", "<a><b/></a><a><b/></a>",
-        "<a><b/></a>text", "<a><b/><1/></a>"};
+        "<a><b/></a>text", "<a><b/><1/></a>",
+        // The declaration only at the very start, and only in its own form.
+        "\n<?xml version=\"1.0\"?><a/>", " <?xml version=\"1.0\"?><a/>",
+        "<!-- c --><?xml version=\"1.0\"?><a/>", "<a><?xml version=\"1.0\"?></a>", "<a/><?XmL x?>",
+        "<?XML version=\"1.0\"?><a/>", "<?xml?><a/>", "<?xml encoding=\"UTF-8\"?><a/>",
+        "<?xml version=\"2.0\"?><a/>",
+        "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?><a/>",
+        "<?xml version=\"1.0\"encoding=\"UTF-8\"?><a/>", "<?xml version='1.0\"?><a/>",
+        "<?xml<b/>version=\"1.0\"?><a/>", "<a><?pi&x?></a>",
+        "<a><?"
+        "?></a>",
+        "<a>\xEF\xBF\xBE</a>", "<a b='\xEF\xBF\xBF'/>"};
     for (const char* xml : cases) {
         SCOPED_TRACE(xml);
         XmlDocument doc;
@@ -164,6 +179,8 @@ TEST_P(XmlParse, WhatXmlAllowsStaysReadable) {
         {"<a><![CDATA[& < ]]]]><![CDATA[>]]></a>", "& < ]]>"},
         {"<a><!-- & < - --><?pi & <?>ok</a>", "ok"},
         {"<!DOCTYPE a [<!ELEMENT a ANY>]><a>]] ></a>", "]] >"},
+        {"\xEF\xBB\xBF<?xml version = '1.10' encoding=\"utf-8\" standalone='no' ?>\n<a>x</a>", "x"},
+        {"<?xml version=\"1.0\"?><a><?xml-stylesheet href=\"x\"?><?xmlx?>y</a>", "y"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.xml);
