@@ -195,21 +195,25 @@ TEST_P(ServerTest, UnknownCodesAreRefused) {
 TEST_P(ServerTest, RefusedBodiesLeaveTheTablesUnchanged) {
     expectAccepted(kExampleInsert);
     const std::string before = snapshot();
-    std::vector<std::pair<std::string, std::string>> bodies;
+    std::vector<RefusedCase> bodies;
     for (const auto& c : refusedStatements()) {
-        bodies.emplace_back(c.name, "SQL=" + formEncode(c.sql));
+        bodies.push_back({c.name, "SQL=" + formEncode(c.sql), c.because});
     }
-    bodies.emplace_back("EmptyBody", "");
-    bodies.emplace_back("NoSqlField", "Statement=" + formEncode(kExampleDelete));
-    bodies.emplace_back("SecondField", "SQL=" + formEncode(kExampleDelete) + "&x=1");
-    bodies.emplace_back("BadEscape", "SQL=" + formEncode(kExampleDelete) + "%Z1");
-    bodies.emplace_back("UndefinedCodePageByte", "SQL=" + formEncode(kExampleDelete) + "%81");
-    for (const auto& [name, body] : bodies) {
+    const char* const notTheField = "must be SQL= followed by the statement.";
+    bodies.push_back({"EmptyBody", "", notTheField});
+    bodies.push_back({"NoSqlField", "Statement=" + formEncode(kExampleDelete), notTheField});
+    bodies.push_back({"SecondField", "SQL=" + formEncode(kExampleDelete) + "&x=1",
+                      "Statement refused: the request body must hold only the SQL field."});
+    bodies.push_back(
+        {"BadEscape", "SQL=" + formEncode(kExampleDelete) + "%Z1", "malformed %-escape"});
+    bodies.push_back({"UndefinedCodePageByte", "SQL=" + formEncode(kExampleDelete) + "%81", ""});
+    for (const auto& [name, body, because] : bodies) {
         SCOPED_TRACE(name);
         const auto res = client().Post(kPage, body, kFormType);
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 400);
         EXPECT_FALSE(res->body.empty());
+        EXPECT_NE(res->body.find(because), std::string::npos) << res->body;
         EXPECT_EQ(res->body.find('\n'), std::string::npos);
     }
     EXPECT_EQ(snapshot(), before);
