@@ -3,17 +3,21 @@
 // - LoadData of vendor B1 against the floor of the same document in the same iteration: a
 //   libcurl GET of the same URL, a pugixml parse and a read of every GRID cell into a
 //   std::string. Target: LoadData / floor <= 1.3 (the median of the paired ratios).
+// - The control's XML reader beside one QXmlStreamReader pass over the same document.
 // - The memory held per loaded comment, 100,000 comments, in a fresh process (the resident
 //   set after the load minus before it). Target: <= 0.5 KB. And what stays after a second
 //   load of a vendor with ten comments (heap in use, then against the same load before).
 
 #include "BenchSupport.h"
 
+#include "platform/XmlDocument.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QXmlStreamReader>
 
 #include <sstream>
 
@@ -60,6 +64,75 @@ BENCHMARK(BM_LoadDataBesideFloor)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime();
 BENCHMARK(BM_LoadDataBesideFloor)
+    ->Arg(100000)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+
+// The control's reader (the strictness scan, pugixml, and a read of every GRID cell through
+// the document component) beside the least a streaming reader would do for the same load:
+// one QXmlStreamReader pass that keeps every GRID cell's text. A streaming reader replaces
+// this one only if it keeps within 1.3 times it.
+void BM_ReaderBesideStreamReader(benchmark::State& state) {
+    const int comments = int(state.range(0));
+    ReferenceServer& server = sharedServer(comments);
+    BareClient bare;
+    const std::string document = bare.get(server.loadUrl("B1"));
+    const QByteArray bytes = QByteArray::fromStdString(document);
+    std::vector<double> ours, streaming, ratios;
+    std::size_t ourCells = 0, streamedCells = 0;
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        tavik::platform::XmlDocument doc;
+        if (!doc.loadXml(document)) {
+            state.SkipWithError("the document did not load");
+            return;
+        }
+        ourCells = 0;
+        for (const tavik::platform::XmlNode grid : doc.documentElement().childNodes())
+            for (const tavik::platform::XmlNode cell : grid.childNodes()) {
+                benchmark::DoNotOptimize(cell.text());
+                ++ourCells;
+            }
+        const double our = secondsSince(start);
+
+        start = std::chrono::steady_clock::now();
+        QXmlStreamReader reader(bytes);
+        streamedCells = 0;
+        int depth = 0;
+        while (!reader.atEnd()) {
+            const auto token = reader.readNext();
+            if (token == QXmlStreamReader::StartElement && ++depth == 3) {
+                benchmark::DoNotOptimize(reader.readElementText().toStdString());
+                --depth;
+                ++streamedCells;
+            } else if (token == QXmlStreamReader::EndElement) {
+                --depth;
+            }
+        }
+        const double stream = secondsSince(start);
+        if (reader.hasError()) {
+            state.SkipWithError("the stream reader refused the document");
+            return;
+        }
+        state.SetIterationTime(our);
+        ours.push_back(our);
+        streaming.push_back(stream);
+        ratios.push_back(stream / our);
+    }
+    if (ourCells != streamedCells)
+        state.SkipWithError("the two readers saw different cells");
+    state.counters["control_ms"] = 1e3 * median(ours);
+    state.counters["stream_ms"] = 1e3 * median(streaming);
+    state.counters["ratio"] = median(ratios);
+    state.counters["target"] = 1.3;
+}
+BENCHMARK(BM_ReaderBesideStreamReader)
+    ->Arg(10000)
+    ->Iterations(15)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_ReaderBesideStreamReader)
     ->Arg(100000)
     ->Iterations(5)
     ->Unit(benchmark::kMillisecond)
