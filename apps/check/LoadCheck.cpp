@@ -3,7 +3,7 @@
 #include "DocumentCheck.h"
 
 #include "platform/CodePage.h"
-#include "platform/DocumentFetch.h"
+#include "platform/net/DocumentFetch.h"
 #include "platform/RuntimeError.h"
 #include "platform/Text.h"
 #include "platform/XmlDocument.h"

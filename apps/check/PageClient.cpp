@@ -1,7 +1,7 @@
 #include "PageClient.h"
 
 #include "platform/CodePage.h"
-#include "platform/CurlRequest.h"
+#include "platform/net/CurlRequest.h"
 #include "platform/Inet.h"
 
 #include <curl/curl.h>

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-// The checker's HTTP: the load fetch is the control's own (platform/DocumentFetch.h); a
+// The checker's HTTP: the load fetch is the control's own (platform/net/DocumentFetch.h); a
 // statement is posted with the transfer component's request, limits and answer cap.
 namespace vccheck {
 

@@ -1,7 +1,7 @@
 #include "VendorCommentWidget_p.h"
 
 #include "../control/LoadDocument.h"
-#include "../platform/DocumentFetch.h"
+#include "../platform/net/DocumentFetch.h"
 #include "../platform/XmlDocument.h"
 #include "../platform/qt/QtForm.h"
 

@@ -1,9 +1,9 @@
 #include "CurlInet.h"
 
 #include "../CodePage.h"
-#include "../CurlRequest.h"
+#include "../net/CurlRequest.h"
 #include "../EventPump.h"
-#include "../HttpSession.h"
+#include "../net/HttpSession.h"
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
 #include "../Text.h"

@@ -1,6 +1,6 @@
 #include "XmlWellFormed.h"
 
-#include "Text.h"
+#include "../Text.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "HttpSession.h"
 
+#include "../RuntimeError.h"
 #include "CurlRequest.h"
-#include "RuntimeError.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
-#include "XmlDocument.h"
+#include "../XmlDocument.h"
 
-#include "CodePage.h"
+#include "../CodePage.h"
+#include "../RuntimeError.h"
+#include "../TestHooks.h"
+#include "../Text.h"
 #include "DocumentFetch.h"
-#include "RuntimeError.h"
-#include "TestHooks.h"
-#include "Text.h"
 #include "XmlWellFormed.h"
 
 #include <pugixml.hpp>
