@@ -7,7 +7,7 @@
 #include "LoadDocument.h"
 #include "WorkerPool.h"
 
-#include "platform/CodePage.h"
+#include "common/CodePage.h"
 
 #include <microhttpd.h>
 
@@ -373,7 +373,7 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
             work = [] { return refusal(400, "The query must name a Vendor."); };
         } else {
             // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-            work = [this, vendor = tavik::platform::fromAnsi(std::string_view(
+            work = [this, vendor = tavik::common::fromAnsi(std::string_view(
                               value ? value : "", length))] { return getLoad(vendor); };
         }
     }

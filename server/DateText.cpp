@@ -1,6 +1,6 @@
 #include "DateText.h"
 
-#include "platform/Text.h"
+#include "common/Text.h"
 
 #include <array>
 #include <chrono>
@@ -35,8 +35,8 @@ int monthFromName(std::string_view name) {
         "january", "february", "march",     "april",   "may",      "june",
         "july",    "august",   "september", "october", "november", "december"};
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (tavik::platform::equalsIgnoreCase(name, names[i]) ||
-            tavik::platform::equalsIgnoreCase(name, names[i].substr(0, 3))) {
+        if (tavik::common::equalsIgnoreCase(name, names[i]) ||
+            tavik::common::equalsIgnoreCase(name, names[i].substr(0, 3))) {
             return static_cast<int>(i) + 1;
         }
     }

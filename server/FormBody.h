@@ -6,10 +6,6 @@
 
 namespace vcserver {
 
-// Decodes one form-encoded value: "+" is a space and "%XX" the byte XX. Returns nothing when
-// a "%" is not followed by two hexadecimal digits.
-std::optional<std::string> formDecode(std::string_view encoded);
-
 // The statement carried by a POST body "SQL=<form-encoded statement>", as UTF-8, or the
 // reason the body was not of that shape.
 struct SqlField {

@@ -1,5 +1,7 @@
 #include "LoadDocument.h"
 
+#include "common/XmlText.h"
+
 namespace vcserver {
 
 namespace {
@@ -9,7 +11,7 @@ void element(std::string& out, const char* indent, const char* name, std::string
     out += '<';
     out += name;
     out += '>';
-    appendXmlText(out, text);
+    tavik::common::appendXmlText(out, text);
     out += "</";
     out += name;
     out += ">\n";
@@ -54,32 +56,6 @@ void lookup(std::string& out, const char* name, const LookupEntry& entry) {
 }
 
 } // namespace
-
-void appendXmlText(std::string& out, std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '\r':
-            out += "&#13;";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
-                out += '?';
-            } else {
-                out += c;
-            }
-        }
-    }
-}
 
 std::string loadDocument(const VendorComments& data) {
     std::string out;

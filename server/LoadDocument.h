@@ -11,8 +11,4 @@ namespace vcserver {
 // Expires and Comment, dates as M/d/yyyy. UTF-8, indented.
 std::string loadDocument(const VendorComments& data);
 
-// Escapes text for XML character data. Carriage returns are written as &#13; so they survive
-// the reader's line-end normalisation; characters XML cannot carry become "?".
-void appendXmlText(std::string& out, std::string_view text);
-
 } // namespace vcserver

@@ -1,5 +1,7 @@
 #include "PostgresUri.h"
 
+#include "common/Text.h"
+
 #include <vector>
 
 namespace vcserver {
@@ -15,31 +17,9 @@ struct Span {
     std::size_t length = 0;
 };
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
+// Undecodable escapes stay as they are: the URI is only searched for its secrets here.
 std::string percentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
+    return tavik::common::percentDecode(text, false).value_or(std::string(text));
 }
 
 // Where the secrets sit in the URI text, in order: the password of the user part, then the

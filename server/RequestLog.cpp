@@ -1,5 +1,7 @@
 #include "RequestLog.h"
 
+#include "common/JsonWriter.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -43,16 +45,10 @@ std::string milliseconds(std::chrono::steady_clock::duration d) {
     return buf;
 }
 
-// printable() leaves only printable ASCII; of that, JSON needs two characters escaped.
 std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + '"';
+    std::string out;
+    tavik::common::appendJsonString(out, text);
+    return out;
 }
 
 } // namespace

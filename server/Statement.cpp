@@ -1,6 +1,6 @@
 #include "Statement.h"
 
-#include "platform/Text.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -196,13 +196,13 @@ public:
         if (first.kind == Kind::End) {
             refuse("the statement is empty.");
         }
-        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "DECLARE")) {
+        if (first.kind == Kind::Word && tavik::common::equalsIgnoreCase(first.text, "DECLARE")) {
             return insert();
         }
-        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "UPDATE")) {
+        if (first.kind == Kind::Word && tavik::common::equalsIgnoreCase(first.text, "UPDATE")) {
             return update();
         }
-        if (first.kind == Kind::Word && tavik::platform::equalsIgnoreCase(first.text, "DELETE")) {
+        if (first.kind == Kind::Word && tavik::common::equalsIgnoreCase(first.text, "DELETE")) {
             return remove();
         }
         refuse("only the comment insert, update and delete statements are accepted; found " +
@@ -299,7 +299,7 @@ private:
                               : piece.size() == 1 && !isWordChar(piece[0]) ? Kind::Symbol
                                                                            : Kind::Word;
             const Token& t = take();
-            if (t.kind != kind || !tavik::platform::equalsIgnoreCase(t.text, piece)) {
+            if (t.kind != kind || !tavik::common::equalsIgnoreCase(t.text, piece)) {
                 expected("'" + std::string(piece) + "'", t);
             }
         }
@@ -321,7 +321,7 @@ private:
         if (t.kind != Kind::Word || !hasAlnum) {
             expected("the vendor key (letters, digits, '_', '-' or '.')", t);
         }
-        if (tavik::platform::equalsIgnoreCase(t.text, "NULL")) {
+        if (tavik::common::equalsIgnoreCase(t.text, "NULL")) {
             refuse("the vendor key may not be Null.");
         }
         if (t.text.size() > kMaxKeyLength) {
@@ -372,7 +372,7 @@ private:
 
     std::optional<CalendarDate> date(std::string_view which) {
         const Token& t = take();
-        if (t.kind == Kind::Word && tavik::platform::equalsIgnoreCase(t.text, "NULL")) {
+        if (t.kind == Kind::Word && tavik::common::equalsIgnoreCase(t.text, "NULL")) {
             return std::nullopt;
         }
         if (t.kind != Kind::String) {

@@ -1,10 +1,10 @@
 #include "DocumentCheck.h"
 
+#include "common/CodePage.h"
+#include "common/Text.h"
 #include "list/SelectionRules.h"
-#include "platform/CodePage.h"
 #include "platform/Locale.h"
 #include "platform/RuntimeError.h"
-#include "platform/Text.h"
 #include "platform/Widgets.h"
 #include "platform/XmlDocument.h"
 
@@ -19,6 +19,7 @@ namespace {
 
 using Row = tavik::LoadDocumentReader::Row;
 namespace platform = tavik::platform;
+namespace common = tavik::common;
 
 bool isElement(const platform::XmlNode& node) {
     return !node.nodeName().starts_with('#');
@@ -67,7 +68,7 @@ struct DocumentReading {
 bool isNearlyKnown(const std::string& name) {
     for (const char* known : {"LOC", "TYP", "GRID"}) {
         const std::string_view local = std::string_view(name).substr(name.rfind(':') + 1);
-        if (name != known && platform::equalsIgnoreCase(local, known))
+        if (name != known && common::equalsIgnoreCase(local, known))
             return true;
     }
     return false;
@@ -166,7 +167,7 @@ void checkEntries(const std::vector<EntryInfo>& entries, bool locations,
             add(Level::Warn, "code " + quote(entry.codeText) + " is read as " + code +
                                  ": a comment saved with " + quote(entry.name) + " is sent code " +
                                  code);
-        if (platform::isBlank(entry.name))
+        if (common::isBlank(entry.name))
             add(Level::Warn, "no name: the entry shows as an empty line in the " +
                                  std::string(locations ? "location" : "type") + " box");
         if (const auto same = byName.find(entry.name); same != byName.end()) {
@@ -209,14 +210,14 @@ public:
     }
     // The first entry that differs only in letter case or spaces around it, and how.
     std::string nearMatch(const std::string& text) const {
-        const std::string_view trimmed = platform::trimBlanks(text);
+        const std::string_view trimmed = common::trimBlanks(text);
         for (const EntryInfo& entry : entries_) {
-            const std::string_view name = platform::trimBlanks(entry.name);
+            const std::string_view name = common::trimBlanks(entry.name);
             const bool sameCase = name == trimmed;
-            if (!sameCase && !platform::equalsIgnoreCase(name, trimmed))
+            if (!sameCase && !common::equalsIgnoreCase(name, trimmed))
                 continue;
             const char* how = sameCase ? "spaces around it"
-                              : platform::equalsIgnoreCase(entry.name, text)
+                              : common::equalsIgnoreCase(entry.name, text)
                                   ? "letter case"
                                   : "letter case and spaces";
             return quote(entry.name) + " (" + how + ")";
@@ -231,7 +232,7 @@ private:
 
 // The characters of a comment that Windows-1252 lacks, each once.
 std::string lackingCharacters(const std::string& comment) {
-    if (platform::fromAnsi(platform::toAnsi(comment)) == comment)
+    if (common::fromAnsi(common::toAnsi(comment)) == comment)
         return {};
     std::string lacking;
     int found = 0;
@@ -241,7 +242,7 @@ std::string lackingCharacters(const std::string& comment) {
                (static_cast<unsigned char>(comment[i + length]) & 0xC0) == 0x80)
             ++length;
         const std::string character = comment.substr(i, length);
-        if (platform::fromAnsi(platform::toAnsi(character)) != character &&
+        if (common::fromAnsi(common::toAnsi(character)) != character &&
             lacking.find(character) == std::string::npos) {
             lacking += (lacking.empty() ? "" : " ") + character;
             ++found;
@@ -258,7 +259,7 @@ struct CellDate {
 };
 
 CellDate cellDate(const std::string& cell) {
-    const std::string_view t = platform::trimSpaces(cell);
+    const std::string_view t = common::trimSpaces(cell);
     if (t.empty())
         return {};
     try {
@@ -273,7 +274,7 @@ CellDate cellDate(const std::string& cell) {
 }
 
 std::string shownDate(const std::string& cell) {
-    return platform::isBlank(cell) ? "-" : std::string(platform::trimSpaces(cell));
+    return common::isBlank(cell) ? "-" : std::string(common::trimSpaces(cell));
 }
 
 void checkRows(const DocumentReading& reading, Report& report, Progress& progress) {
@@ -344,7 +345,7 @@ void checkRows(const DocumentReading& reading, Report& report, Progress& progres
         const std::string key = tavik::CommentSequenceKey(row.sequence);
         if (key.empty()) {
             add(Level::Warn,
-                (platform::isBlank(row.sequence)
+                (common::isBlank(row.sequence)
                      ? std::string("no CommentSequence")
                      : "CommentSequence " + quote(row.sequence) + " is not a whole number") +
                     ": Edit and Delete are disabled for this row");

@@ -2,11 +2,11 @@
 
 #include "DocumentCheck.h"
 
-#include "platform/CodePage.h"
-#include "platform/net/DocumentFetch.h"
+#include "common/CodePage.h"
+#include "common/Text.h"
 #include "platform/RuntimeError.h"
-#include "platform/Text.h"
 #include "platform/XmlDocument.h"
+#include "platform/net/DocumentFetch.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +16,7 @@ namespace vccheck {
 namespace {
 
 namespace platform = tavik::platform;
+namespace common = tavik::common;
 
 const char* const kEmptyLists = "the control's load fails and its lists stay empty";
 
@@ -47,21 +48,21 @@ bool isHtml(const platform::FetchedDocument& fetched) {
         body.remove_prefix(3);
     const std::size_t start = body.find_first_not_of(" \t\r\n");
     std::string head(body.substr(std::min(start, body.size()), 14));
-    std::transform(head.begin(), head.end(), head.begin(), platform::asciiLower);
+    std::transform(head.begin(), head.end(), head.begin(), common::asciiLower);
     return head.starts_with("<!doctype html") || head.starts_with("<html");
 }
 
 // An HTML page's title, for the finding that names it.
 std::string htmlTitle(const std::string& body) {
     std::string lower = body.substr(0, 64 * 1024);
-    std::transform(lower.begin(), lower.end(), lower.begin(), platform::asciiLower);
+    std::transform(lower.begin(), lower.end(), lower.begin(), common::asciiLower);
     const std::size_t open = lower.find("<title");
     const std::size_t begin = open == std::string::npos ? open : lower.find('>', open);
     const std::size_t end = begin == std::string::npos ? begin : lower.find("</title", begin);
     if (end == std::string::npos)
         return {};
     return std::string(
-        platform::trimBlanks(std::string_view(body).substr(begin + 1, end - begin - 1)));
+        common::trimBlanks(std::string_view(body).substr(begin + 1, end - begin - 1)));
 }
 
 std::string htmlPage(const platform::FetchedDocument& fetched) {
@@ -142,11 +143,11 @@ void checkEncoding(const std::string& body, Report& report) {
         break;
     case Reading::Windows1252:
         if (encoding.declared == "windows-1252" || encoding.declared == "cp1252") {
-            if (!sample.empty() && platform::isValidUtf8(body))
+            if (!sample.empty() && common::isValidUtf8(body))
                 report.warn("encoding",
                             "declared Windows-1252, but the bytes are UTF-8: the control reads "
                             "them as Windows-1252, so " +
-                                quote(sample) + " shows as " + quote(platform::fromAnsi(sample)));
+                                quote(sample) + " shows as " + quote(common::fromAnsi(sample)));
             else
                 report.pass("encoding", "Windows-1252, as declared");
         } else {
@@ -155,7 +156,7 @@ void checkEncoding(const std::string& body, Report& report) {
                                                               : "declared UTF-8") +
                             ", but the bytes are not UTF-8: the control reads them as "
                             "Windows-1252 (" +
-                            quote(platform::fromAnsi(sample.substr(0, 1))) +
+                            quote(common::fromAnsi(sample.substr(0, 1))) +
                             "); declare encoding=\"windows-1252\" to say so");
         }
         break;
@@ -197,7 +198,7 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
         return;
     }
     const std::string root = document.documentElement().nodeName();
-    if (platform::equalsIgnoreCase(root, "html")) {
+    if (common::equalsIgnoreCase(root, "html")) {
         report.fail("document", "root element <" + root +
                                     ">: an HTML page, not a load document: the control's lists "
                                     "stay empty");

@@ -1,8 +1,8 @@
 #include "PageClient.h"
 
-#include "platform/CodePage.h"
-#include "platform/net/CurlRequest.h"
+#include "common/CodePage.h"
 #include "platform/Inet.h"
+#include "platform/net/CurlRequest.h"
 
 #include <curl/curl.h>
 
@@ -68,9 +68,8 @@ PostedStatement postStatement(const tavik::StatementRequest& request, const Time
         return posted;
     }
     posted.completed = true;
-    posted.answer = tavik::platform::isValidUtf8(answer.body)
-                        ? std::move(answer.body)
-                        : tavik::platform::fromAnsi(answer.body);
+    posted.answer = tavik::common::isValidUtf8(answer.body) ? std::move(answer.body)
+                                                            : tavik::common::fromAnsi(answer.body);
     return posted;
 }
 

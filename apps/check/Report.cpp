@@ -1,8 +1,10 @@
 #include "Report.h"
 
-#include "JsonWriter.h"
+#include "common/JsonWriter.h"
 
 namespace vccheck {
+
+using tavik::common::JsonWriter;
 
 const char* levelName(Level level) {
     switch (level) {

@@ -1,10 +1,10 @@
 #include "StatementCheck.h"
 
+#include "common/Text.h"
 #include "editor/Statements.h"
 #include "list/SelectionRules.h"
 #include "platform/Locale.h"
 #include "platform/RuntimeError.h"
-#include "platform/Text.h"
 #include "platform/Widgets.h"
 
 #include <optional>
@@ -14,6 +14,7 @@ namespace vccheck {
 namespace {
 
 namespace platform = tavik::platform;
+namespace common = tavik::common;
 using Row = tavik::LoadDocumentReader::Row;
 
 // A comment as the user of the control would write one, with what the form encoding and the
@@ -38,10 +39,10 @@ std::string milliseconds(std::chrono::microseconds duration) {
 
 // The date a cell shows, as the picker reads it; nothing for an empty or unreadable cell.
 std::optional<platform::DateTime> cellDate(const std::string& cell) {
-    if (platform::isBlank(cell))
+    if (common::isBlank(cell))
         return std::nullopt;
     try {
-        return platform::pickerDate(platform::trimSpaces(cell));
+        return platform::pickerDate(common::trimSpaces(cell));
     } catch (const platform::RuntimeError&) {
         return std::nullopt;
     }
@@ -49,7 +50,7 @@ std::optional<platform::DateTime> cellDate(const std::string& cell) {
 
 bool sameDate(const std::string& cell, const std::string& expected) {
     if (expected.empty())
-        return platform::isBlank(cell);
+        return common::isBlank(cell);
     const auto shown = cellDate(cell);
     return shown && *shown == platform::CDate(expected);
 }

@@ -1,11 +1,12 @@
 #include "Dump.h"
 
-#include "JsonWriter.h"
+#include "common/JsonWriter.h"
 
 #include "control/VendorComment.h"
 #include "platform/MousePointer.h"
 
 using namespace tavik;
+using common::JsonWriter;
 
 namespace {
 

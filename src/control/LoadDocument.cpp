@@ -1,9 +1,9 @@
 #include "LoadDocument.h"
 #include "VendorComment.h"
 
+#include "../common/Text.h"
 #include "../platform/Locale.h"
 #include "../platform/RuntimeError.h"
-#include "../platform/Text.h"
 #include "../platform/XmlDocument.h"
 
 namespace tavik {
@@ -13,7 +13,7 @@ namespace {
 // A query value as it may stand in a URL: bytes that would change the query's meaning or
 // are not allowed in a URL are percent-encoded, so a vendor key "A&B" cannot load vendor A.
 std::string QueryValue(const std::string& value) {
-    return platform::percentEncode(value, "-._~/:@!$'()*,;", false);
+    return common::percentEncode(value, "-._~/:@!$'()*,;", false);
 }
 
 void ReadLookupEntry(LoadDocumentReader::Lookup list, const platform::XmlNode& element,

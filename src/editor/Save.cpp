@@ -2,9 +2,9 @@
 
 #include "Statements.h"
 
+#include "../common/Text.h"
 #include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
-#include "../platform/Text.h"
 
 namespace tavik {
 
@@ -68,7 +68,7 @@ void VendorComment::Save() {
             DateBox(1).setFocus();
             return;
         }
-    } else if (platform::isBlank(mstrEffective) && !mstrExpires.empty()) {
+    } else if (common::isBlank(mstrEffective) && !mstrExpires.empty()) {
         MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
         chkDate(0).setFocus();
         return;

@@ -2,7 +2,7 @@
 
 #include "URLEncode.h"
 
-#include "../platform/Text.h"
+#include "../common/Text.h"
 
 namespace tavik {
 
@@ -12,7 +12,7 @@ StatementRequest MakeStatementRequest(const std::string& serverName, const std::
 }
 
 StatementAnswer JudgeStatementAnswer(long status, std::string_view answer) {
-    if (!platform::isBlank(answer))
+    if (!common::isBlank(answer))
         return StatementAnswer::Refused;
     // A server that failed without a word did not run the statement.
     if (status >= 400 && status <= 599)

@@ -1,11 +1,11 @@
 #include "URLEncode.h"
 
-#include "../platform/Text.h"
+#include "../common/Text.h"
 
 namespace tavik {
 
 std::string URLEncode(const std::string& text) {
-    return platform::percentEncode(text, "*-._", true);
+    return common::percentEncode(text, "*-._", true);
 }
 
 } // namespace tavik

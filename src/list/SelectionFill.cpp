@@ -2,8 +2,8 @@
 
 #include "SelectionRules.h"
 
+#include "../common/Text.h"
 #include "../platform/RuntimeError.h"
-#include "../platform/Text.h"
 
 #include <exception>
 
@@ -24,7 +24,7 @@ void VendorComment::SelectMatchingEntry(platform::ComboBox& combo, const std::st
 
 // Shows one of the row's optional dates: its check box, then the picker's date.
 void VendorComment::FillDate(int Index, const std::string& dateText) {
-    const std::string t(platform::trimSpaces(dateText));
+    const std::string t(common::trimSpaces(dateText));
     if (!t.empty()) {
         chkDate(Index).setValue(1);
         DateBox(Index).setValue(t);

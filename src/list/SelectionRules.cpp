@@ -1,6 +1,6 @@
 #include "SelectionRules.h"
 
-#include "../platform/Text.h"
+#include "../common/Text.h"
 
 namespace tavik {
 
@@ -13,7 +13,7 @@ int MatchingEntry(int count, const std::function<std::string(int)>& entryText,
 }
 
 std::string CommentSequenceKey(std::string_view cell) {
-    const std::string_view text = platform::trimSpaces(cell);
+    const std::string_view text = common::trimSpaces(cell);
     const std::size_t digits = text.starts_with('-') ? 1 : 0;
     if (text.size() == digits ||
         text.find_first_not_of("0123456789", digits) != std::string_view::npos)

@@ -1,7 +1,7 @@
 #include "Locale.h"
 
+#include "../common/Text.h"
 #include "RuntimeError.h"
-#include "Text.h"
 
 #include <array>
 #include <charconv>
@@ -90,8 +90,8 @@ private:
 // The month of an English month name, full or abbreviated to three letters.
 std::optional<unsigned> monthOfName(std::string_view name) {
     for (std::size_t i = 0; i < monthNames.size(); ++i)
-        if (equalsIgnoreCase(name, monthNames[i]) ||
-            equalsIgnoreCase(name, monthNames[i].substr(0, 3)))
+        if (common::equalsIgnoreCase(name, monthNames[i]) ||
+            common::equalsIgnoreCase(name, monthNames[i].substr(0, 3)))
             return unsigned(i + 1);
     return std::nullopt;
 }
@@ -177,8 +177,8 @@ std::optional<seconds> readTimePart(Scanner& in) {
         if (h > 23)
             return std::nullopt;
     } else {
-        const bool am = equalsIgnoreCase(marker, "AM");
-        if (!(am || equalsIgnoreCase(marker, "PM")) || h < 1 || h > 12)
+        const bool am = common::equalsIgnoreCase(marker, "AM");
+        if (!(am || common::equalsIgnoreCase(marker, "PM")) || h < 1 || h > 12)
             return std::nullopt;
         h = h % 12 + (am ? 0 : 12);
     }
@@ -215,7 +215,7 @@ std::optional<std::uint64_t> radixValue(std::string_view& digits, int base) {
     std::uint64_t value = 0;
     std::size_t used = 0;
     for (; used < digits.size(); ++used) {
-        const char c = asciiLower(digits[used]);
+        const char c = common::asciiLower(digits[used]);
         int digit = -1;
         if (isDigit(c))
             digit = c - '0';
@@ -243,7 +243,7 @@ std::int32_t signedRadixValue(std::uint64_t value) {
 std::optional<int> radixPrefix(std::string_view& text) {
     if (text.size() < 2 || text[0] != '&')
         return std::nullopt;
-    const char kind = asciiLower(text[1]);
+    const char kind = common::asciiLower(text[1]);
     if (kind != 'h' && kind != 'o')
         return std::nullopt;
     text.remove_prefix(2);
@@ -266,7 +266,8 @@ std::size_t decimalNumberLength(std::string_view text) {
     }
     if (mantissaDigits == 0)
         return 0;
-    if (i < text.size() && (asciiLower(text[i]) == 'e' || asciiLower(text[i]) == 'd')) {
+    if (i < text.size() &&
+        (common::asciiLower(text[i]) == 'e' || common::asciiLower(text[i]) == 'd')) {
         std::size_t j = i + 1;
         if (j < text.size() && (text[j] == '+' || text[j] == '-'))
             ++j;
@@ -319,7 +320,7 @@ DateTime makeDate(int year, unsigned month, unsigned day) {
 }
 
 DateTime CDate(std::string_view text) {
-    Scanner in(trimBlanks(text));
+    Scanner in(common::trimBlanks(text));
     const auto date = readDatePart(in);
     if (!date)
         typeMismatch();
@@ -421,7 +422,7 @@ std::int16_t CInt(double value) {
 }
 
 std::int16_t CInt(std::string_view text) {
-    std::string_view number = trimBlanks(text);
+    std::string_view number = common::trimBlanks(text);
     if (const auto base = radixPrefix(number)) {
         const std::size_t digits = number.size();
         const auto value = radixValue(number, *base);

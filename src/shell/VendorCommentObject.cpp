@@ -3,7 +3,7 @@
 #include "Module.h"
 #include "VendorCommentWidget.h"
 
-#include "../platform/Text.h"
+#include "../common/Text.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -91,7 +91,7 @@ HRESULT VendorCommentObject::GetIDsOfNames(const char* const* names, std::size_t
     std::fill_n(ids, count, DISPID_UNKNOWN);
     const auto& members = dispatchInterface().members;
     const auto member = std::ranges::find_if(members, [&](const MemberInfo& m) {
-        return names[0] && platform::equalsIgnoreCase(m.name, names[0]);
+        return names[0] && common::equalsIgnoreCase(m.name, names[0]);
     });
     if (member == members.end())
         return DISP_E_UNKNOWNNAME;
@@ -99,7 +99,7 @@ HRESULT VendorCommentObject::GetIDsOfNames(const char* const* names, std::size_t
     HRESULT hr = S_OK;
     for (std::size_t i = 1; i < count; ++i) {
         const auto param = std::ranges::find_if(member->params, [&](const ParamInfo& p) {
-            return names[i] && platform::equalsIgnoreCase(p.name, names[i]);
+            return names[i] && common::equalsIgnoreCase(p.name, names[i]);
         });
         if (param == member->params.end())
             hr = DISP_E_UNKNOWNNAME;

@@ -1,5 +1,6 @@
 #include "ControlFixture.h"
 
+#include "common/XmlText.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 
@@ -13,24 +14,7 @@ using namespace tavik;
 
 std::string xmlEscape(const std::string& text) {
     std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
+    common::appendXmlText(out, text);
     return out;
 }
 

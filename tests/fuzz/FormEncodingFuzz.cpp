@@ -2,8 +2,8 @@
 // out on the server as its Windows-1252 form (characters the code page lacks as "?").
 
 #include "FormBody.h"
+#include "common/CodePage.h"
 #include "gateway/URLEncode.h"
-#include "platform/CodePage.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const vcserver::SqlField field = vcserver::sqlFieldOf("SQL=" + tavik::URLEncode(typed));
     if (!field.statement)
         std::abort();
-    const std::string expected = tavik::platform::fromAnsi(tavik::platform::toAnsi(typed));
+    const std::string expected = tavik::common::fromAnsi(tavik::common::toAnsi(typed));
     if (*field.statement != expected)
         std::abort();
     return 0;

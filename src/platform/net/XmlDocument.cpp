@@ -1,9 +1,9 @@
 #include "../XmlDocument.h"
 
-#include "../CodePage.h"
+#include "../../common/CodePage.h"
+#include "../../common/Text.h"
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
-#include "../Text.h"
 #include "DocumentFetch.h"
 #include "XmlWellFormed.h"
 
@@ -62,7 +62,7 @@ std::string declaredEncoding(std::string_view xml) {
     const std::size_t end = declaration.find(declaration[at], at + 1);
     std::string name(declaration.substr(at + 1, end - at - 1));
     for (char& c : name)
-        c = asciiLower(c);
+        c = common::asciiLower(c);
     return name;
 }
 
@@ -84,7 +84,7 @@ bool isReadableAsDeclared(const std::string& name, std::string_view xml) {
     for (const std::string_view known : pugixmlReads)
         if (name == known)
             return true;
-    return !isByteOriented(xml) || isValidUtf8(xml);
+    return !isByteOriented(xml) || common::isValidUtf8(xml);
 }
 
 // A well-formed document has exactly one element at its top level and no text there.
@@ -144,7 +144,7 @@ DocumentEncoding documentEncoding(std::string_view xml) {
         encoding.reading = Reading::Windows1252;
     else if (!(declared.empty() || declared == "utf-8" || declared == "utf8"))
         encoding.reading = Reading::AsDeclared;
-    else if (isValidUtf8(xml))
+    else if (common::isValidUtf8(xml))
         encoding.reading = Reading::Utf8;
     else if (!xml.starts_with("\xEF\xBB\xBF") && xml.find('\0') == std::string_view::npos)
         encoding.reading = Reading::Windows1252;
@@ -306,7 +306,7 @@ bool XmlDocument::Impl::parse(std::string xml) {
         return false;
     }
     if (reading == Reading::Windows1252) {
-        text = fromAnsi(xml);
+        text = common::fromAnsi(xml);
         xml = std::string();
     } else {
         text = std::move(xml);

@@ -1,6 +1,6 @@
 #include "XmlWellFormed.h"
 
-#include "../Text.h"
+#include "../../common/Text.h"
 
 #include <array>
 #include <cstdint>
@@ -253,7 +253,7 @@ private:
             return false;
         if (!skipPast("?>"))
             return false;
-        if (!(target.size() == 3 && equalsIgnoreCase(target, "xml")))
+        if (!(target.size() == 3 && common::equalsIgnoreCase(target, "xml")))
             return true;
         const bool atStart = start == 0 || (start == 3 && xml_.starts_with("\xEF\xBB\xBF"));
         return atStart && target == "xml" && isDeclaration(xml_.substr(start, pos_ - start));

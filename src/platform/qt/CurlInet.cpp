@@ -1,12 +1,12 @@
 #include "CurlInet.h"
 
-#include "../CodePage.h"
-#include "../net/CurlRequest.h"
+#include "../../common/CodePage.h"
+#include "../../common/Text.h"
 #include "../EventPump.h"
-#include "../net/HttpSession.h"
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
-#include "../Text.h"
+#include "../net/CurlRequest.h"
+#include "../net/HttpSession.h"
 
 #include <QObject>
 #include <QtGlobal>
@@ -179,8 +179,8 @@ public:
                  const std::string& inputHdrs) override {
         if (stillExecuting_)
             throw RuntimeError("Still executing last request");
-        const bool isPost = equalsIgnoreCase(operation, "Post");
-        if (!isPost && !operation.empty() && !equalsIgnoreCase(operation, "Get"))
+        const bool isPost = common::equalsIgnoreCase(operation, "Post");
+        if (!isPost && !operation.empty() && !common::equalsIgnoreCase(operation, "Get"))
             throw RuntimeError("Unsupported operation: " + operation);
         checkUrl(url);
         stop();
@@ -286,7 +286,7 @@ private:
             curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &end.code);
             end.info = std::move(t.statusText);
             // A body that is not UTF-8 was written in the server's ANSI code page.
-            end.body = isValidUtf8(t.body) ? std::move(t.body) : fromAnsi(t.body);
+            end.body = common::isValidUtf8(t.body) ? std::move(t.body) : common::fromAnsi(t.body);
         }
         return end;
     }

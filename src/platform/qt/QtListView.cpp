@@ -5,7 +5,7 @@
 #include "ReportView.h"
 #include "WidgetSupport.h"
 
-#include "../CodePage.h"
+#include "../../common/CodePage.h"
 #include "../RuntimeError.h"
 
 #include <QHeaderView>
@@ -19,7 +19,7 @@ namespace {
 // A cell's text as the list shows it. The list keeps texts as they came; one that is not
 // UTF-8 reads back as Qt shows it, with its broken bytes replaced, like every other widget.
 std::string asShown(const std::string& text) {
-    return isValidUtf8(text) ? text : toQString(text).toStdString();
+    return common::isValidUtf8(text) ? text : toQString(text).toStdString();
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include <string_view>
 
 // The ANSI code page of the platform: Windows-1252. Texts inside the control are UTF-8.
-namespace tavik::platform {
+namespace tavik::common {
 
 // UTF-8 to Windows-1252 bytes; a character the code page lacks becomes "?".
 std::string toAnsi(std::string_view utf8);
@@ -12,4 +12,4 @@ std::string toAnsi(std::string_view utf8);
 std::string fromAnsi(std::string_view bytes);
 bool isValidUtf8(std::string_view bytes);
 
-} // namespace tavik::platform
+} // namespace tavik::common

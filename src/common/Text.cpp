@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace tavik::platform {
+namespace tavik::common {
 
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -51,4 +51,35 @@ std::string percentEncode(std::string_view text, std::string_view kept, bool spa
     return result;
 }
 
-} // namespace tavik::platform
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> percentDecode(std::string_view text, bool plusAsSpace) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+' && plusAsSpace) {
+            out += ' ';
+        } else if (c == '%') {
+            const int hi = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+            const int lo = hi >= 0 ? hexValue(text[i + 2]) : -1;
+            if (lo < 0)
+                return std::nullopt;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace tavik::common

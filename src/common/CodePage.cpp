@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-namespace tavik::platform {
+namespace tavik::common {
 
 namespace {
 
@@ -123,4 +123,4 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
-} // namespace tavik::platform
+} // namespace tavik::common

@@ -4,6 +4,40 @@
 #include <cmath>
 #include <cstdio>
 
+namespace tavik::common {
+
+void appendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += c;
+            }
+        }
+    }
+    out += '"';
+}
+
 void JsonWriter::separate() {
     if (!first_)
         out_ += ',';
@@ -45,35 +79,7 @@ JsonWriter& JsonWriter::key(std::string_view name) {
 
 JsonWriter& JsonWriter::value(std::string_view text) {
     separate();
-    out_ += '"';
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out_ += "\\\"";
-            break;
-        case '\\':
-            out_ += "\\\\";
-            break;
-        case '\n':
-            out_ += "\\n";
-            break;
-        case '\r':
-            out_ += "\\r";
-            break;
-        case '\t':
-            out_ += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out_ += escape;
-            } else {
-                out_ += c;
-            }
-        }
-    }
-    out_ += '"';
+    appendJsonString(out_, text);
     return *this;
 }
 
@@ -110,3 +116,5 @@ JsonWriter& JsonWriter::null() {
     out_ += "null";
     return *this;
 }
+
+} // namespace tavik::common

@@ -1,8 +1,8 @@
-#include "platform/CodePage.h"
+#include "common/CodePage.h"
 
 #include <gtest/gtest.h>
 
-using namespace tavik::platform;
+using namespace tavik::common;
 
 TEST(CodePage, Windows1252BytesBothWays) {
     const struct {

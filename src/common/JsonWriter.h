@@ -3,6 +3,11 @@
 #include <string>
 #include <string_view>
 
+namespace tavik::common {
+
+// Appends text as a JSON string, quoted and escaped.
+void appendJsonString(std::string& out, std::string_view text);
+
 // Writes one JSON value in order, key by key, as the dump's contract lays it out.
 class JsonWriter {
 public:
@@ -26,3 +31,5 @@ private:
     std::string out_;
     bool first_ = true;
 };
+
+} // namespace tavik::common

@@ -1,11 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-// Small text helpers that the control's logic and its platform pieces share. ASCII only:
-// they compare and trim the control's own keywords, keys and blanks, never the user's text.
-namespace tavik::platform {
+// Small text helpers that the control, the reference server and the programs share. ASCII
+// only: they compare and trim keywords, keys and blanks, never the user's text.
+namespace tavik::common {
 
 char asciiLower(char c);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
@@ -21,4 +22,11 @@ std::string_view trimBlanks(std::string_view text);
 // punctuation stay, a space becomes "+" when `spaceAsPlus`, every other byte "%XX".
 std::string percentEncode(std::string_view text, std::string_view kept, bool spaceAsPlus);
 
-} // namespace tavik::platform
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int hexValue(char c);
+
+// The bytes behind "%XX" escapes ("+" becomes a space when `plusAsSpace`); nothing when a
+// "%" is not followed by two hexadecimal digits.
+std::optional<std::string> percentDecode(std::string_view text, bool plusAsSpace);
+
+} // namespace tavik::common
