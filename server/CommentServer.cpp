@@ -527,7 +527,7 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor) {
         a.held = true;
         return a;
     } catch (const StoreBusy& e) {
-        return refusal(503, std::string("Database busy: ") + e.what() + ".");
+        return refusal(503, e.what());
     } catch (const StoreError& e) {
         return refusal(500, std::string("Database error: ") + e.what() + ".");
     }

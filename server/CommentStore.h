@@ -73,6 +73,7 @@ public:
 };
 
 // A read that gave up waiting (a lock held elsewhere, a time limit); trying again may work.
+// The message is a whole sentence for the answer.
 class StoreBusy : public StoreError {
 public:
     using StoreError::StoreError;

@@ -322,7 +322,7 @@ public:
             return out;
         } catch (const DbError& e) {
             if ((e.code & 0xFF) == SQLITE_BUSY) {
-                throw StoreBusy("the database is busy; try again");
+                throw StoreBusy("The database is busy; try again.");
             }
             throw StoreError(describe(e));
         }
