@@ -506,8 +506,10 @@ private:
         if (ec) {
             return "of unknown size";
         }
-        return std::to_string((bytes + 512 * 1024) / (1024 * 1024)) + " MB (" +
-               std::to_string(bytes) + " bytes)";
+        if (bytes < 1024 * 1024) {
+            return std::to_string((bytes + 512) / 1024) + " KiB";
+        }
+        return std::to_string((bytes + 512 * 1024) / (1024 * 1024)) + " MiB";
     }
 
     Connection acquire() {
