@@ -200,7 +200,10 @@ struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
           users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes), watch(limits, log, !tls),
-          workers(threads), throttle(limits) {}
+          workers(threads), throttle(limits) {
+        store.setNotices([this](const std::string& message) { log.note(message); });
+    }
+    ~Impl() { store.setNotices(nullptr); }
 
     CommentStore& store;
     RequestLog log;
@@ -424,7 +427,7 @@ MHD_Result CommentServer::Impl::signIn(Connection& c, MHD_Connection* mc, bool w
 
 MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
                                        std::function<Answer()> work, Clock::time_point when) {
-    watch.answering(c.watched);
+    watch.working(c.watched);
     MHD_suspend_connection(mc);
     auto task = [&c, mc, work = std::move(work)] {
         try {
@@ -523,6 +526,8 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor) {
         }
         a.held = true;
         return a;
+    } catch (const StoreBusy& e) {
+        return refusal(503, e.what());
     } catch (const StoreError& e) {
         return refusal(500, std::string("Database error: ") + e.what() + ".");
     }
@@ -543,6 +548,8 @@ Answer CommentServer::Impl::postStatement(const std::string& body) {
         return {200, {}};
     case ExecResult::Outcome::Refused:
         return refusal(400, "Statement refused: " + result.message);
+    case ExecResult::Outcome::Busy:
+        return refusal(503, result.message);
     case ExecResult::Outcome::Failed:
         break;
     }
@@ -597,6 +604,18 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
             if (ended.status) {
                 r.status = ended.status;
                 r.bytes = ended.reason.size();
+            } else if (ended.whileWorking) {
+                // What the work came to, though the client never heard it.
+                r.status = 0;
+                r.bytes = 0;
+                const int late = c.prepared ? c.prepared->status : c.status;
+                const std::string& text = c.prepared ? c.prepared->text : c.reason;
+                if (late != 0 && late < 400 && c.method == "POST") {
+                    r.reason += " The statement took effect later all the same.";
+                } else if (late != 0) {
+                    r.reason += " The work ended later with " + std::to_string(late) +
+                                (text.empty() ? "." : ": " + text);
+                }
             }
         } else if (c.status == 0) {
             // Refused by the HTTP library before the page saw it (a malformed or oversized

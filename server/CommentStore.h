@@ -2,9 +2,12 @@
 
 #include "Statement.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -36,8 +39,13 @@ struct VendorComments {
     std::vector<StoredComment> comments; // ordered by sequence
 };
 
+// How every store ends the answer to a commit whose outcome it cannot know.
+inline constexpr const char* kMayHaveTakenEffect =
+    "the statement may or may not have taken effect.";
+
 struct ExecResult {
-    enum class Outcome { Done, Refused, Failed };
+    // Busy: nothing was changed and the same statement may well succeed if sent again.
+    enum class Outcome { Done, Refused, Failed, Busy };
     Outcome outcome = Outcome::Done;
     std::string message;       // one line when not Done
     std::int64_t sequence = 0; // the sequence an insert allocated
@@ -64,6 +72,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A read that gave up waiting (a lock held elsewhere, a time limit); trying again may work.
+// The message is a whole sentence for the answer.
+class StoreBusy : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// Where a store reports trouble that no answer shows, such as failing checkpoints.
+using StoreNotices = std::function<void(const std::string&)>;
+
 // The tables behind the server page. Implementations are safe to call from many threads.
 class CommentStore {
 public:
@@ -80,14 +98,43 @@ public:
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has
     // none yet, so seeding again adds nothing.
     virtual void seed(const DemoData& data) = 0;
+
+    // Set while a server serves the store; notices before that, or without a sink, are dropped.
+    void setNotices(StoreNotices sink);
+
+protected:
+    void notice(const std::string& message) const;
+
+private:
+    mutable std::mutex noticesMutex_;
+    StoreNotices notices_;
+};
+
+struct SqliteOptions {
+    // A checkpoint is attempted after every commit that leaves at least this many pages in
+    // the write-ahead log (SQLite's own default).
+    int checkpointPages = 1000;
+};
+
+struct PostgresOptions {
+    std::size_t connections = 16;
+    // Each transaction waits at most this long for a lock, and each statement runs at most
+    // this long, so a request is answered well within its own deadline.
+    std::chrono::milliseconds lockTimeout{5'000};
+    std::chrono::milliseconds statementTimeout{10'000};
+    // Connections unused this long are closed, giving their slots back to the database.
+    std::chrono::milliseconds idleTime{30'000};
 };
 
 // Opens (creating when missing) an SQLite database file with the tables in place.
-std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file);
+std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file,
+                                              const SqliteOptions& options = {});
 
 // Connects to the PostgreSQL database of a connection URI (libpq's syntax) and creates the
 // tables when missing. At most connections are open at once; callers beyond that wait.
 std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri, std::size_t connections);
+std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri,
+                                                const PostgresOptions& options);
 
 // The store of --db: a postgresql:// or postgres:// URI, otherwise an SQLite file.
 // StoreError messages never show a password.

@@ -109,6 +109,12 @@ bool ConnectionWatch::headDone(WatchedConnection& c) {
     return true;
 }
 
+void ConnectionWatch::working(WatchedConnection& c) {
+    std::lock_guard lock(mutex_);
+    c.phase = WatchedConnection::Phase::Working;
+    c.since = Clock::now();
+}
+
 void ConnectionWatch::answering(WatchedConnection& c) {
     std::lock_guard lock(mutex_);
     c.phase = WatchedConnection::Phase::Answering;
@@ -117,7 +123,8 @@ void ConnectionWatch::answering(WatchedConnection& c) {
 
 ConnectionWatch::Ended ConnectionWatch::requestDone(WatchedConnection& c) {
     std::lock_guard lock(mutex_);
-    Ended ended{std::move(c.target), c.cut, c.cutLogged, c.cutStatus, c.cutReason};
+    Ended ended{std::move(c.target), c.cut,      c.cutLogged, c.cutStatus,
+                c.cutWhileWorking,   c.cutReason};
     c.phase = WatchedConnection::Phase::Waiting;
     c.since = Clock::now();
     c.bytesMark = bytesReceived(c.fd);
@@ -184,6 +191,14 @@ void ConnectionWatch::sweep(Clock::time_point now, std::vector<RequestRecord>& r
             if (age >= limits_.bodyTime) {
                 answer408(*c, "The request body did not arrive within " +
                                   timeText(limits_.bodyTime) + ".");
+            }
+            break;
+        case Phase::Working:
+            if (age >= limits_.answerTime) {
+                ::shutdown(c->fd, SHUT_RDWR);
+                c->cut = c->cutWhileWorking = true;
+                c->cutReason = "No answer was ready within " + timeText(limits_.answerTime) +
+                               ", so the connection was closed.";
             }
             break;
         case Phase::Answering:

@@ -18,7 +18,7 @@ namespace vcserver {
 // One client connection as the watch follows it. The fields are the watch's: read and
 // change them only through ConnectionWatch.
 struct WatchedConnection {
-    enum class Phase { Waiting, Head, Body, Answering };
+    enum class Phase { Waiting, Head, Body, Working, Answering };
 
     int fd = -1;
     std::string client;
@@ -30,6 +30,7 @@ struct WatchedConnection {
     bool cut = false;                            // the watch ended the request in progress
     bool cutLogged = false;                      // ... and logged it, as no completion will
     int cutStatus = 0;                           // the answer the watch gave, 0 for none
+    bool cutWhileWorking = false;                // ... before any answer was ready
     std::string cutReason;
 };
 
@@ -57,6 +58,8 @@ public:
     void requestLine(WatchedConnection& c, std::string target);
     // The head is complete; false when the watch cut the request meanwhile.
     bool headDone(WatchedConnection& c);
+    // A worker makes the answer; the answer's time limit starts.
+    void working(WatchedConnection& c);
     // The answer is queued.
     void answering(WatchedConnection& c);
     // The request ended; the connection waits for the next. Tells what the watch did to it.
@@ -65,6 +68,7 @@ public:
         bool cut = false;
         bool logged = false; // the watch wrote its log line
         int status = 0;      // the answer the watch gave, 0 for none
+        bool whileWorking = false;
         std::string reason;
     };
     Ended requestDone(WatchedConnection& c);

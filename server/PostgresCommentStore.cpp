@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -52,8 +53,7 @@ const TableDef kTables[] = {
 // race on the catalogue. (1447251284 is "VCMT"; the vendor locks use that class.)
 const char* const kLockSchema = "SELECT pg_advisory_xact_lock(1447251285, 0)";
 
-struct PreparedDef {
-    const char* name;
+struct StatementDef {
     const char* tables; // named in the error when the statement does not fit the tables
     const char* sql;
 };
@@ -66,39 +66,50 @@ struct PreparedDef {
 // the key), then reads the vendor's highest sequence in a later statement of the same
 // READ COMMITTED transaction, so it sees every insert that held the lock before it. The lock
 // is let go at commit or rollback, also when the connection breaks.
-const PreparedDef kPrepared[] = {
-    {"locations", "CommentLocation",
-     "SELECT Code, Name FROM CommentLocation "
-     "ORDER BY lower(Name COLLATE \"C\"), Name COLLATE \"C\", Code"},
-    {"types", "CommentType",
-     "SELECT Code, Name FROM CommentType "
-     "ORDER BY lower(Name COLLATE \"C\"), Name COLLATE \"C\", Code"},
-    {"comments", "VendorComment",
-     "SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), c.Location, "
-     "COALESCE(l.Name, ''), COALESCE(to_char(c.Effective, 'YYYY-MM-DD'), ''), "
-     "COALESCE(to_char(c.Expires, 'YYYY-MM-DD'), ''), c.Comment "
-     "FROM VendorComment c "
-     "LEFT JOIN CommentType t ON t.Code = c.Type "
-     "LEFT JOIN CommentLocation l ON l.Code = c.Location "
-     "WHERE c.VendorID = $1 ORDER BY c.CommentSequence"},
-    {"codes", "CommentType and CommentLocation",
-     "SELECT EXISTS (SELECT 1 FROM CommentType WHERE Code = $1::bigint), "
-     "EXISTS (SELECT 1 FROM CommentLocation WHERE Code = $2::bigint)"},
-    {"lock", "VendorComment", "SELECT pg_advisory_xact_lock(1447251284, hashtext($1::text))"},
-    {"insert", "VendorComment",
-     "INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, Effective, "
-     "Expires, Comment, RecordLastUpdated) "
-     "SELECT $1::text, COALESCE(MAX(CommentSequence), 0) + 1, $2::bigint, $3::bigint, "
-     "$4::date, $5::date, $6::text, now() "
-     "FROM VendorComment WHERE VendorID = $1::text RETURNING CommentSequence"},
-    {"update", "VendorComment",
-     "UPDATE VendorComment SET Type = $3::bigint, Location = $4::bigint, Effective = $5::date, "
-     "Expires = $6::date, Comment = $7::text, RecordLastUpdated = now() "
-     "WHERE VendorID = $1::text AND CommentSequence = $2::bigint"},
-    {"delete", "VendorComment",
-     "DELETE FROM VendorComment WHERE VendorID = $1::text AND CommentSequence = $2::bigint"},
-    {"count", "VendorComment", "SELECT COUNT(*) FROM VendorComment WHERE VendorID = $1::text"},
-};
+//
+// Every statement goes as an unnamed one with its parameters (PQexecParams), never as a named
+// prepared statement: behind a pooler in transaction mode a named statement outlives the
+// transaction on a server connection that the next client may get, or is missing on the
+// one this client gets next.
+const StatementDef kLocations = {"CommentLocation",
+                                 "SELECT Code, Name FROM CommentLocation "
+                                 "ORDER BY lower(Name COLLATE \"C\"), Name COLLATE \"C\", Code"};
+const StatementDef kTypes = {"CommentType",
+                             "SELECT Code, Name FROM CommentType "
+                             "ORDER BY lower(Name COLLATE \"C\"), Name COLLATE \"C\", Code"};
+const StatementDef kComments = {
+    "VendorComment",
+    "SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), c.Location, "
+    "COALESCE(l.Name, ''), COALESCE(to_char(c.Effective, 'YYYY-MM-DD'), ''), "
+    "COALESCE(to_char(c.Expires, 'YYYY-MM-DD'), ''), c.Comment "
+    "FROM VendorComment c "
+    "LEFT JOIN CommentType t ON t.Code = c.Type "
+    "LEFT JOIN CommentLocation l ON l.Code = c.Location "
+    "WHERE c.VendorID = $1 ORDER BY c.CommentSequence"};
+const StatementDef kCodes = {"CommentType and CommentLocation",
+                             "SELECT EXISTS (SELECT 1 FROM CommentType WHERE Code = $1::bigint), "
+                             "EXISTS (SELECT 1 FROM CommentLocation WHERE Code = $2::bigint)"};
+const StatementDef kLock = {"VendorComment",
+                            "SELECT pg_advisory_xact_lock(1447251284, hashtext($1::text))"};
+const StatementDef kInsert = {
+    "VendorComment",
+    "INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, Effective, "
+    "Expires, Comment, RecordLastUpdated) "
+    "SELECT $1::text, COALESCE(MAX(CommentSequence), 0) + 1, $2::bigint, $3::bigint, "
+    "$4::date, $5::date, $6::text, now() "
+    "FROM VendorComment WHERE VendorID = $1::text RETURNING CommentSequence"};
+const StatementDef kUpdate = {
+    "VendorComment",
+    "UPDATE VendorComment SET Type = $3::bigint, Location = $4::bigint, Effective = $5::date, "
+    "Expires = $6::date, Comment = $7::text, RecordLastUpdated = now() "
+    "WHERE VendorID = $1::text AND CommentSequence = $2::bigint"};
+const StatementDef kDelete = {
+    "VendorComment",
+    "DELETE FROM VendorComment WHERE VendorID = $1::text AND CommentSequence = $2::bigint"};
+const StatementDef kCount = {"VendorComment",
+                             "SELECT COUNT(*) FROM VendorComment WHERE VendorID = $1::text"};
+const StatementDef* const kStatements[] = {&kLocations, &kTypes,  &kComments, &kCodes, &kLock,
+                                           &kInsert,    &kUpdate, &kDelete,   &kCount};
 
 // A failed call. lost: the connection is gone, so the transaction was rolled back unless
 // the failure came from its COMMIT.
@@ -156,14 +167,9 @@ public:
     PGconn* get() const { return c_; }
     bool lost() const { return PQstatus(c_) != CONNECTION_OK; }
 
-    // Runs a prepared statement; throws PgError unless it succeeds.
-    Result run(const char* name, const std::vector<Param>& params) const {
-        std::vector<const char*> values;
-        for (const auto& p : params) {
-            values.push_back(p ? p->c_str() : nullptr);
-        }
-        return check(PQexecPrepared(c_, name, static_cast<int>(values.size()), values.data(),
-                                    nullptr, nullptr, 0));
+    // Runs one of the store's statements; throws PgError unless it succeeds.
+    Result run(const StatementDef& statement, const std::vector<Param>& params) const {
+        return execParams(statement.sql, params);
     }
 
     // Runs a statement without parameters.
@@ -197,10 +203,22 @@ private:
     PGconn* c_;
 };
 
+// Time limits of one transaction, as SET LOCAL so that they end with it (also behind a
+// pooler, where a session's settings would stay with a server connection another client gets).
+struct Limits {
+    std::chrono::milliseconds lock;
+    std::chrono::milliseconds statement;
+};
+
 // Rolls back unless committed.
 class Transaction {
 public:
-    Transaction(const Connection& c, const char* begin) : c_(c) { c_.exec(begin); }
+    Transaction(const Connection& c, const char* begin, const Limits& limits) : c_(c) {
+        c_.exec((std::string(begin) +
+                 "; SET LOCAL lock_timeout = " + std::to_string(limits.lock.count()) +
+                 "; SET LOCAL statement_timeout = " + std::to_string(limits.statement.count()))
+                    .c_str());
+    }
     ~Transaction() {
         if (!done_ && !c_.lost()) {
             PQclear(PQexec(c_.get(), "ROLLBACK"));
@@ -241,8 +259,8 @@ Param dateParam(const std::optional<CalendarDate>& date) {
     return date ? Param(isoDate(*date)) : std::nullopt;
 }
 
-std::vector<LookupEntry> readLookup(const Connection& c, const char* name) {
-    const Result r = c.run(name, {});
+std::vector<LookupEntry> readLookup(const Connection& c, const StatementDef& statement) {
+    const Result r = c.run(statement, {});
     std::vector<LookupEntry> entries;
     entries.reserve(static_cast<std::size_t>(r.rows()));
     for (int i = 0; i < r.rows(); ++i) {
@@ -252,7 +270,7 @@ std::vector<LookupEntry> readLookup(const Connection& c, const char* name) {
 }
 
 void checkCodes(const Connection& c, const CommentFields& f) {
-    const Result r = c.run("codes", {number(f.type), number(f.location)});
+    const Result r = c.run(kCodes, {number(f.type), number(f.location)});
     if (!r.boolean(0, 0)) {
         throw Refused{"Comment type " + std::to_string(f.type) + " does not exist."};
     }
@@ -262,9 +280,9 @@ void checkCodes(const Connection& c, const CommentFields& f) {
 }
 
 std::int64_t insertComment(const Connection& c, const std::string& vendor, const CommentFields& f) {
-    c.run("lock", {vendor});
-    const Result r = c.run("insert", {vendor, number(f.type), number(f.location),
-                                      dateParam(f.effective), dateParam(f.expires), f.comment});
+    c.run(kLock, {vendor});
+    const Result r = c.run(kInsert, {vendor, number(f.type), number(f.location),
+                                     dateParam(f.effective), dateParam(f.expires), f.comment});
     return r.integer(0, 0);
 }
 
@@ -395,27 +413,37 @@ void checkMayCreate(const Connection& c, const TableDef& table) {
 
 class PostgresCommentStore : public CommentStore {
 public:
-    PostgresCommentStore(const std::string& uri, std::size_t connections)
-        : params_(uri), capacity_(std::max<std::size_t>(connections, 1)) {
+    PostgresCommentStore(const std::string& uri, const PostgresOptions& options)
+        : params_(uri), capacity_(std::max<std::size_t>(options.connections, 1)),
+          limits_{options.lockTimeout, options.statementTimeout}, idleTime_(options.idleTime) {
         try {
             auto first = connect();
             createTables(*first);
-            prepare(*first);
-            idle_.push_back(std::move(first));
+            idle_.push_back({std::move(first), Clock::now()});
             open_ = 1;
         } catch (const PgError& e) {
             throw StoreError(scrubbed(e.message, params_.uri()));
         }
+        closer_ = std::thread([this] { closeIdle(); });
+    }
+
+    ~PostgresCommentStore() override {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        idleChanged_.notify_all();
+        closer_.join();
     }
 
     VendorComments load(const std::string& vendor) override {
         try {
             return withConnection([&](const Connection& c) {
                 VendorComments out;
-                Transaction snapshot(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-                out.locations = readLookup(c, "locations");
-                out.types = readLookup(c, "types");
-                const Result r = c.run("comments", {vendor});
+                Transaction snapshot(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", limits_);
+                out.locations = readLookup(c, kLocations);
+                out.types = readLookup(c, kTypes);
+                const Result r = c.run(kComments, {vendor});
                 out.comments.reserve(static_cast<std::size_t>(r.rows()));
                 for (int i = 0; i < r.rows(); ++i) {
                     out.comments.push_back({r.text(i, 0), r.integer(i, 1), r.integer(i, 2),
@@ -426,6 +454,9 @@ public:
                 return out;
             });
         } catch (const PgError& e) {
+            if (!e.lost && gaveUp(e)) {
+                throw StoreBusy(busyText(e));
+            }
             throw StoreError(describe(e));
         }
     }
@@ -435,7 +466,7 @@ public:
             return withConnection([&](const Connection& c) -> ExecResult {
                 // READ COMMITTED whatever the database's default: the sequence read after the
                 // vendor lock must see the inserts committed while waiting for it.
-                Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED");
+                Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED", limits_);
                 std::int64_t sequence = 0;
                 if (const auto* ins = std::get_if<InsertComment>(&statement)) {
                     checkCodes(c, ins->fields);
@@ -444,16 +475,16 @@ public:
                     checkCodes(c, upd->fields);
                     const auto& f = upd->fields;
                     const Result r =
-                        c.run("update", {upd->vendor, number(upd->sequence), number(f.type),
-                                         number(f.location), dateParam(f.effective),
-                                         dateParam(f.expires), f.comment});
+                        c.run(kUpdate, {upd->vendor, number(upd->sequence), number(f.type),
+                                        number(f.location), dateParam(f.effective),
+                                        dateParam(f.expires), f.comment});
                     if (r.affected() == 0) {
                         throw Refused{"comment " + number(upd->sequence) + " of vendor " +
                                       upd->vendor + " no longer exists"};
                     }
                 } else {
                     const auto& del = std::get<DeleteComment>(statement);
-                    c.run("delete", {del.vendor, number(del.sequence)});
+                    c.run(kDelete, {del.vendor, number(del.sequence)});
                 }
                 tx.commit();
                 return {ExecResult::Outcome::Done, {}, sequence};
@@ -468,7 +499,7 @@ public:
     void seed(const DemoData& data) override {
         try {
             withConnection([&](const Connection& c) {
-                Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED");
+                Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED", limits_);
                 for (const auto& [table, entries] : {std::pair{"CommentLocation", &data.locations},
                                                      std::pair{"CommentType", &data.types}}) {
                     const std::string sql = std::string("INSERT INTO ") + table +
@@ -485,8 +516,8 @@ public:
                 }
                 std::set<std::string> vendorsWithComments;
                 for (const auto& vendor : vendors) {
-                    c.run("lock", {vendor});
-                    if (c.run("count", {vendor}).integer(0, 0) > 0) {
+                    c.run(kLock, {vendor});
+                    if (c.run(kCount, {vendor}).integer(0, 0) > 0) {
                         vendorsWithComments.insert(vendor);
                     }
                 }
@@ -506,6 +537,11 @@ public:
 
 private:
     using Owned = std::unique_ptr<Connection>;
+    using Clock = std::chrono::steady_clock;
+    struct Idle {
+        Owned connection;
+        Clock::time_point since;
+    };
 
     // A new connection; throws PgError when it cannot be had.
     Owned connect() const {
@@ -519,22 +555,23 @@ private:
         return c;
     }
 
-    // Prepares every statement; one that does not fit the tables names them.
-    static void prepare(const Connection& c) {
-        for (const auto& p : kPrepared) {
+    // Checks that every statement fits the tables (as the unnamed statement, which the next
+    // one replaces); one that does not names them.
+    static void checkStatements(const Connection& c) {
+        for (const StatementDef* s : kStatements) {
             try {
-                c.check(PQprepare(c.get(), p.name, p.sql, 0, nullptr));
+                c.check(PQprepare(c.get(), "", s->sql, 0, nullptr));
             } catch (PgError& e) {
                 if (!e.lost) {
-                    e.message = "table " + std::string(p.tables) + " does not fit: " + e.message;
+                    e.message = "table " + std::string(s->tables) + " does not fit: " + e.message;
                 }
                 throw;
             }
         }
     }
 
-    static void createTables(const Connection& c) {
-        Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED");
+    void createTables(const Connection& c) const {
+        Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED", limits_);
         c.exec(kLockSchema);
         for (const auto& table : kTables) {
             const Result found = c.execParams("SELECT to_regclass($1) IS NOT NULL", {table.name});
@@ -546,6 +583,7 @@ private:
         for (const auto& table : kTables) {
             checkTable(c, table);
         }
+        checkStatements(c);
         tx.commit();
     }
 
@@ -581,7 +619,7 @@ private:
         std::unique_lock lock(mutex_);
         available_.wait(lock, [&] { return !idle_.empty() || open_ < capacity_; });
         if (!idle_.empty()) {
-            Owned c = std::move(idle_.back());
+            Owned c = std::move(idle_.back().connection);
             idle_.pop_back();
             reused = true;
             return c;
@@ -589,9 +627,7 @@ private:
         ++open_;
         lock.unlock();
         try {
-            Owned c = connect();
-            prepare(*c);
-            return c;
+            return connect();
         } catch (...) {
             lock.lock();
             --open_;
@@ -606,14 +642,41 @@ private:
         if (c->lost() || PQtransactionStatus(c->get()) != PQTRANS_IDLE) {
             --open_;
         } else {
-            idle_.push_back(std::move(c));
+            idle_.push_back({std::move(c), Clock::now()});
+            if (idle_.size() == 1) {
+                idleChanged_.notify_one();
+            }
         }
         available_.notify_one();
     }
 
+    // Closes connections idle for idleTime_; the most recently used are taken first, so the
+    // oldest are at the front.
+    void closeIdle() {
+        std::unique_lock lock(mutex_);
+        while (!stopping_) {
+            const auto now = Clock::now();
+            std::vector<Owned> expired;
+            while (!idle_.empty() && now - idle_.front().since >= idleTime_) {
+                expired.push_back(std::move(idle_.front().connection));
+                idle_.erase(idle_.begin());
+                --open_;
+            }
+            if (!expired.empty()) {
+                available_.notify_all();
+                lock.unlock();
+                expired.clear();
+                lock.lock();
+                continue;
+            }
+            const auto next = idle_.empty() ? now + idleTime_ : idle_.front().since + idleTime_;
+            idleChanged_.wait_until(lock, next);
+        }
+    }
+
     // A lost connection usually means the database went away: the idle ones are gone too.
     void discard(Owned c) {
-        std::vector<Owned> dropped;
+        std::vector<Idle> dropped;
         {
             std::lock_guard lock(mutex_);
             dropped.swap(idle_);
@@ -629,19 +692,37 @@ private:
         return e.lost ? "the database cannot be reached: " + text : text;
     }
 
+    // Rolled back by the database because of a time limit, a deadlock or a conflict.
+    static bool gaveUp(const PgError& e) {
+        return e.sqlstate.starts_with("40") || e.sqlstate == "55P03" || e.sqlstate == "57014";
+    }
+
+    std::string busyText(const PgError& e) const {
+        if (e.sqlstate == "55P03") {
+            return "A lock held by another database session kept the statement waiting over " +
+                   std::to_string(limits_.lock.count()) + " ms; nothing was changed: try again.";
+        }
+        if (e.sqlstate == "57014") {
+            return "The database did not finish the statement within " +
+                   std::to_string(limits_.statement.count()) + " ms (" +
+                   scrubbed(e.message, params_.uri()) + "); nothing was changed: try again.";
+        }
+        return "The database is busy; try again.";
+    }
+
     ExecResult failure(const PgError& e) const {
         if (e.duringCommit && e.lost) {
             return {ExecResult::Outcome::Failed,
-                    "The database connection was lost while committing; the statement may or "
-                    "may not have taken effect.",
+                    std::string("The database connection was lost while committing; ") +
+                        kMayHaveTakenEffect,
                     0};
         }
         if (e.lost) {
             return {ExecResult::Outcome::Failed, "Database error: " + describe(e) + ".", 0};
         }
         const std::string cls = e.sqlstate.substr(0, 2);
-        if (cls == "40" || e.sqlstate == "55P03") {
-            return {ExecResult::Outcome::Failed, "The database is busy; try again.", 0};
+        if (gaveUp(e)) {
+            return {ExecResult::Outcome::Busy, busyText(e), 0};
         }
         if (cls == "22" || cls == "23") {
             return {ExecResult::Outcome::Refused,
@@ -652,16 +733,28 @@ private:
 
     ConnectParams params_;
     std::size_t capacity_;
-    std::mutex mutex_; // guards idle_ and open_
+    const Limits limits_;
+    const std::chrono::milliseconds idleTime_;
+    std::mutex mutex_; // guards idle_, open_ and stopping_
     std::condition_variable available_;
-    std::vector<Owned> idle_;
+    std::condition_variable idleChanged_;
+    std::vector<Idle> idle_;
     std::size_t open_ = 0; // idle and lent out
+    bool stopping_ = false;
+    std::thread closer_;
 };
 
 } // namespace
 
 std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri, std::size_t connections) {
-    return std::make_unique<PostgresCommentStore>(uri, connections);
+    PostgresOptions options;
+    options.connections = connections;
+    return std::make_unique<PostgresCommentStore>(uri, options);
+}
+
+std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri,
+                                                const PostgresOptions& options) {
+    return std::make_unique<PostgresCommentStore>(uri, options);
 }
 
 } // namespace vcserver

@@ -1,16 +1,27 @@
 #include "CommentStore.h"
+#include "FilteredVfs.h"
 
 #include <sqlite3.h>
 
+#include <map>
 #include <mutex>
 #include <set>
 #include <string_view>
+#include <system_error>
 
 namespace vcserver {
 
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// The write-ahead log is cut back to this size whenever it starts over, so the room a full
+// disk once forced it to take is given back.
+constexpr int kWalSizeLimit = 4 * 1024 * 1024;
+// While checkpoints fail, one notice at most this often.
+constexpr auto kNoticeInterval = std::chrono::seconds(60);
+// After a write failed for want of space, a checkpoint is tried before the next write, at
+// most this often.
+constexpr auto kCheckpointRetry = std::chrono::seconds(1);
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS CommentType (
@@ -63,12 +74,52 @@ const char* const kLocationExists = "SELECT 1 FROM CommentLocation WHERE Code = 
 const char* const kCountComments = "SELECT COUNT(*) FROM VendorComment WHERE VendorID = ?1";
 
 struct DbError {
-    int code;
+    int code; // extended
     std::string message;
+    int systemError = 0; // errno of a failed file call
 };
 
 [[noreturn]] void raise(sqlite3* db) {
-    throw DbError{sqlite3_errcode(db), sqlite3_errmsg(db)};
+    throw DbError{sqlite3_extended_errcode(db), sqlite3_errmsg(db), sqlite3_system_errno(db)};
+}
+
+bool isReadError(const DbError& e) {
+    return e.code == SQLITE_IOERR_READ || e.code == SQLITE_IOERR_SHORT_READ;
+}
+
+// "disk I/O error (Input/output error)", or the first alone when the system said nothing.
+std::string withSystemError(const DbError& e) {
+    return e.systemError ? e.message + " (" + std::generic_category().message(e.systemError) + ")"
+                         : e.message;
+}
+
+// What a load or seed failure says; a failed read says so instead of blaming the file.
+std::string describe(const DbError& e) {
+    if (isReadError(e)) {
+        return "reading the database file failed: " + withSystemError(e);
+    }
+    return e.message;
+}
+
+// SQLite takes a failed read (EIO) for a damaged file and says "database disk image is
+// malformed"; a failed read is reported as one. Everything else passes unchanged.
+int namedReadErrors(FileOp op, int, const std::function<int()>& proceed) {
+    const int rc = proceed();
+    return op == FileOp::Read && rc == SQLITE_IOERR_CORRUPTFS ? SQLITE_IOERR_READ : rc;
+}
+
+// The store's VFS over the default one at the time of opening (one per default seen).
+const char* storeVfs() {
+    static std::mutex mutex;
+    static std::map<sqlite3_vfs*, std::string> wrappers;
+    std::lock_guard lock(mutex);
+    sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
+    auto& name = wrappers[base];
+    if (name.empty()) {
+        name = "vcserver-" + std::to_string(wrappers.size()) + "-" + base->zName;
+        registerFilteredVfs(name, base, namedReadErrors, false);
+    }
+    return name.c_str();
 }
 
 struct CloseDb {
@@ -216,7 +267,8 @@ std::vector<LookupEntry> readLookup(sqlite3* db, const char* sql) {
 
 class SqliteCommentStore : public CommentStore {
 public:
-    explicit SqliteCommentStore(std::filesystem::path file) : file_(std::move(file)) {
+    SqliteCommentStore(std::filesystem::path file, const SqliteOptions& options)
+        : file_(std::move(file)), options_(options), vfs_(storeVfs()) {
         try {
             Connection db = connect();
             if (sqlite3_db_readonly(db.get(), "main") == 1) {
@@ -241,7 +293,7 @@ public:
             }
             idle_.push_back(std::move(db));
         } catch (const DbError& e) {
-            throw StoreError(e.message);
+            throw StoreError(describe(e));
         }
     }
 
@@ -269,7 +321,10 @@ public:
             snapshot.commit();
             return out;
         } catch (const DbError& e) {
-            throw StoreError(e.message);
+            if ((e.code & 0xFF) == SQLITE_BUSY) {
+                throw StoreBusy("The database is busy; try again.");
+            }
+            throw StoreError(describe(e));
         }
     }
 
@@ -280,6 +335,8 @@ public:
         // sleeps would add tens of milliseconds under contention; the busy timeout still
         // covers other processes using the same file.
         std::lock_guard writer(writeMutex_);
+        retryCheckpoint(db);
+        bool committing = false;
         try {
             // IMMEDIATE takes the write lock up front, so the sequence read below cannot
             // be read by another insert before this one commits.
@@ -306,12 +363,16 @@ public:
                 q.bind(1, del.vendor).bind(2, del.sequence);
                 q.step();
             }
+            committing = true;
             tx.commit();
             return {ExecResult::Outcome::Done, {}, sequence};
         } catch (const Refused& r) {
             return {ExecResult::Outcome::Refused, r.message, 0};
         } catch (const DbError& e) {
-            return failure(e);
+            if ((e.code & 0xFF) == SQLITE_FULL || (e.code & 0xFF) == SQLITE_IOERR) {
+                wantCheckpoint(db);
+            }
+            return failure(e, committing);
         }
     }
 
@@ -348,7 +409,7 @@ public:
             }
             tx.commit();
         } catch (const DbError& e) {
-            throw StoreError(e.message);
+            throw StoreError(describe(e));
         }
     }
 
@@ -369,9 +430,9 @@ private:
 
     Connection connect() {
         sqlite3* raw = nullptr;
-        const int rc = sqlite3_open_v2(
-            file_.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-            nullptr);
+        const int rc =
+            sqlite3_open_v2(file_.c_str(), &raw,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, vfs_);
         Connection db(raw);
         if (rc != SQLITE_OK) {
             throw StoreError(raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc));
@@ -379,7 +440,76 @@ private:
         sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
         sqlite3_extended_result_codes(db.get(), 1);
         exec(db.get(), "PRAGMA foreign_keys = ON");
+        exec(db.get(), ("PRAGMA journal_size_limit = " + std::to_string(kWalSizeLimit)).c_str());
+        // In place of SQLite's automatic checkpoint, whose failures nobody would hear of.
+        sqlite3_wal_hook(db.get(), &SqliteCommentStore::afterCommit, this);
         return db;
+    }
+
+    static int afterCommit(void* self, sqlite3* db, const char*, int walPages) {
+        auto* store = static_cast<SqliteCommentStore*>(self);
+        if (walPages >= store->options_.checkpointPages) {
+            store->checkpoint(db, SQLITE_CHECKPOINT_PASSIVE);
+        }
+        return SQLITE_OK;
+    }
+
+    // Called with writeMutex_ held and no transaction open.
+    void checkpoint(sqlite3* db, int mode) {
+        lastCheckpoint_ = std::chrono::steady_clock::now();
+        const int rc = sqlite3_wal_checkpoint_v2(db, "main", mode, nullptr, nullptr);
+        // Busy: readers or another process's checkpoint are in the way; the next commit tries
+        // again, as SQLite's own checkpoint would.
+        if (rc == SQLITE_OK || (rc & 0xFF) == SQLITE_BUSY) {
+            if (rc == SQLITE_OK && failedCheckpoints_ > 0) {
+                notice("checkpoint of " + file_.string() + " succeeded after " +
+                       std::to_string(failedCheckpoints_) +
+                       " failed attempts; the write-ahead log is " + walSize());
+                failedCheckpoints_ = 0;
+            }
+            if (rc == SQLITE_OK) {
+                checkpointWanted_ = false;
+            }
+            return;
+        }
+        checkpointWanted_ = true;
+        const DbError e{sqlite3_extended_errcode(db), sqlite3_errmsg(db), sqlite3_system_errno(db)};
+        const auto now = std::chrono::steady_clock::now();
+        if (failedCheckpoints_++ == 0 || now - lastNotice_ >= kNoticeInterval) {
+            lastNotice_ = now;
+            notice("checkpoint of " + file_.string() + " failed (" +
+                   std::to_string(failedCheckpoints_) + " in a row): " + withSystemError(e) +
+                   "; commits still go to the write-ahead log, now " + walSize() +
+                   "; retrying after later writes");
+        }
+    }
+
+    void wantCheckpoint(sqlite3* db) {
+        checkpointWanted_ = true;
+        if (sqlite3_get_autocommit(db)) {
+            retryCheckpoint(db);
+        }
+    }
+
+    // After a failed checkpoint or write, and once after opening (a log left by a server that
+    // stopped on a full disk): TRUNCATE hands the log's room back at once.
+    void retryCheckpoint(sqlite3* db) {
+        if (checkpointWanted_ &&
+            std::chrono::steady_clock::now() - lastCheckpoint_ >= kCheckpointRetry) {
+            checkpoint(db, SQLITE_CHECKPOINT_TRUNCATE);
+        }
+    }
+
+    std::string walSize() const {
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(file_.string() + "-wal", ec);
+        if (ec) {
+            return "of unknown size";
+        }
+        if (bytes < 1024 * 1024) {
+            return std::to_string((bytes + 512) / 1024) + " KiB";
+        }
+        return std::to_string((bytes + 512 * 1024) / (1024 * 1024)) + " MiB";
     }
 
     Connection acquire() {
@@ -394,7 +524,7 @@ private:
         try {
             return connect();
         } catch (const DbError& e) {
-            throw StoreError(e.message);
+            throw StoreError(describe(e));
         }
     }
 
@@ -403,10 +533,25 @@ private:
         idle_.push_back(std::move(db));
     }
 
-    static ExecResult failure(const DbError& e) {
+    static ExecResult failure(const DbError& e, bool committing) {
         const int primary = e.code & 0xFF;
         if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
-            return {ExecResult::Outcome::Failed, "The database is busy; try again.", 0};
+            // The transaction stays open after a busy COMMIT, and is rolled back.
+            return {ExecResult::Outcome::Busy, "The database is busy; try again.", 0};
+        }
+        if (committing) {
+            // The commit's pages may be in the log though it was not made durable (a failed
+            // fsync), and then count after a restart; or they may be lost.
+            return {ExecResult::Outcome::Failed,
+                    "The commit could not be written to the database file: " + withSystemError(e) +
+                        "; " + kMayHaveTakenEffect,
+                    0};
+        }
+        if (isReadError(e)) {
+            return {ExecResult::Outcome::Failed,
+                    "Reading the database file failed: " + withSystemError(e) +
+                        "; nothing was changed.",
+                    0};
         }
         if (primary == SQLITE_CONSTRAINT) {
             return {ExecResult::Outcome::Refused,
@@ -416,15 +561,23 @@ private:
     }
 
     std::filesystem::path file_;
+    const SqliteOptions options_;
+    const char* vfs_;
     std::mutex mutex_; // guards idle_
     std::vector<Connection> idle_;
     std::mutex writeMutex_;
+    // Guarded by writeMutex_, as checkpoints run only under it.
+    bool checkpointWanted_ = true;
+    int failedCheckpoints_ = 0;
+    std::chrono::steady_clock::time_point lastCheckpoint_{};
+    std::chrono::steady_clock::time_point lastNotice_{};
 };
 
 } // namespace
 
-std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file) {
-    return std::make_unique<SqliteCommentStore>(file);
+std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file,
+                                              const SqliteOptions& options) {
+    return std::make_unique<SqliteCommentStore>(file, options);
 }
 
 } // namespace vcserver
