@@ -104,11 +104,13 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     const QUrl url(positional.front(), QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https") ||
         url.host().isEmpty())
-        return badArguments("not an http or https URL: " + positional.front().toStdString());
+        return badArguments("not an http or https URL: " +
+                            withoutPassword(positional.front().toStdString()));
     if (url.path().endsWith("VendorCommentLOAD.asp", Qt::CaseInsensitive))
         return badArguments(
             "give the server prefix the host gives LoadData (" +
-            url.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery).toString().toStdString() +
+            withoutPassword(
+                url.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery).toString().toStdString()) +
             "); the control appends VendorCommentLOAD.asp itself");
     if (!parser.isSet(vendor))
         return badArguments("--vendor is missing");
