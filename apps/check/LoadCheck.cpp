@@ -128,7 +128,11 @@ bool checkAnswer(const platform::FetchedDocument& fetched, const std::string& ur
     if (fetched.status < 200 || fetched.status > 299) {
         report.fail("load", answer +
                                 (looksLikeHtml(fetched.body) ? ", " + htmlPage(fetched.body) : "") +
-                                ": " + kEmptyLists);
+                                ": " + kEmptyLists +
+                                (fetched.status == 401
+                                     ? " (the page wants a user: give one in the URL or in "
+                                       "~/.netrc, as the control takes it)"
+                                     : ""));
         return false;
     }
     if (looksLikeHtml(fetched.body)) {
