@@ -192,6 +192,19 @@ private:
         return postStatement(tavik::MakeStatementRequest(scratch_.serverName, statement),
                              limits_.statement);
     }
+    // The statements shared out among kClients clients that post at the same time; the
+    // answers in the statements' order.
+    std::vector<PostedStatement> sendAtOnce(const std::vector<std::string>& statements) const {
+        std::vector<PostedStatement> answers(statements.size());
+        std::vector<std::jthread> clients;
+        for (std::size_t client = 0; client < std::size_t(kClients); ++client)
+            clients.emplace_back([&, client] {
+                for (std::size_t i = client; i < statements.size(); i += kClients)
+                    answers[i] = send(statements[i]);
+            });
+        clients.clear(); // joins
+        return answers;
+    }
     // Posts a statement as the control does and reports the answer the way the control
     // takes it; true when the control would take it as run.
     bool post(const std::string& subject, const std::string& statement);
@@ -415,19 +428,13 @@ void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupE
     progress_.show("posting " + std::to_string(kClients * kInsertsEach) + " inserts from " +
                    std::to_string(kClients) + " clients at once");
     clean_ = false;
-    std::vector<std::vector<PostedStatement>> posted(kClients);
+    std::vector<std::string> inserts;
+    for (int i = 0; i < kClients * kInsertsEach; ++i)
+        inserts.push_back(tavik::InsertStatement(scratch_.vendor, type.code, location.code, "", "",
+                                                 "vendor-comment-check: insert " +
+                                                     std::to_string(i + 1) + " of many at once"));
     const auto start = std::chrono::steady_clock::now();
-    {
-        std::vector<std::jthread> clients;
-        for (int client = 0; client < kClients; ++client)
-            clients.emplace_back([&, client] {
-                for (int i = 0; i < kInsertsEach; ++i)
-                    posted[std::size_t(client)].push_back(send(tavik::InsertStatement(
-                        scratch_.vendor, type.code, location.code, "", "",
-                        "vendor-comment-check: client " + std::to_string(client + 1) + ", insert " +
-                            std::to_string(i + 1))));
-            });
-    }
+    const std::vector<PostedStatement> posted = sendAtOnce(inserts);
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - start);
     const std::string tried = std::to_string(kClients * kInsertsEach) + " inserts from " +
@@ -435,16 +442,15 @@ void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupE
 
     int accepted = 0, other = 0;
     const PostedStatement* firstOther = nullptr;
-    for (const auto& answers : posted)
-        for (const PostedStatement& answer : answers) {
-            if (replyOf(answer) == Reply::Blank) {
-                ++accepted;
-            } else {
-                ++other;
-                if (!firstOther)
-                    firstOther = &answer;
-            }
+    for (const PostedStatement& answer : posted) {
+        if (replyOf(answer) == Reply::Blank) {
+            ++accepted;
+        } else {
+            ++other;
+            if (!firstOther)
+                firstOther = &answer;
         }
+    }
     bool passed = true;
     if (firstOther) {
         passed = false;
@@ -489,9 +495,11 @@ void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupE
                                      " comments, each with a key of its own");
 
     progress_.show("deleting the concurrent inserts");
+    std::vector<std::string> deletes;
     for (const auto& [key, count] : keys)
         if (!key.empty())
-            send(tavik::DeleteStatement(scratch_.vendor, key));
+            deletes.push_back(tavik::DeleteStatement(scratch_.vendor, key));
+    sendAtOnce(deletes);
     const auto after = reload("parallel");
     clean_ = after && after->rows.empty();
 }
