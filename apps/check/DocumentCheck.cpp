@@ -398,8 +398,6 @@ void checkRows(const DocumentReading& reading, const std::string& vendor, Report
     }
 }
 
-} // namespace
-
 // The names of the elements passed over, each once, with how often it comes.
 std::string passedOverNames(const std::vector<std::string>& passedOver) {
     std::vector<std::pair<std::string, int>> names;
@@ -416,6 +414,8 @@ std::string passedOverNames(const std::vector<std::string>& passedOver) {
         text += (text.empty() ? "<" : ", <") + name + "> (" + grouped(std::size_t(count)) + ")";
     return text;
 }
+
+} // namespace
 
 void checkDocument(const platform::XmlDocument& document, const std::string& vendor, Report& report,
                    Progress& progress) {

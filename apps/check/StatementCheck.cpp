@@ -516,7 +516,10 @@ void StatementRun::checkRefusal() {
     std::optional<PostedStatement> failing;
     if (reply != Reply::None && reply != Reply::Redirect)
         failing = send(kNoStatement);
-    const bool failureBlank = failing && replyOf(*failing) == Reply::Blank;
+    const Reply failed = failing ? replyOf(*failing) : Reply::None;
+    const bool failureBlank = failed == Reply::Blank;
+    const bool failureRefused =
+        failed == Reply::Text || failed == Reply::Html || failed == Reply::BlankError;
 
     Finding* finding = nullptr;
     switch (reply) {
@@ -543,14 +546,16 @@ void StatementRun::checkRefusal() {
         finding = &report_.fail(
             "refusal",
             answered(posted) +
-                (failureBlank
-                     ? "a blank answer to a statement the control never sends, and to a text "
-                       "that is no statement: the page answers a failure blank, so the "
-                       "control takes a statement that failed as run"
-                     : "a blank answer to a SELECT, which the control never sends, where a "
-                       "text that is no statement is not taken as run: the page runs any "
-                       "statement it is sent (a SELECT, a DROP TABLE), not only the "
-                       "control's insert, update and delete"));
+                (failureBlank ? "a blank answer to a statement the control never sends, and to a "
+                                "text that is no statement: the page answers a failure blank, "
+                                "so the control takes a statement that failed as run"
+                 : failureRefused
+                     ? "a blank answer to a SELECT, which the control never sends, where a "
+                       "text that is no statement is refused: the page runs any statement it "
+                       "is sent (a SELECT, a DROP TABLE), not only the control's insert, "
+                       "update and delete"
+                     : "a blank answer to a statement the control never sends: a page that "
+                       "answers a failure blank makes the control believe the statement ran"));
         break;
     }
     if (posted.completed) {
