@@ -58,8 +58,8 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     parser.setApplicationDescription(
         "Checks whether a server page fits the vendor comment control: loads a vendor's "
         "comments as the control does and tells, one line a finding, what the user of the "
-        "control will see. With --write it also inserts, updates and deletes a comment of a "
-        "scratch vendor as the control does.");
+        "control will see. With --write it also inserts, updates and deletes comments of a "
+        "scratch vendor as the control does, one at a time and from several clients at once.");
     parser.addPositionalArgument(
         "URL", "The server prefix the host gives LoadData, such as http://host/app/; the "
                "control appends VendorCommentLOAD.asp to it.");
