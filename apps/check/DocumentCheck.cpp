@@ -51,6 +51,7 @@ struct EntryInfo {
 struct RowInfo {
     int number = 0;
     std::optional<Row> row;
+    std::string vendor; // the first child, which the control does not read
     std::size_t children = 0;
     std::string shifted;
     bool stops = false;
@@ -98,8 +99,12 @@ DocumentReading readDocument(const platform::XmlDocument& document, Progress& pr
             stops = true;
         }
         if (name == "GRID") {
-            RowInfo info{int(reading.rows.size()) + 1, std::nullopt, children.size(),
-                         shiftedPositions(children, 9), stops};
+            RowInfo info{int(reading.rows.size()) + 1,
+                         std::nullopt,
+                         children.empty() ? std::string() : children[0].text(),
+                         children.size(),
+                         shiftedPositions(children, 9),
+                         stops};
             if (!stops) {
                 info.row = std::move(page.rows.back());
                 page.rows.pop_back(); // rows are kept once, in the reading
@@ -277,7 +282,25 @@ std::string shownDate(const std::string& cell) {
     return common::isBlank(cell) ? "-" : std::string(common::trimSpaces(cell));
 }
 
-void checkRows(const DocumentReading& reading, Report& report, Progress& progress) {
+// Whether a row's VendorID names the vendor asked for: a database compares keys without
+// regard to letter case or spaces around them, and numbers as numbers.
+bool isVendor(const std::string& cell, const std::string& asked) {
+    const std::string_view shown = common::trimBlanks(cell);
+    const std::string_view wanted = common::trimBlanks(asked);
+    if (common::equalsIgnoreCase(shown, wanted))
+        return true;
+    const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    const auto withoutZeros = [](std::string_view text) {
+        const std::size_t first = text.find_first_not_of('0');
+        return first == std::string_view::npos ? std::string_view("0") : text.substr(first);
+    };
+    return digits(shown) && digits(wanted) && withoutZeros(shown) == withoutZeros(wanted);
+}
+
+void checkRows(const DocumentReading& reading, const std::string& vendor, Report& report,
+               Progress& progress) {
     EntryMatcher types(reading.types), locations(reading.locations);
     std::unordered_map<std::string, int> rowOfKey;
     for (const RowInfo& info : reading.rows) {
@@ -296,10 +319,6 @@ void checkRows(const DocumentReading& reading, Report& report, Progress& progres
         if (info.stops)
             add(Level::Fail, "GRID has " + std::to_string(info.children) +
                                  " child nodes; the control needs nine: " + stopText(reading));
-        else if (info.children > 9)
-            add(Level::Warn, "GRID has " + std::to_string(info.children) +
-                                 " child nodes: the control reads the first nine by position "
-                                 "and passes over the rest");
         if (!info.shifted.empty())
             add(Level::Warn, "child " + info.shifted +
                                  " is not an element: the control reads the cells by "
@@ -307,6 +326,12 @@ void checkRows(const DocumentReading& reading, Report& report, Progress& progres
         if (!info.row)
             continue;
         const Row& row = *info.row;
+        if (!common::isBlank(info.vendor) && !isVendor(info.vendor, vendor))
+            add(Level::Fail, "VendorID " + quote(info.vendor, 20) +
+                                 " is not the vendor asked for, " + quote(vendor, 20) +
+                                 ": the page passes over Vendor, so the list shows another "
+                                 "vendor's comment, and an edit or a delete of it changes vendor " +
+                                 vendor + "'s comment of that sequence, if there is one");
 
         const auto checkLookup = [&](EntryMatcher& matcher, const std::string& text,
                                      const char* what) {
@@ -366,13 +391,43 @@ void checkRows(const DocumentReading& reading, Report& report, Progress& progres
                                  quote(row.location, 20) + ", " + shownDate(row.effective) +
                                  " to " + shownDate(row.expires) + ", " + quote(row.comment))
                 .cells = row;
+        // Ignored children do no harm: worth a line, not a warning.
+        if (info.children > 9)
+            add(Level::Pass, "GRID has " + std::to_string(info.children) +
+                                 " child nodes: the control reads the first nine by position "
+                                 "and passes over the rest");
     }
+}
+
+// The names of the elements passed over, each once, with how often it comes.
+std::string passedOverNames(const std::vector<std::string>& passedOver) {
+    std::vector<std::pair<std::string, int>> names;
+    for (const std::string& name : passedOver) {
+        const auto known = std::find_if(names.begin(), names.end(),
+                                        [&](const auto& counted) { return counted.first == name; });
+        if (known != names.end())
+            ++known->second;
+        else
+            names.emplace_back(name, 1);
+    }
+    std::string text;
+    for (const auto& [name, count] : names)
+        text += (text.empty() ? "<" : ", <") + name + "> (" + grouped(std::size_t(count)) + ")";
+    return text;
 }
 
 } // namespace
 
-void checkDocument(const platform::XmlDocument& document, Report& report, Progress& progress) {
+void checkDocument(const platform::XmlDocument& document, const std::string& vendor, Report& report,
+                   Progress& progress) {
     const DocumentReading reading = readDocument(document, progress);
+    if (reading.locations.empty() && reading.types.empty() && reading.rows.empty() &&
+        !reading.passedOver.empty()) {
+        report.fail("document", "the control shows nothing of this document: it reads only LOC, "
+                                "TYP and GRID, letter case counting, and passes over " +
+                                    passedOverNames(reading.passedOver) + ": its lists stay empty");
+        return;
+    }
     for (const std::string& name : reading.passedOver)
         report.warn("document", "an element <" + name +
                                     "> is passed over: the control reads only LOC, TYP and "
@@ -387,7 +442,7 @@ void checkDocument(const platform::XmlDocument& document, Report& report, Progre
                              grouped(reading.rows.size()) + " comments");
     checkEntries(reading.locations, true, reading, report);
     checkEntries(reading.types, false, reading, report);
-    checkRows(reading, report, progress);
+    checkRows(reading, vendor, report, progress);
 }
 
 } // namespace vccheck

@@ -43,7 +43,8 @@ private:
 
 // Every LOC and TYP entry and GRID row, finding by finding. The reading goes on past the
 // element where the control's load stops, so that the report names every fault at once.
-void checkDocument(const tavik::platform::XmlDocument& document, Report& report,
-                   Progress& progress);
+// Rows of another vendor than `vendor` are named.
+void checkDocument(const tavik::platform::XmlDocument& document, const std::string& vendor,
+                   Report& report, Progress& progress);
 
 } // namespace vccheck

@@ -10,13 +10,69 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace vccheck {
 
-namespace {
-
 namespace platform = tavik::platform;
 namespace common = tavik::common;
+
+// An HTML page, by its first markup: the content type says nothing, as classic server pages
+// send text/html whatever they write, and the control never looks at it.
+bool looksLikeHtml(std::string_view body) {
+    body = body.substr(0, 512);
+    if (body.starts_with("\xEF\xBB\xBF"))
+        body.remove_prefix(3);
+    const std::size_t start = body.find_first_not_of(" \t\r\n");
+    std::string head(body.substr(std::min(start, body.size()), 14));
+    std::transform(head.begin(), head.end(), head.begin(), common::asciiLower);
+    return head.starts_with("<!doctype html") || head.starts_with("<html");
+}
+
+namespace {
+
+// An HTML page's title, for the finding that names it.
+std::string htmlTitle(const std::string& body) {
+    std::string lower = body.substr(0, 64 * 1024);
+    std::transform(lower.begin(), lower.end(), lower.begin(), common::asciiLower);
+    const std::size_t open = lower.find("<title");
+    const std::size_t begin = open == std::string::npos ? open : lower.find('>', open);
+    const std::size_t end = begin == std::string::npos ? begin : lower.find("</title", begin);
+    if (end == std::string::npos)
+        return {};
+    return std::string(
+        common::trimBlanks(std::string_view(body).substr(begin + 1, end - begin - 1)));
+}
+
+} // namespace
+
+std::string htmlPage(const std::string& body) {
+    const std::string title = htmlTitle(body);
+    return title.empty() ? "an HTML page" : "an HTML page titled " + quote(title);
+}
+
+// What comes before the XML declaration, which XML allows nothing before (but a byte-order
+// mark); nothing when the declaration comes first or there is none before the root element.
+std::optional<std::string_view> beforeDeclaration(std::string_view body) {
+    const std::size_t start = body.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::size_t element = body.find('<', start);
+    while (element != std::string_view::npos && element + 1 < body.size() &&
+           (body[element + 1] == '?' || body[element + 1] == '!'))
+        element = body.find('<', element + 1);
+    const std::string_view head = body.substr(0, element);
+    for (std::size_t at = head.find("<?xml", start); at != std::string_view::npos;
+         at = head.find("<?xml", at + 1)) {
+        const char next = at + 5 < head.size() ? head[at + 5] : '\0';
+        if (next != ' ' && next != '\t' && next != '\r' && next != '\n' && next != '?')
+            continue;
+        if (at == start)
+            return std::nullopt;
+        return head.substr(start, at - start);
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 const char* const kEmptyLists = "the control's load fails and its lists stay empty";
 
@@ -40,36 +96,6 @@ std::string megabytes(std::uint64_t bytes) {
     return text;
 }
 
-// An HTML page, by its first markup: the content type says nothing, as classic server pages
-// send text/html whatever they write, and the control never looks at it.
-bool isHtml(const platform::FetchedDocument& fetched) {
-    std::string_view body = std::string_view(fetched.body).substr(0, 512);
-    if (body.starts_with("\xEF\xBB\xBF"))
-        body.remove_prefix(3);
-    const std::size_t start = body.find_first_not_of(" \t\r\n");
-    std::string head(body.substr(std::min(start, body.size()), 14));
-    std::transform(head.begin(), head.end(), head.begin(), common::asciiLower);
-    return head.starts_with("<!doctype html") || head.starts_with("<html");
-}
-
-// An HTML page's title, for the finding that names it.
-std::string htmlTitle(const std::string& body) {
-    std::string lower = body.substr(0, 64 * 1024);
-    std::transform(lower.begin(), lower.end(), lower.begin(), common::asciiLower);
-    const std::size_t open = lower.find("<title");
-    const std::size_t begin = open == std::string::npos ? open : lower.find('>', open);
-    const std::size_t end = begin == std::string::npos ? begin : lower.find("</title", begin);
-    if (end == std::string::npos)
-        return {};
-    return std::string(
-        common::trimBlanks(std::string_view(body).substr(begin + 1, end - begin - 1)));
-}
-
-std::string htmlPage(const platform::FetchedDocument& fetched) {
-    const std::string title = htmlTitle(fetched.body);
-    return title.empty() ? "an HTML page" : "an HTML page titled " + quote(title);
-}
-
 // The answer: whether it came, from where, its status, time and size. False when there is
 // no document to read.
 bool checkAnswer(const platform::FetchedDocument& fetched, const std::string& url,
@@ -90,10 +116,10 @@ bool checkAnswer(const platform::FetchedDocument& fetched, const std::string& ur
         return false;
     }
     if (fetched.redirects > 0)
-        report.fail("load", "the page redirects to " + fetched.finalUrl +
+        report.fail("load", "the page redirects to " + withoutPassword(fetched.finalUrl) +
                                 ": the control follows redirects when loading, but posts its "
                                 "statements to " +
-                                url.substr(0, url.find('?')) +
+                                withoutPassword(url.substr(0, url.find('?'))) +
                                 " without following them, and takes a redirect's blank answer "
                                 "as accepted: changes seem saved and are lost");
     const std::string answer =
@@ -101,12 +127,17 @@ bool checkAnswer(const platform::FetchedDocument& fetched, const std::string& ur
         grouped(fetched.body.size()) + " bytes" +
         (fetched.contentType.empty() ? "" : " (" + fetched.contentType + ")");
     if (fetched.status < 200 || fetched.status > 299) {
-        report.fail("load", answer + (isHtml(fetched) ? ", " + htmlPage(fetched) : "") + ": " +
-                                kEmptyLists);
+        report.fail("load", answer +
+                                (looksLikeHtml(fetched.body) ? ", " + htmlPage(fetched.body) : "") +
+                                ": " + kEmptyLists +
+                                (fetched.status == 401
+                                     ? " (the page wants a user: give one in the URL or in "
+                                       "~/.netrc, as the control takes it)"
+                                     : ""));
         return false;
     }
-    if (isHtml(fetched)) {
-        report.fail("load", answer + ": " + htmlPage(fetched) +
+    if (looksLikeHtml(fetched.body)) {
+        report.fail("load", answer + ": " + htmlPage(fetched.body) +
                                 ", not a load document: the control's lists stay empty");
         return false;
     }
@@ -130,6 +161,15 @@ std::string firstNonAscii(std::string_view bytes) {
            (static_cast<unsigned char>(at[length]) & 0xC0) == 0x80)
         ++length;
     return std::string(at, at + length);
+}
+
+// A character as the control's XML parser reads it under a declared encoding.
+std::string readAs(const std::string& declared, const std::string& character) {
+    platform::XmlDocument document;
+    if (!document.loadXml("<?xml version=\"1.0\" encoding=\"" + declared + "\"?><x>" + character +
+                          "</x>"))
+        return "?";
+    return document.documentElement().text();
 }
 
 void checkEncoding(const std::string& body, Report& report) {
@@ -161,8 +201,21 @@ void checkEncoding(const std::string& body, Report& report) {
         }
         break;
     case Reading::AsDeclared:
-        report.pass("encoding",
-                    "declared " + quote(encoding.declared) + ", read by the XML parser");
+        if (!sample.empty() && common::isValidUtf8(body) && body.find('\0') == std::string::npos) {
+            const std::string shown = readAs(encoding.declared, sample);
+            if (shown != sample)
+                report.warn("encoding", "declared " + quote(encoding.declared) +
+                                            ", but the bytes are UTF-8: the control reads them "
+                                            "as declared, so " +
+                                            quote(sample) + " shows as " + quote(shown));
+            else
+                report.pass("encoding", "declared " + quote(encoding.declared) +
+                                            ", but the bytes are UTF-8, which the XML parser "
+                                            "reads as UTF-8 all the same");
+        } else {
+            report.pass("encoding",
+                        "declared " + quote(encoding.declared) + ", read by the XML parser");
+        }
         break;
     }
 }
@@ -183,11 +236,20 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
                Progress& progress) {
     const std::string url =
         tavik::LoadDocumentURL(request.serverName, request.vendor, request.scrn, request.poDate);
-    report.pass("request", "GET " + url);
+    report.pass("request", "GET " + withoutPassword(url));
     progress.show("fetching the load document");
     auto fetched = fetchAnswer(url, limits, &progress);
     if (!checkAnswer(fetched, url, limits, report))
         return;
+    if (const auto before = beforeDeclaration(fetched.body)) {
+        report.fail("document", grouped(before->size()) +
+                                    (before->size() == 1 ? " byte" : " bytes") +
+                                    " before the XML declaration (" + quote(*before) +
+                                    "): not well-formed XML, since the declaration must come "
+                                    "first: " +
+                                    kEmptyLists);
+        return;
+    }
     checkEncoding(fetched.body, report);
 
     platform::XmlDocument document;
@@ -206,7 +268,7 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
     }
     report.pass("document", "well-formed XML; root element <" + root + "> (its name is not read)");
 
-    checkDocument(document, report, progress);
+    checkDocument(document, request.vendor, report, progress);
     progress.clear();
 }
 
@@ -221,6 +283,10 @@ LoadedPage readLoad(const LoadRequest& request, const TimeLimits& limits) {
     }
     if (fetched.status < 200 || fetched.status > 299) {
         page.failure = "HTTP " + std::to_string(fetched.status);
+        return page;
+    }
+    if (beforeDeclaration(fetched.body)) {
+        page.failure = "not well-formed XML (something before the XML declaration)";
         return page;
     }
     platform::XmlDocument document;

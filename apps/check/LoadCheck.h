@@ -7,7 +7,9 @@
 #include "control/LoadDocument.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The load: the request the control sends for a vendor, the answer, the document, and
@@ -35,6 +37,13 @@ struct LoadedPage {
 // Checks the load, finding by finding.
 void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& report,
                Progress& progress);
+
+// Whether an answer is an HTML page, and its name for a finding ("an HTML page titled ...").
+bool looksLikeHtml(std::string_view body);
+std::string htmlPage(const std::string& body);
+
+// What a document holds before its XML declaration; nothing when the declaration comes first.
+std::optional<std::string_view> beforeDeclaration(std::string_view body);
 
 // Loads as the control does, reporting nothing: the reloads of the statement check.
 LoadedPage readLoad(const LoadRequest& request, const TimeLimits& limits);

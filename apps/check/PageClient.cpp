@@ -60,6 +60,9 @@ PostedStatement postStatement(const tavik::StatementRequest& request, const Time
     curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &microseconds);
     posted.duration = std::chrono::microseconds(microseconds);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &posted.status);
+    const char* location = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
+        posted.redirect = location;
     if (result != CURLE_OK) {
         posted.failure = answer.tooLarge || result == CURLE_FILESIZE_EXCEEDED
                              ? "the answer is larger than 1 MiB"

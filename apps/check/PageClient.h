@@ -25,7 +25,8 @@ struct PostedStatement {
     bool completed = false; // an answer came, whatever its status
     std::string failure;    // why none came; the control shows " Error !  " then
     long status = 0;
-    std::string answer; // as the control reads it: UTF-8, or converted from Windows-1252
+    std::string answer;   // as the control reads it: UTF-8, or converted from Windows-1252
+    std::string redirect; // where a redirect points, which the control does not follow
     std::chrono::microseconds duration{};
 };
 

@@ -42,6 +42,20 @@ std::string quote(std::string_view text, std::size_t limit) {
     return quoted + "\"";
 }
 
+std::string withoutPassword(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    const std::size_t begin = scheme + 3;
+    const std::string_view authority = url.substr(begin, url.find_first_of("/?#", begin) - begin);
+    const std::size_t at = authority.rfind('@');
+    const std::size_t colon = authority.substr(0, at).find(':');
+    if (at == std::string_view::npos || colon == std::string_view::npos)
+        return std::string(url);
+    return std::string(url.substr(0, begin + colon + 1)) + "***" +
+           std::string(url.substr(begin + at));
+}
+
 Finding& Report::add(Level level, std::string subject, std::string text) {
     Finding& finding = findings_.emplace_back();
     finding.level = level;
@@ -116,7 +130,7 @@ void writeFinding(JsonWriter& json, const Finding& finding) {
 std::string Report::json(const RunInfo& run) const {
     JsonWriter json;
     json.beginObject();
-    json.key("url").value(run.url);
+    json.key("url").value(withoutPassword(run.url));
     json.key("vendor").value(run.vendor);
     json.key("scrn").value(run.scrn);
     json.key("podate").value(run.poDate);

@@ -70,4 +70,7 @@ const char* levelName(Level level);
 // breaks and tabs written as \r \n \t), cut after `limit` characters.
 std::string quote(std::string_view text, std::size_t limit = 60);
 
+// A URL as the report prints it: a password in it shows as "***", as in the server's log.
+std::string withoutPassword(std::string_view url);
+
 } // namespace vccheck

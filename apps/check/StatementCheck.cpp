@@ -1,5 +1,6 @@
 #include "StatementCheck.h"
 
+#include "common/CodePage.h"
 #include "common/Text.h"
 #include "editor/Statements.h"
 #include "list/SelectionRules.h"
@@ -7,7 +8,11 @@
 #include "platform/RuntimeError.h"
 #include "platform/Widgets.h"
 
+#include <algorithm>
+#include <map>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace vccheck {
 
@@ -24,13 +29,50 @@ const char* const kInsertedComment =
     "vendor-comment-check: don't ship on Fridays; fee 5 \xE2\x82\xAC + 10% & \"more\" = due";
 const char* const kUpdatedComment =
     "vendor-comment-check, updated: caf\xC3\xA9 na\xC3\xAFve \xE2\x80\x94 'quoted' <tag>";
+const char* const kSecondComment = "vendor-comment-check: the second comment";
+// A text that no database runs, for the page to refuse.
+const char* const kNoStatement = "vendor-comment-check: this text is no statement";
+
+// The most characters the reference page keeps of a comment.
+constexpr std::size_t kLongestComment = 32'000;
+constexpr int kClients = 8;
+constexpr int kInsertsEach = 10;
+
+std::size_t characterCount(std::string_view text) {
+    return std::size_t(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+// A comment of kLongestComment characters: every character of Windows-1252 a clerk can
+// write, tab and line breaks among them, over and over.
+std::string longComment() {
+    std::vector<std::string> characters{"\t"};
+    for (int code = 0x20; code <= 0xFF; ++code) {
+        // 0x7F is a control; the five unassigned codes have no character.
+        if (code != 0x7F && code != 0x81 && code != 0x8D && code != 0x8F && code != 0x90 &&
+            code != 0x9D)
+            characters.push_back(common::fromAnsi(std::string(1, char(code))));
+    }
+    std::string comment = "vendor-comment-check, the longest comment: ";
+    std::size_t count = characterCount(comment);
+    for (std::size_t i = 0; count < kLongestComment - 1; ++i) {
+        if (count % 100 == 0) {
+            comment += "\r\n";
+            count += 2;
+        }
+        comment += characters[i % characters.size()];
+        ++count;
+    }
+    return comment + ".";
+}
 
 // What a reload must show of the comment the statements wrote.
 struct Expected {
     std::string comment;
     std::string type, location;
     std::string effective, expires; // as the control captures them, M/d/yyyy; empty for none
-    std::string sequence;
+    std::string sequence;           // empty: any whole number, as a new comment gets
 };
 
 std::string milliseconds(std::chrono::microseconds duration) {
@@ -55,6 +97,24 @@ bool sameDate(const std::string& cell, const std::string& expected) {
     return shown && *shown == platform::CDate(expected);
 }
 
+// How a long comment came back: cut, or where it first differs.
+std::string textDifference(const std::string& shown, const std::string& written) {
+    const std::string total = grouped(characterCount(written));
+    if (written.starts_with(shown))
+        return "the comment cut to " + grouped(characterCount(shown)) + " of its " + total +
+               " characters";
+    std::size_t at = std::size_t(
+        std::mismatch(shown.begin(), shown.end(), written.begin(), written.end()).first -
+        shown.begin());
+    while (at > 0 && (static_cast<unsigned char>(written[at]) & 0xC0) == 0x80)
+        --at;
+    return "the comment of " + grouped(characterCount(shown)) + " characters, where " + total +
+           " were written, differs from character " +
+           grouped(characterCount(std::string_view(written).substr(0, at)) + 1) +
+           " on: " + quote(shown.substr(at), 30) + " where " + quote(written.substr(at), 30) +
+           " was written";
+}
+
 // How a reloaded row differs from what the statement wrote; empty when it does not.
 std::string differences(const Row& row, const Expected& expected) {
     std::string found;
@@ -62,10 +122,15 @@ std::string differences(const Row& row, const Expected& expected) {
         found += (found.empty() ? "" : "; ") + std::string(what) + " " + quote(shown, 80) +
                  " where " + quote(sent, 80) + " was written";
     };
-    if (tavik::CommentSequenceKey(row.sequence) != expected.sequence)
-        differ("CommentSequence", row.sequence, expected.sequence);
-    if (row.comment != expected.comment)
+    if (expected.sequence.empty() ? tavik::CommentSequenceKey(row.sequence).empty()
+                                  : tavik::CommentSequenceKey(row.sequence) != expected.sequence)
+        found += std::string(found.empty() ? "" : "; ") + "CommentSequence " + quote(row.sequence) +
+                 (expected.sequence.empty() ? " where a whole number was wanted"
+                                            : " where it was " + expected.sequence);
+    if (row.comment != expected.comment && expected.comment.size() <= 200)
         differ("comment", row.comment, expected.comment);
+    else if (row.comment != expected.comment)
+        found += (found.empty() ? "" : "; ") + textDifference(row.comment, expected.comment);
     if (row.type != expected.type)
         differ("type", row.type, expected.type);
     if (row.location != expected.location)
@@ -77,6 +142,44 @@ std::string differences(const Row& row, const Expected& expected) {
     return found;
 }
 
+// What an answer is, as far as the checker tells them apart.
+enum class Reply { None, Redirect, Blank, BlankError, Text, Html };
+
+Reply replyOf(const PostedStatement& posted) {
+    if (!posted.completed)
+        return Reply::None;
+    if (posted.status >= 300 && posted.status <= 399)
+        return Reply::Redirect;
+    switch (tavik::JudgeStatementAnswer(posted.status, posted.answer)) {
+    case tavik::StatementAnswer::Accepted:
+        return Reply::Blank;
+    case tavik::StatementAnswer::Failed:
+        return Reply::BlankError;
+    case tavik::StatementAnswer::Refused:
+        break;
+    }
+    return looksLikeHtml(posted.answer) ? Reply::Html : Reply::Text;
+}
+
+std::string answered(const PostedStatement& posted) {
+    return "HTTP " + std::to_string(posted.status) + " in " + milliseconds(posted.duration) + ", ";
+}
+
+// A redirect answered to a statement: the statement never reached the page.
+std::string redirected(const PostedStatement& posted) {
+    return answered(posted) + "a redirect" +
+           (posted.redirect.empty() ? "" : " to " + withoutPassword(posted.redirect)) +
+           ": the statement never ran, but the control does not follow redirects when posting" +
+           (common::isBlank(posted.answer)
+                ? " and takes the blank answer as accepted: the change seems saved and is lost"
+                : " and shows the answer's text in an error box");
+}
+
+std::string htmlAnswer(const PostedStatement& posted) {
+    return answered(posted) + htmlPage(posted.answer) + ": the control shows its markup, " +
+           quote(posted.answer, 40) + ", in an error box";
+}
+
 class StatementRun {
 public:
     StatementRun(const LoadRequest& scratch, const PageLimits& limits, Report& report,
@@ -86,13 +189,35 @@ public:
     void run();
 
 private:
+    PostedStatement send(const std::string& statement) const {
+        return postStatement(tavik::MakeStatementRequest(scratch_.serverName, statement),
+                             limits_.statement);
+    }
+    // The statements shared out among kClients clients that post at the same time; the
+    // answers in the statements' order.
+    std::vector<PostedStatement> sendAtOnce(const std::vector<std::string>& statements) const {
+        std::vector<PostedStatement> answers(statements.size());
+        std::vector<std::jthread> clients;
+        for (std::size_t client = 0; client < std::size_t(kClients); ++client)
+            clients.emplace_back([&, client] {
+                for (std::size_t i = client; i < statements.size(); i += kClients)
+                    answers[i] = send(statements[i]);
+            });
+        clients.clear(); // joins
+        return answers;
+    }
     // Posts a statement as the control does and reports the answer the way the control
     // takes it; true when the control would take it as run.
     bool post(const std::string& subject, const std::string& statement);
     // Reloads the scratch vendor; nothing when the load fails (reported under `subject`).
     std::optional<LoadedPage> reload(const std::string& subject);
-    // The reload after an insert or an update: one row, showing what was written.
-    bool shows(const std::string& subject, const Expected& expected);
+    // The reload shows `count` comments; reported when it does not.
+    std::optional<LoadedPage> reloadHolding(const std::string& subject, std::size_t count);
+    // A reloaded row shows what was written; reported when it does not.
+    bool matches(const std::string& subject, const Row& row, const Expected& expected);
+    // The insert, update and delete one at a time; true when each did what it should.
+    bool oneAtATime(const LoadedPage& before);
+    void checkConcurrentInserts(const LookupEntry& type, const LookupEntry& location);
     void checkRefusal();
     void cleanUp();
 
@@ -105,41 +230,42 @@ private:
 
 bool StatementRun::post(const std::string& subject, const std::string& statement) {
     progress_.show("posting the " + subject + " statement");
-    const tavik::StatementRequest request =
-        tavik::MakeStatementRequest(scratch_.serverName, statement);
-    const PostedStatement posted = postStatement(request, limits_.statement);
+    const PostedStatement posted = send(statement);
     Finding* finding = nullptr;
-    bool accepted = false;
-    if (!posted.completed) {
+    switch (replyOf(posted)) {
+    case Reply::None:
         finding = &report_.fail(subject, "no answer (" + posted.failure +
                                              "): the control shows \" Error !  \"");
-    } else {
-        const std::string answered =
-            "HTTP " + std::to_string(posted.status) + " in " + milliseconds(posted.duration) + ", ";
-        switch (tavik::JudgeStatementAnswer(posted.status, posted.answer)) {
-        case tavik::StatementAnswer::Accepted:
-            accepted = true;
-            finding = &report_.pass(subject, answered + "a blank answer: accepted");
-            break;
-        case tavik::StatementAnswer::Refused:
-            finding = &report_.fail(
-                subject, answered + "refused: " + quote(posted.answer, 200) +
-                             " (the control shows it in an error box)" +
-                             (scratch_.vendor.find_first_not_of("0123456789") != std::string::npos
-                                  ? "; the control writes the vendor key without quotes, so "
-                                    "a page on SQL needs a numeric scratch vendor"
-                                  : ""));
-            break;
-        case tavik::StatementAnswer::Failed:
-            finding = &report_.fail(subject, answered + "a blank answer with an error status: the "
-                                                        "control shows \" Error !  \"");
-            break;
-        }
+        break;
+    case Reply::Redirect:
+        finding = &report_.fail(subject, redirected(posted));
+        break;
+    case Reply::Blank:
+        finding = &report_.pass(subject, answered(posted) + "a blank answer: accepted");
+        break;
+    case Reply::Html:
+        finding = &report_.fail(subject, "refused with " + htmlAnswer(posted));
+        break;
+    case Reply::Text:
+        finding = &report_.fail(
+            subject, answered(posted) + "refused: " + quote(posted.answer, 200) +
+                         " (the control shows it in an error box)" +
+                         (scratch_.vendor.find_first_not_of("0123456789") != std::string::npos
+                              ? "; the control writes the vendor key without quotes, so "
+                                "a page on SQL needs a numeric scratch vendor"
+                              : ""));
+        break;
+    case Reply::BlankError:
+        finding = &report_.fail(subject, answered(posted) + "a blank answer with an error status: "
+                                                            "the control shows \" Error !  \"");
+        break;
+    }
+    if (posted.completed) {
         finding->status = posted.status;
         finding->answer = posted.answer;
     }
     finding->statement = statement;
-    return accepted;
+    return replyOf(posted) == Reply::Blank;
 }
 
 std::optional<LoadedPage> StatementRun::reload(const std::string& subject) {
@@ -153,61 +279,308 @@ std::optional<LoadedPage> StatementRun::reload(const std::string& subject) {
     return page;
 }
 
-bool StatementRun::shows(const std::string& subject, const Expected& expected) {
-    const auto page = reload(subject);
+std::optional<LoadedPage> StatementRun::reloadHolding(const std::string& subject,
+                                                      std::size_t count) {
+    auto page = reload(subject);
+    if (page && page->rows.size() != count) {
+        report_.fail(subject, "the reload shows " + std::to_string(page->rows.size()) +
+                                  " comments where " +
+                                  (count == 1 ? "one was" : std::to_string(count) + " were") +
+                                  " written: the user sees the list disagree with what was "
+                                  "saved");
+        return std::nullopt;
+    }
+    return page;
+}
+
+bool StatementRun::matches(const std::string& subject, const Row& row, const Expected& expected) {
+    const std::string found = differences(row, expected);
+    if (!found.empty())
+        report_.fail(subject, "the reload shows " + found);
+    return found.empty();
+}
+
+bool StatementRun::oneAtATime(const LoadedPage& before) {
+    // The control sends the codes of the entries picked and the dates as it captures them.
+    const LookupEntry& type = before.types.front();
+    const LookupEntry& location = before.locations.front();
+    Expected first{
+        tavik::CommentValue(kInsertedComment), type.name, location.name, "4/1/2009", "", ""};
+    clean_ = false;
+    if (!post("insert", tavik::InsertStatement(scratch_.vendor, type.code, location.code,
+                                               first.effective, first.expires, kInsertedComment)))
+        return false;
+    auto page = reloadHolding("insert", 1);
+    if (!page || !matches("insert", page->rows.front(), first))
+        return false;
+    first.sequence = tavik::CommentSequenceKey(page->rows.front().sequence);
+    report_.pass("insert", "the reload shows the comment as written, sequence " + first.sequence)
+        .cells = page->rows.front();
+
+    const LookupEntry& newType = before.types.back();
+    const LookupEntry& newLocation = before.locations.back();
+    first = {tavik::CommentValue(kUpdatedComment),
+             newType.name,
+             newLocation.name,
+             "4/2/2009",
+             "12/31/2009",
+             first.sequence};
+    if (!post("update", tavik::UpdateStatement(scratch_.vendor, newType.code, newLocation.code,
+                                               first.effective, first.expires, kUpdatedComment,
+                                               first.sequence)))
+        return false;
+    page = reloadHolding("update", 1);
+    if (!page || !matches("update", page->rows.front(), first))
+        return false;
+    report_.pass("update", "the reload shows the comment as written, sequence " + first.sequence)
+        .cells = page->rows.front();
+
+    // A second comment, so that the first one's delete shows whether the page keeps the
+    // stored keys: one that numbers the rows by position makes the clerk delete another
+    // comment than the one shown.
+    Expected second{tavik::CommentValue(kSecondComment), type.name, location.name, "", "", ""};
+    if (!post("insert", tavik::InsertStatement(scratch_.vendor, type.code, location.code, "", "",
+                                               kSecondComment)))
+        return false;
+    page = reloadHolding("insert", 2);
+    if (!page)
+        return false;
+    const auto keyed = [&](const std::string& key) {
+        return std::find_if(page->rows.begin(), page->rows.end(), [&](const Row& row) {
+            return tavik::CommentSequenceKey(row.sequence) == key;
+        });
+    };
+    const auto firstRow = keyed(first.sequence);
+    if (firstRow == page->rows.end()) {
+        report_.fail("insert", "the reload shows no comment of sequence " + first.sequence +
+                                   " any more: the second insert changed the first comment's "
+                                   "key");
+        return false;
+    }
+    const Row& secondRow = page->rows[firstRow == page->rows.begin() ? 1 : 0];
+    if (!matches("insert", *firstRow, first) || !matches("insert", secondRow, second))
+        return false;
+    second.sequence = tavik::CommentSequenceKey(secondRow.sequence);
+    if (second.sequence == first.sequence) {
+        report_.fail("insert", "the reload shows both comments with sequence " + first.sequence +
+                                   ": an edit or a delete of one reaches the other too");
+        return false;
+    }
+    report_
+        .pass("insert", "the reload shows the second comment as written, sequence " +
+                            second.sequence + ", beside the first")
+        .cells = secondRow;
+
+    if (!post("delete", tavik::DeleteStatement(scratch_.vendor, first.sequence)))
+        return false;
+    page = reload("delete");
     if (!page)
         return false;
     if (page->rows.size() != 1) {
-        report_.fail(subject, "the reload shows " + std::to_string(page->rows.size()) +
-                                  " comments where one was written: the user sees the list "
-                                  "disagree with what was saved");
+        report_.fail("delete", page->rows.empty()
+                                   ? "the reload shows no comment: the delete of sequence " +
+                                         first.sequence + " removed the other comment too"
+                                   : "the reload still shows " + std::to_string(page->rows.size()) +
+                                         " comments: the user deleted a comment that stays");
         return false;
     }
-    const std::string found = differences(page->rows.front(), expected);
-    if (!found.empty()) {
-        report_.fail(subject, "the reload shows " + found);
+    const std::string left = tavik::CommentSequenceKey(page->rows.front().sequence);
+    if (left != second.sequence) {
+        report_.fail("delete", "the comment left shows sequence " + quote(left) +
+                                   ", where it "
+                                   "showed " +
+                                   second.sequence +
+                                   " before the delete: the page writes the row's position "
+                                   "as CommentSequence, not its stored key, so the clerk edits "
+                                   "or deletes another comment than the one selected");
         return false;
     }
-    report_.pass(subject, "the reload shows the comment as written, sequence " + expected.sequence)
-        .cells = page->rows.front();
+    if (!matches("delete", page->rows.front(), second))
+        return false;
+    report_.pass("delete", "the reload shows the comment gone and the other keeping its "
+                           "sequence " +
+                               second.sequence);
+
+    // The longest comment the reference page keeps, with every character a clerk can write.
+    const std::string longest = longComment();
+    second.comment = tavik::CommentValue(longest);
+    if (!post("long", tavik::UpdateStatement(scratch_.vendor, type.code, location.code, "", "",
+                                             longest, second.sequence)))
+        return false;
+    page = reloadHolding("long", 1);
+    if (!page || !matches("long", page->rows.front(), second))
+        return false;
+    report_.pass("long", "the reload shows all " + grouped(characterCount(second.comment)) +
+                             " characters as written");
+
+    if (!post("delete", tavik::DeleteStatement(scratch_.vendor, second.sequence)))
+        return false;
+    page = reloadHolding("delete", 0);
+    if (!page)
+        return false;
+    clean_ = true;
+    report_.pass("delete", "the reload shows the comment gone");
     return true;
 }
 
-// A statement the control never sends must be refused with a text: a page that answers it
-// blank would also answer a statement it failed to run blank, which the control takes as run.
+// Clerks who save at the same moment: each insert must get a key of its own, which a page
+// that takes the batch's MAX+1 outside a transaction does not give.
+void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupEntry& location) {
+    progress_.show("posting " + std::to_string(kClients * kInsertsEach) + " inserts from " +
+                   std::to_string(kClients) + " clients at once");
+    clean_ = false;
+    std::vector<std::string> inserts;
+    for (int i = 0; i < kClients * kInsertsEach; ++i)
+        inserts.push_back(tavik::InsertStatement(scratch_.vendor, type.code, location.code, "", "",
+                                                 "vendor-comment-check: insert " +
+                                                     std::to_string(i + 1) + " of many at once"));
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<PostedStatement> posted = sendAtOnce(inserts);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start);
+    const std::string tried = std::to_string(kClients * kInsertsEach) + " inserts from " +
+                              std::to_string(kClients) + " clients at once";
+
+    int accepted = 0, other = 0;
+    const PostedStatement* firstOther = nullptr;
+    for (const PostedStatement& answer : posted) {
+        if (replyOf(answer) == Reply::Blank) {
+            ++accepted;
+        } else {
+            ++other;
+            if (!firstOther)
+                firstOther = &answer;
+        }
+    }
+    bool passed = true;
+    if (firstOther) {
+        passed = false;
+        const Reply reply = replyOf(*firstOther);
+        report_.fail("parallel",
+                     std::to_string(other) + " of " + tried + " were not accepted, the first " +
+                         (reply == Reply::None   ? "with no answer (" + firstOther->failure + ")"
+                          : reply == Reply::Text ? "refused: " + quote(firstOther->answer, 200)
+                                                 : "with " + answered(*firstOther) + "and " +
+                                                       quote(firstOther->answer, 60)) +
+                         ": clerks who save at the same moment get errors");
+    }
+    const auto page = reload("parallel");
+    if (!page)
+        return;
+    std::map<std::string, int> keys;
+    for (const Row& row : page->rows)
+        ++keys[tavik::CommentSequenceKey(row.sequence)];
+    if (page->rows.size() != std::size_t(accepted)) {
+        passed = false;
+        report_.fail("parallel", "the reload shows " + std::to_string(page->rows.size()) +
+                                     " comments where " + std::to_string(accepted) +
+                                     " inserts were accepted: saved comments are lost");
+    }
+    // The first shared key in the order of the list.
+    const auto shared = std::find_if(page->rows.begin(), page->rows.end(), [&](const Row& row) {
+        return keys[tavik::CommentSequenceKey(row.sequence)] > 1;
+    });
+    if (shared != page->rows.end()) {
+        passed = false;
+        const std::string key = tavik::CommentSequenceKey(shared->sequence);
+        report_.fail("parallel",
+                     "the reload's " + std::to_string(page->rows.size()) + " comments hold only " +
+                         std::to_string(keys.size()) + " distinct keys (sequence " + quote(key) +
+                         " is held by " + std::to_string(keys[key]) +
+                         "): the page takes MAX+1 outside a transaction, so an edit or a "
+                         "delete of one comment reaches another");
+    }
+    if (passed)
+        report_.pass("parallel", tried + " in " + milliseconds(took) + ": " +
+                                     std::to_string(accepted) +
+                                     " comments, each with a key of its own");
+
+    progress_.show("deleting the concurrent inserts");
+    std::vector<std::string> deletes;
+    for (const auto& [key, count] : keys)
+        if (!key.empty())
+            deletes.push_back(tavik::DeleteStatement(scratch_.vendor, key));
+    sendAtOnce(deletes);
+    const auto after = reload("parallel");
+    clean_ = after && after->rows.empty();
+}
+
+// Statements the control never sends: a SELECT, which must be refused with a text, and a
+// text that is no statement, which tells a page that runs whatever it is sent from one that
+// answers its failures blank.
 void StatementRun::checkRefusal() {
     const std::string statement =
         "SELECT * FROM VendorComment WHERE VendorID = '" + scratch_.vendor + "'";
     progress_.show("posting a statement the page must refuse");
-    const PostedStatement posted = postStatement(
-        tavik::MakeStatementRequest(scratch_.serverName, statement), limits_.statement);
+    const PostedStatement posted = send(statement);
+    const Reply reply = replyOf(posted);
+    std::optional<PostedStatement> failing;
+    if (reply != Reply::None && reply != Reply::Redirect)
+        failing = send(kNoStatement);
+    const Reply failed = failing ? replyOf(*failing) : Reply::None;
+    const bool failureBlank = failed == Reply::Blank;
+    const bool failureRefused =
+        failed == Reply::Text || failed == Reply::Html || failed == Reply::BlankError;
+
     Finding* finding = nullptr;
-    if (!posted.completed) {
+    switch (reply) {
+    case Reply::None:
         finding = &report_.fail("refusal", "no answer (" + posted.failure + ")");
-    } else {
-        const std::string answered = "HTTP " + std::to_string(posted.status) + ", ";
-        switch (tavik::JudgeStatementAnswer(posted.status, posted.answer)) {
-        case tavik::StatementAnswer::Refused:
-            finding = &report_.pass(
-                "refusal",
-                answered + "refused with a text the control shows: " + quote(posted.answer, 200));
-            break;
-        case tavik::StatementAnswer::Failed:
-            finding = &report_.warn("refusal", answered +
-                                                   "refused without a text: the control shows only "
-                                                   "\" Error !  \", not why");
-            break;
-        case tavik::StatementAnswer::Accepted:
-            finding = &report_.fail("refusal",
-                                    answered + "a blank answer to a statement the control never "
-                                               "sends: a page that answers a failure blank "
-                                               "makes the control believe the statement ran");
-            break;
-        }
+        break;
+    case Reply::Redirect:
+        finding = &report_.fail("refusal", redirected(posted));
+        break;
+    case Reply::Text:
+        finding =
+            &report_.pass("refusal", answered(posted) + "refused with a text the control shows: " +
+                                         quote(posted.answer, 200));
+        break;
+    case Reply::Html:
+        finding = &report_.fail("refusal", "refused with " + htmlAnswer(posted));
+        break;
+    case Reply::BlankError:
+        finding = &report_.warn("refusal", answered(posted) +
+                                               "refused without a text: the control shows only "
+                                               "\" Error !  \", not why");
+        break;
+    case Reply::Blank:
+        finding = &report_.fail(
+            "refusal",
+            answered(posted) +
+                (failureBlank ? "a blank answer to a statement the control never sends, and to a "
+                                "text that is no statement: the page answers a failure blank, "
+                                "so the control takes a statement that failed as run"
+                 : failureRefused
+                     ? "a blank answer to a SELECT, which the control never sends, where a "
+                       "text that is no statement is refused: the page runs any statement it "
+                       "is sent (a SELECT, a DROP TABLE), not only the control's insert, "
+                       "update and delete"
+                     : "a blank answer to a statement the control never sends: a page that "
+                       "answers a failure blank makes the control believe the statement ran"));
+        break;
+    }
+    if (posted.completed) {
         finding->status = posted.status;
         finding->answer = posted.answer;
     }
     finding->statement = statement;
+
+    // Said once: where the SELECT was answered blank, its line says it all.
+    if (!failing || reply == Reply::Blank)
+        return;
+    Finding& failure =
+        failureBlank
+            ? report_.fail("failure", answered(*failing) +
+                                          "a blank answer to a text that is no statement: the "
+                                          "page answers a failure blank, so the control takes "
+                                          "a statement that failed as run")
+            : report_.pass("failure",
+                           answered(*failing) + "a text that is no statement is not taken as run");
+    if (failing->completed) {
+        failure.status = failing->status;
+        failure.answer = failing->answer;
+    }
+    failure.statement = kNoStatement;
 }
 
 // Deletes whatever the scratch vendor holds now, by the control's own delete statement.
@@ -252,43 +625,10 @@ void StatementRun::run() {
         return;
     }
 
-    // The control sends the codes of the entries picked and the dates as it captures them.
-    const LookupEntry& type = before.types.front();
-    const LookupEntry& location = before.locations.front();
-    Expected inserted{
-        tavik::CommentValue(kInsertedComment), type.name, location.name, "4/1/2009", "", "1"};
-    clean_ = false;
-    bool passed = post("insert", tavik::InsertStatement(scratch_.vendor, type.code, location.code,
-                                                        inserted.effective, inserted.expires,
-                                                        kInsertedComment)) &&
-                  shows("insert", inserted);
-
-    const LookupEntry& newType = before.types.back();
-    const LookupEntry& newLocation = before.locations.back();
-    Expected updated{tavik::CommentValue(kUpdatedComment),
-                     newType.name,
-                     newLocation.name,
-                     "4/2/2009",
-                     "12/31/2009",
-                     "1"};
-    passed = passed &&
-             post("update", tavik::UpdateStatement(scratch_.vendor, newType.code, newLocation.code,
-                                                   updated.effective, updated.expires,
-                                                   kUpdatedComment, "1")) &&
-             shows("update", updated);
-
-    if (passed && post("delete", tavik::DeleteStatement(scratch_.vendor, "1"))) {
-        if (const auto page = reload("delete")) {
-            if (page->rows.empty()) {
-                clean_ = true;
-                report_.pass("delete", "the reload shows the comment gone");
-            } else {
-                report_.fail("delete", "the reload still shows " +
-                                           std::to_string(page->rows.size()) +
-                                           " comments: the user deleted a comment that stays");
-            }
-        }
-    }
+    if (oneAtATime(before))
+        checkConcurrentInserts(before.types.front(), before.locations.front());
+    else
+        report_.pass("parallel", "not tried, since the statements one at a time failed");
     // The refusal is asked for even after a failure: it tells the most about a page that
     // answers everything blank.
     checkRefusal();

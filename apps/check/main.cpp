@@ -58,8 +58,8 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     parser.setApplicationDescription(
         "Checks whether a server page fits the vendor comment control: loads a vendor's "
         "comments as the control does and tells, one line a finding, what the user of the "
-        "control will see. With --write it also inserts, updates and deletes a comment of a "
-        "scratch vendor as the control does.");
+        "control will see. With --write it also inserts, updates and deletes comments of a "
+        "scratch vendor as the control does, one at a time and from several clients at once.");
     parser.addPositionalArgument(
         "URL", "The server prefix the host gives LoadData, such as http://host/app/; the "
                "control appends VendorCommentLOAD.asp to it.");
@@ -104,11 +104,13 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     const QUrl url(positional.front(), QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != "http" && url.scheme() != "https") ||
         url.host().isEmpty())
-        return badArguments("not an http or https URL: " + positional.front().toStdString());
+        return badArguments("not an http or https URL: " +
+                            withoutPassword(positional.front().toStdString()));
     if (url.path().endsWith("VendorCommentLOAD.asp", Qt::CaseInsensitive))
         return badArguments(
             "give the server prefix the host gives LoadData (" +
-            url.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery).toString().toStdString() +
+            withoutPassword(
+                url.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery).toString().toStdString()) +
             "); the control appends VendorCommentLOAD.asp itself");
     if (!parser.isSet(vendor))
         return badArguments("--vendor is missing");
