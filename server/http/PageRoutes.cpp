@@ -1,0 +1,120 @@
+#include "ServerImpl.h"
+
+#include "FormBody.h"
+#include "LoadDocument.h"
+
+#include "common/CodePage.h"
+
+namespace vcserver {
+
+Answer refusal(int status, std::string text, bool close) {
+    return {status, std::move(text), kTextType, close};
+}
+
+Answer tooLarge() {
+    return refusal(413, "The request body is larger than 1 MiB.", true);
+}
+
+// The answer needs the store: a worker makes it while the connection is suspended, and the
+// library calls again once the worker resumes it.
+MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
+                                        std::string_view method) {
+    std::function<Answer()> work;
+    if (method == "POST") {
+        if (c.received > kMaxBodyBytes) {
+            return queue(c, mc, tooLarge());
+        }
+        if (c.overBudget) {
+            return queue(c, mc, refusal(503, "The server is busy; try again."));
+        }
+        work = [this, &c] { return postStatement(c.body); };
+    } else {
+        const char* value = nullptr;
+        std::size_t length = 0;
+        if (MHD_lookup_connection_value_n(mc, MHD_GET_ARGUMENT_KIND, "Vendor", 6, &value,
+                                          &length) != MHD_YES) {
+            work = [] { return refusal(400, "The query must name a Vendor."); };
+        } else {
+            // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
+            work = [this, vendor = tavik::common::fromAnsi(std::string_view(
+                              value ? value : "", length))] { return getLoad(vendor); };
+        }
+    }
+    if (users) {
+        return signIn(c, mc, method == "POST", std::move(work));
+    }
+    return submit(c, mc, std::move(work), Clock::now());
+}
+
+MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
+                                       std::function<Answer()> work, Clock::time_point when) {
+    watch.working(c.watched);
+    MHD_suspend_connection(mc);
+    auto task = [&c, mc, work = std::move(work)] {
+        try {
+            c.prepared = work();
+        } catch (const std::exception& e) {
+            c.prepared = refusal(500, std::string("Internal error: ") + e.what() + ".", true);
+        }
+        MHD_resume_connection(mc);
+    };
+    const auto stopping = [&c, mc] {
+        c.prepared = refusal(503, "The server is stopping; try again.", true);
+        MHD_resume_connection(mc);
+    };
+    bool queued = false;
+    if (when <= Clock::now()) {
+        queued = workers.submit(std::move(task));
+    } else {
+        queued = later.at(when, [this, task = std::move(task), stopping]() mutable {
+            if (!workers.submit(std::move(task))) {
+                stopping();
+            }
+        });
+    }
+    if (!queued) {
+        stopping();
+    }
+    return MHD_YES;
+}
+
+Answer CommentServer::Impl::getLoad(const std::string& vendor) {
+    try {
+        Answer a{200, loadDocument(store.load(vendor)), kXmlType};
+        // Answers wait in memory for slow readers; together they stay within the budget.
+        if (!budget.take(a.text.size())) {
+            return refusal(503, "The server is busy; try again.");
+        }
+        a.held = true;
+        return a;
+    } catch (const StoreBusy& e) {
+        return refusal(503, e.what());
+    } catch (const StoreError& e) {
+        return refusal(500, std::string("Database error: ") + e.what() + ".");
+    }
+}
+
+Answer CommentServer::Impl::postStatement(const std::string& body) {
+    const SqlField field = sqlFieldOf(body);
+    if (!field.statement) {
+        return refusal(400, "Statement refused: " + field.error);
+    }
+    const ParsedStatement parsed = parseStatement(*field.statement);
+    if (!parsed.statement) {
+        return refusal(400, parsed.error);
+    }
+    const ExecResult result = store.execute(*parsed.statement);
+    switch (result.outcome) {
+    case ExecResult::Outcome::Done:
+        return {200, {}};
+    case ExecResult::Outcome::Refused:
+        return refusal(400, "Statement refused: " + result.message);
+    case ExecResult::Outcome::Busy:
+        return refusal(503, result.message);
+    case ExecResult::Outcome::Failed:
+        break;
+    }
+    return refusal(500, result.message);
+}
+
+} // namespace vcserver

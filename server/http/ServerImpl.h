@@ -1,0 +1,131 @@
+#pragma once
+
+// What the HTTP service's parts share: the server's state, a connection's request, an
+// answer. The parts: HttpService.cpp (the libmicrohttpd side), PageRoutes.cpp (what the
+// page answers), SignIn.cpp (users), CommentServer.cpp (binding, running, stopping).
+
+#include "CommentServer.h"
+#include "ConnectionWatch.h"
+#include "DelayedTasks.h"
+#include "FailureThrottle.h"
+#include "MemoryBudget.h"
+#include "WorkerPool.h"
+
+#include <microhttpd.h>
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vcserver {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr std::string_view kPage = "/VendorCommentLOAD.asp";
+inline constexpr const char* kTextType = "text/plain; charset=utf-8";
+inline constexpr const char* kXmlType = "text/xml; charset=utf-8";
+inline constexpr const char* kChallenge = "Basic realm=\"Vendor comments\", charset=\"UTF-8\"";
+
+struct Answer {
+    int status = 200;
+    std::string text;
+    const char* type = kTextType;
+    bool close = false;         // the connection ends after this answer
+    bool allow = false;         // names the methods the page takes
+    bool held = false;          // the text's size is taken from the budget
+    bool challenge = false;     // asks for credentials
+    std::string logReason = {}; // for the log when the text is empty
+};
+
+Answer refusal(int status, std::string text, bool close = false);
+Answer tooLarge();
+
+// A client connection and the request in progress on it.
+struct Connection {
+    WatchedConnection watched;
+    bool overClientLimit = false;
+
+    // The request in progress. Only the thread serving the connection touches it, and a
+    // worker while the connection is suspended for it.
+    bool headSeen = false;
+    bool answered = false;
+    std::string method;
+    Clock::time_point start = Clock::now();
+    std::string body;
+    std::size_t received = 0;
+    std::size_t held = 0; // bytes of body taken from the budget
+    bool overBudget = false;
+    std::optional<Answer> early;    // decided at the head, given once the body is in
+    std::optional<Answer> prepared; // made by a worker, given when the connection resumes
+    std::string user;               // signed in for the request
+    int status = 0;
+    std::size_t bytes = 0;
+    std::string reason;
+};
+
+struct CommentServer::Impl {
+    Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
+        : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
+          users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes), watch(limits, log, !tls),
+          workers(threads), throttle(limits) {
+        store.setNotices([this](const std::string& message) { log.note(message); });
+    }
+    ~Impl() { store.setNotices(nullptr); }
+
+    CommentStore& store;
+    RequestLog log;
+    const std::size_t threads;
+    const ServerLimits limits;
+    const std::shared_ptr<Authenticator> users;
+    const std::optional<TlsCredentials> tls;
+    MemoryBudget budget;
+    ConnectionWatch watch;
+    WorkerPool workers;
+    FailureThrottle throttle;
+    DelayedTasks later;
+
+    std::string host;
+    int port = -1;
+    int family = AF_INET;
+    int listenSocket = -1;
+    std::string bindError;
+
+    std::mutex runMutex;
+    std::condition_variable runChanged;
+    bool stopRequested = false;
+
+    MHD_Daemon* start();
+
+    // The library's callbacks; cls is the Impl.
+    static void onConnection(void* cls, MHD_Connection* mc, void** socketContext,
+                             MHD_ConnectionNotificationCode code);
+    static void* onRequestLine(void* cls, const char* uri, MHD_Connection* mc);
+    static MHD_Result onRequest(void* cls, MHD_Connection* mc, const char* url, const char* method,
+                                const char* version, const char* upload, size_t* uploadSize,
+                                void** requestContext);
+    static void onCompleted(void* cls, MHD_Connection* mc, void** requestContext,
+                            MHD_RequestTerminationCode code);
+
+    MHD_Result handle(Connection& c, MHD_Connection* mc, std::string_view url,
+                      std::string_view method, const char* upload, size_t* uploadSize);
+    std::optional<Answer> answerAtHead(Connection& c, MHD_Connection* mc, std::string_view url,
+                                       std::string_view method);
+    void takeBody(Connection& c, const char* data, std::size_t size);
+    MHD_Result prepare(Connection& c, MHD_Connection* mc, std::string_view method);
+    MHD_Result signIn(Connection& c, MHD_Connection* mc, bool writes, std::function<Answer()> work);
+    MHD_Result submit(Connection& c, MHD_Connection* mc, std::function<Answer()> work,
+                      Clock::time_point when);
+    Answer getLoad(const std::string& vendor);
+    Answer postStatement(const std::string& body);
+    MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);
+    void finish(Connection& c, MHD_Connection* mc, MHD_RequestTerminationCode code);
+    void dropBody(Connection& c);
+};
+
+} // namespace vcserver
