@@ -1,5 +1,6 @@
 // vendor-comment-server: the reference server page the VendorComment control talks to.
 
+#include "CommandLine.h"
 #include "CommentServer.h"
 #include "DemoData.h"
 #include "PostgresUri.h"
@@ -89,48 +90,61 @@ bool parseListen(const std::string& text, Options& options) {
 }
 
 std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
+    std::string problem;
+    const auto arguments = vcserver::readArguments(argc, argv,
+                                                   {{"help", false},
+                                                    {"version", false},
+                                                    {"db", true},
+                                                    {"listen", true},
+                                                    {"seed-demo", false},
+                                                    {"log-format", true},
+                                                    {"users", true},
+                                                    {"tls-cert", true},
+                                                    {"tls-key", true},
+                                                    {"insecure-open", false}},
+                                                   problem);
+    if (!arguments) {
+        exitCode = usageError(problem);
+        return std::nullopt;
+    }
+    if (!arguments->operands.empty()) {
+        exitCode = usageError("unexpected argument '" + arguments->operands.front() + "'");
+        return std::nullopt;
+    }
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
+    for (const auto& [name, value] : arguments->options) {
+        if (name == "help") {
             std::cout << kUsage;
             exitCode = 0;
             return std::nullopt;
-        } else if (arg == "--version") {
+        } else if (name == "version") {
             std::cout << "vendor-comment-server " << VC_VERSION << "\n";
             exitCode = 0;
             return std::nullopt;
-        } else if (arg == "--db" && hasValue) {
-            options.db = argv[++i];
-        } else if (arg == "--listen" && hasValue) {
-            if (!parseListen(argv[++i], options)) {
-                exitCode =
-                    usageError("--listen wants HOST:PORT, got '" + std::string(argv[i]) + "'");
+        } else if (name == "db") {
+            options.db = value;
+        } else if (name == "listen") {
+            if (!parseListen(value, options)) {
+                exitCode = usageError("--listen wants HOST:PORT, got '" + value + "'");
                 return std::nullopt;
             }
-        } else if (arg == "--seed-demo") {
+        } else if (name == "seed-demo") {
             options.seedDemo = true;
-        } else if (arg == "--log-format" && hasValue) {
-            const std::string format = argv[++i];
-            if (format == "text" || format == "json") {
-                options.logFormat =
-                    format == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;
-            } else {
-                exitCode = usageError("--log-format wants text or json, got '" + format + "'");
+        } else if (name == "log-format") {
+            if (value != "text" && value != "json") {
+                exitCode = usageError("--log-format wants text or json, got '" + value + "'");
                 return std::nullopt;
             }
-        } else if (arg == "--users" && hasValue) {
-            options.users = argv[++i];
-        } else if (arg == "--tls-cert" && hasValue) {
-            options.tlsCert = argv[++i];
-        } else if (arg == "--tls-key" && hasValue) {
-            options.tlsKey = argv[++i];
-        } else if (arg == "--insecure-open") {
+            options.logFormat =
+                value == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;
+        } else if (name == "users") {
+            options.users = value;
+        } else if (name == "tls-cert") {
+            options.tlsCert = value;
+        } else if (name == "tls-key") {
+            options.tlsKey = value;
+        } else if (name == "insecure-open") {
             options.insecureOpen = true;
-        } else {
-            exitCode = usageError("unexpected argument '" + arg + "'");
-            return std::nullopt;
         }
     }
     if (options.db.empty()) {

@@ -1,5 +1,7 @@
 #include "UserCommand.h"
 
+#include "../CommandLine.h"
+
 #include "PasswordHash.h"
 #include "UsersFile.h"
 
@@ -103,30 +105,30 @@ std::optional<std::string> readPassword(const std::string& name, std::string& pr
 }
 
 std::optional<Command> parse(int argc, char** argv, int& exitCode) {
+    std::string problem;
+    const auto arguments =
+        readArguments(argc, argv, {{"help", false}, {"users", true}, {"role", true}}, problem);
+    if (!arguments) {
+        exitCode = usageError(problem);
+        return std::nullopt;
+    }
     Command command;
-    std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
+    for (const auto& [name, value] : arguments->options) {
+        if (name == "help") {
             std::cout << kUsage;
             exitCode = 0;
             return std::nullopt;
-        } else if (arg == "--users" && hasValue) {
-            command.file = argv[++i];
-        } else if (arg == "--role" && hasValue) {
-            command.role = roleNamed(argv[++i]);
+        } else if (name == "users") {
+            command.file = value;
+        } else if (name == "role") {
+            command.role = roleNamed(value);
             if (!command.role) {
                 exitCode = usageError("--role wants read or write");
                 return std::nullopt;
             }
-        } else if (arg.starts_with("--")) {
-            exitCode = usageError("unexpected argument '" + arg + "'");
-            return std::nullopt;
-        } else {
-            words.push_back(arg);
         }
     }
+    const std::vector<std::string>& words = arguments->operands;
     if (words.size() != 2 || (words[0] != "add" && words[0] != "remove")) {
         exitCode = usageError("expected add NAME or remove NAME");
         return std::nullopt;
