@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/MessageBox.h"
+
 #include <string>
 #include <vector>
 
@@ -7,11 +9,7 @@ namespace tavik {
 class VendorComment;
 }
 
-struct RecordedMessageBox {
-    std::string prompt;
-    int style;
-    std::string title;
-};
+using RecordedMessageBox = tavik::platform::MessageBoxRecorder::Shown;
 
 // One line of JSON with the control state, every widget setting, the focus, the mouse
 // pointer and the message boxes shown since the previous dump.

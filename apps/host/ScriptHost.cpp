@@ -68,10 +68,6 @@ std::string str(const QJsonValue& value) {
 
 ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
     : out_(out), err_(err), control_(std::make_unique<VendorCommentWidget>()) {
-    platform::setMessageBoxHandler(
-        [this](const std::string& prompt, int style, const std::string& title) {
-            return answerMessageBox(prompt, style, title);
-        });
     platform::setWaitHook([this] { playQueuedWhileWaiting(); });
     platform::setPumpHook([this] { playQueuedWhileCompleting(); });
     control_->setWindowTitle("Vendor Comments");
@@ -83,18 +79,6 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
 ScriptHost::~ScriptHost() {
     platform::setPumpHook({});
     platform::setWaitHook({});
-    platform::setMessageBoxHandler({});
-}
-
-int ScriptHost::answerMessageBox(const std::string& prompt, int style, const std::string& title) {
-    boxes_.push_back({prompt, style, title});
-    if ((style & 7) != platform::vbYesNo)
-        return platform::vbOK;
-    if (answers_.empty())
-        return platform::vbNo;
-    const int answer = answers_.front();
-    answers_.pop_front();
-    return answer;
 }
 
 int ScriptHost::run(std::istream& script) {
@@ -214,7 +198,7 @@ void ScriptHost::execute(const QJsonArray& command) {
     } else if (name == "setDate") {
         setDate(str(command[1]), str(command[2]));
     } else if (name == "answer") {
-        answers_.push_back(str(command[1]) == "Yes" ? platform::vbYes : platform::vbNo);
+        boxes_.answers.push_back(str(command[1]) == "Yes" ? platform::vbYes : platform::vbNo);
     } else if (name == "wait") {
         waitForTransfers(command.size() > 1 ? command[1].toInt() : 10000);
     } else if (name == "resize") {
@@ -223,8 +207,8 @@ void ScriptHost::execute(const QJsonArray& command) {
     } else if (name == "screenshot") {
         screenshot(str(command[1]));
     } else if (name == "dump") {
-        out_ << dumpControl(controlOf(*control_), boxes_) << '\n';
-        boxes_.clear();
+        out_ << dumpControl(controlOf(*control_), boxes_.shown) << '\n';
+        boxes_.shown.clear();
     }
 }
 

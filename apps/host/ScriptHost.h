@@ -2,6 +2,8 @@
 
 #include "Dump.h"
 
+#include "platform/MessageBox.h"
+
 #include <QJsonArray>
 
 #include <deque>
@@ -50,13 +52,11 @@ private:
     void setDate(const std::string& name, const std::string& isoDate);
     void waitForTransfers(int milliseconds);
     void screenshot(const std::string& path);
-    int answerMessageBox(const std::string& prompt, int style, const std::string& title);
 
     std::ostream& out_;
     std::ostream& err_;
     std::unique_ptr<tavik::VendorCommentWidget> control_;
-    std::vector<RecordedMessageBox> boxes_;
-    std::deque<int> answers_;
+    tavik::platform::MessageBoxRecorder boxes_;
     std::deque<Queued> whileWaiting_;
     std::deque<Queued> whileCompleting_;
     std::string waitError_;

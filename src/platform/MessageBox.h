@@ -1,7 +1,9 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 // Message boxes: the only way the control tells the user of a problem.
 namespace tavik::platform {
@@ -25,5 +27,38 @@ int MsgBox(const std::string& prompt, int style, const std::string& title);
 using MessageBoxHandler =
     std::function<int(const std::string& prompt, int style, const std::string& title)>;
 void setMessageBoxHandler(MessageBoxHandler handler);
+
+// Takes every message box while it lives, instead of showing it: records it and answers OK
+// to a box with an OK button, the queued answers in turn to a Yes/No box, and No when none
+// is queued.
+class MessageBoxRecorder {
+public:
+    struct Shown {
+        std::string prompt;
+        int style;
+        std::string title;
+        bool operator==(const Shown&) const = default;
+    };
+
+    MessageBoxRecorder() {
+        setMessageBoxHandler(
+            [this](const std::string& prompt, int style, const std::string& title) {
+                shown.push_back({prompt, style, title});
+                if ((style & 7) != vbYesNo)
+                    return vbOK;
+                if (answers.empty())
+                    return vbNo;
+                const int answer = answers.front();
+                answers.pop_front();
+                return answer;
+            });
+    }
+    ~MessageBoxRecorder() { setMessageBoxHandler({}); }
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+
+    std::vector<Shown> shown; // in the order shown
+    std::deque<int> answers;  // vbYes or vbNo, for the next Yes/No boxes
+};
 
 } // namespace tavik::platform

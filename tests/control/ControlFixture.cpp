@@ -64,17 +64,6 @@ std::string sampleDocument() {
 }
 
 void ControlTest::SetUp() {
-    platform::setMessageBoxHandler(
-        [this](const std::string& prompt, int style, const std::string& title) {
-            boxes.push_back({prompt, style, title});
-            if ((style & 7) != platform::vbYesNo)
-                return platform::vbOK;
-            if (answers.empty())
-                return platform::vbNo;
-            const int answer = answers.front();
-            answers.pop_front();
-            return answer;
-        });
     server.http.Get("/VendorCommentLOAD.asp",
                     [this](const httplib::Request&, httplib::Response& res) {
                         std::lock_guard lock(mutex_);
@@ -101,7 +90,6 @@ void ControlTest::SetUp() {
 void ControlTest::TearDown() {
     control = nullptr;
     host.reset();
-    platform::setMessageBoxHandler({});
 }
 
 void ControlTest::load(const std::string& mode, const std::string& vendor,

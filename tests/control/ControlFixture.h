@@ -2,6 +2,7 @@
 
 #include "TestServer.h"
 
+#include "platform/MessageBox.h"
 #include "shell/VendorCommentWidget_p.h"
 
 #include <gtest/gtest.h>
@@ -31,12 +32,7 @@ private:
 
 std::string xmlEscape(const std::string& text);
 
-struct ShownBox {
-    std::string prompt;
-    int style;
-    std::string title;
-    bool operator==(const ShownBox&) const = default;
-};
+using ShownBox = tavik::platform::MessageBoxRecorder::Shown;
 
 // A fresh control, placed as a host places it (VendorCommentWidget) in a shown window, a
 // loopback server answering the load document and the statements, and a recorder for
@@ -74,8 +70,9 @@ public: // open to the data tables of the tests
     std::unique_ptr<tavik::VendorCommentWidget> host;
     tavik::VendorComment* control = nullptr;
     QWidget* window = nullptr;
-    std::vector<ShownBox> boxes;
-    std::deque<int> answers; // queued answers for Yes/No boxes; No when empty
+    tavik::platform::MessageBoxRecorder recorder;
+    std::vector<ShownBox>& boxes = recorder.shown;
+    std::deque<int>& answers = recorder.answers; // for Yes/No boxes; No when none is queued
 
 private:
     mutable std::mutex mutex_;
