@@ -2,7 +2,7 @@
 # picture compiled in as a Qt resource, the version's third number, the IDL text written
 # from the type information, the host-side library and the Qt Designer plugin.
 
-# The toolbox picture (shell/TavikVendorComment.qrc) is compiled by rcc.
+# The toolbox picture (shell/component/TavikVendorComment.qrc) is compiled by rcc.
 set_property(TARGET TavikVendorCommentInternal PROPERTY AUTORCC ON)
 target_compile_definitions(TavikVendorCommentInternal PRIVATE
     VENDORCOMMENT_VERSION_PATCH=${PROJECT_VERSION_PATCH})
@@ -12,7 +12,7 @@ target_compile_features(TavikVendorCommentInternal PUBLIC cxx_std_20)
 
 # The IDL text, written at build time by a small program from the same type information
 # the library answers with at run time.
-set(VC_SHELL_DIR ${PROJECT_SOURCE_DIR}/src/shell)
+set(VC_SHELL_DIR ${PROJECT_SOURCE_DIR}/src/shell/component)
 set(VC_IDL_FILE ${CMAKE_BINARY_DIR}/share/TavikVendorComment.idl)
 add_executable(vc-idlgen
     ${VC_SHELL_DIR}/IdlGenerator.cpp ${VC_SHELL_DIR}/Idl.cpp ${VC_SHELL_DIR}/TypeLibrary.cpp)

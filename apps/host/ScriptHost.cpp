@@ -5,7 +5,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
-#include "shell/VendorCommentWidget_p.h"
+#include "shell/widget/VendorCommentWidget_p.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -6,7 +6,7 @@
 #include "ScriptHost.h"
 
 #include "platform/qt/QtForm.h"
-#include "shell/VendorCommentWidget_p.h"
+#include "shell/widget/VendorCommentWidget_p.h"
 
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/VendorCommentWidget>

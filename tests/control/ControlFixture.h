@@ -3,7 +3,7 @@
 #include "TestServer.h"
 
 #include "platform/MessageBox.h"
-#include "shell/VendorCommentWidget_p.h"
+#include "shell/widget/VendorCommentWidget_p.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Registry.h"
+#include "shell/component/Registry.h"
 
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/TavikVendorComment.h>

@@ -5,7 +5,7 @@
 
 #include "VendorCommentWidget.h"
 
-#include "../control/VendorComment.h"
+#include "../../control/VendorComment.h"
 
 #include <memory>
 #include <optional>

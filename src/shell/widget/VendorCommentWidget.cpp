@@ -1,9 +1,9 @@
 #include "VendorCommentWidget_p.h"
 
-#include "../control/LoadDocument.h"
-#include "../platform/net/DocumentFetch.h"
-#include "../platform/XmlDocument.h"
-#include "../platform/qt/QtForm.h"
+#include "../../control/LoadDocument.h"
+#include "../../platform/XmlDocument.h"
+#include "../../platform/net/DocumentFetch.h"
+#include "../../platform/qt/QtForm.h"
 
 #include <QThread>
 #include <QTimer>

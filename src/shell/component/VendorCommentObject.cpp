@@ -1,9 +1,9 @@
 #include "VendorCommentObject.h"
 
+#include "../widget/VendorCommentWidget.h"
 #include "Module.h"
-#include "VendorCommentWidget.h"
 
-#include "../common/Text.h"
+#include "../../common/Text.h"
 
 #include <QCoreApplication>
 #include <QThread>
