@@ -7,13 +7,23 @@
 # and includes <TavikVendorComment/VendorCommentWidget> (or links TavikVendorComment::Host and
 # includes <TavikVendorComment/ComHost.h> to create the control from its program id).
 
-include(${CMAKE_CURRENT_LIST_DIR}/Shell.cmake)
-
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# A system library directory needs no run path; any other prefix does.
+list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} VC_SYSTEM_LIBDIR)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Shell.cmake)
+
 set(VC_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/TavikVendorComment)
 set(VC_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/TavikVendorComment)
+
+# The version header, from project(): the one version of the library, the programs and the
+# package.
+set(VC_VERSION_HEADER ${VC_PUBLIC_INCLUDE_DIR}/TavikVendorComment/tavikvendorcomment_version.h)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tavikvendorcomment_version.h.in ${VC_VERSION_HEADER}
+    @ONLY)
+list(APPEND VC_PUBLIC_HEADERS ${VC_VERSION_HEADER})
 
 install(TARGETS TavikVendorComment TavikVendorCommentHost
     EXPORT TavikVendorCommentTargets
@@ -31,11 +41,22 @@ install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
 # The programs find the installed library beside them.
 foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
     if(TARGET ${program})
-        set_target_properties(${program} PROPERTIES
-            INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+        if(VC_SYSTEM_LIBDIR EQUAL -1)
+            set_target_properties(${program} PROPERTIES
+                INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+        endif()
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
 endforeach()
+
+# pkg-config's view of the control library, for builds that do not use CMake.
+file(RELATIVE_PATH VC_PC_TO_PREFIX
+    /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" VC_PC_TO_PREFIX "${VC_PC_TO_PREFIX}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tavikvendorcomment.pc.in
+    ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(EXPORT TavikVendorCommentTargets
     NAMESPACE TavikVendorComment::
