@@ -10,6 +10,9 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# ON for the Debian package (scripts/package): its copyright, changelog and lintian notes.
+option(TAVIK_DEBIAN_FILES "Install the Debian package's own documentation files" OFF)
+
 # A system library directory needs no run path; any other prefix does.
 list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} VC_SYSTEM_LIBDIR)
 
@@ -36,7 +39,11 @@ install(TARGETS TavikVendorComment TavikVendorCommentHost
 install(FILES ${VC_PUBLIC_HEADERS} DESTINATION ${VC_INSTALL_INCLUDEDIR})
 
 install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorComment)
-install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The Debian package carries the licence as its copyright file instead.
+if(NOT TAVIK_DEBIAN_FILES)
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 # The programs find the installed library beside them.
 foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
@@ -74,3 +81,4 @@ install(FILES
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfig.cmake
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     DESTINATION ${VC_INSTALL_CMAKEDIR})
+include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
