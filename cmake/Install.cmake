@@ -56,12 +56,16 @@ foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
     endif()
 endforeach()
 
-# pkg-config's view of the control library, for builds that do not use CMake.
-file(RELATIVE_PATH VC_PC_TO_PREFIX
-    /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" VC_PC_TO_PREFIX "${VC_PC_TO_PREFIX}")
+# pkg-config's view of the control library, for builds that do not use CMake. The prefix
+# is the one installed to (cmake --install --prefix, or /usr in the package), so the file
+# is written at install time.
+set(VC_PC_PREFIX "@VC_PC_PREFIX@")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/tavikvendorcomment.pc.in
-    ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc @ONLY)
+    ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc.in @ONLY)
+install(CODE "
+    set(VC_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc.in\"
+        \"${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
