@@ -85,5 +85,6 @@ install(FILES
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfig.cmake
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     DESTINATION ${VC_INSTALL_CMAKEDIR})
+include(${CMAKE_CURRENT_LIST_DIR}/Translations.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Docs.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
