@@ -1,10 +1,7 @@
 # The control's catalogs: translations/tavikvendorcomment_LANG.ts, compiled by lrelease into
 # build/translations/ and installed beside the IDL text. A host installs the one for its
 # language before it creates the control; without one the control shows its English texts.
-find_package(Qt6 QUIET COMPONENTS LinguistTools)
-if(NOT TARGET Qt6::lrelease)
-    return()
-endif()
+find_package(Qt6 REQUIRED COMPONENTS LinguistTools)
 file(GLOB VC_TS_FILES ${PROJECT_SOURCE_DIR}/translations/*.ts)
 set_source_files_properties(${VC_TS_FILES} PROPERTIES
     OUTPUT_LOCATION ${CMAKE_BINARY_DIR}/translations)
