@@ -7,13 +7,26 @@
 # and includes <TavikVendorComment/VendorCommentWidget> (or links TavikVendorComment::Host and
 # includes <TavikVendorComment/ComHost.h> to create the control from its program id).
 
-include(${CMAKE_CURRENT_LIST_DIR}/Shell.cmake)
-
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# ON for the Debian package (scripts/package): its copyright, changelog and lintian notes.
+option(TAVIK_DEBIAN_FILES "Install the Debian package's own documentation files" OFF)
+
+# A system library directory needs no run path; any other prefix does.
+list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} VC_SYSTEM_LIBDIR)
+
+include(${CMAKE_CURRENT_LIST_DIR}/Shell.cmake)
+
 set(VC_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/TavikVendorComment)
 set(VC_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/TavikVendorComment)
+
+# The version header, from project(): the one version of the library, the programs and the
+# package.
+set(VC_VERSION_HEADER ${VC_PUBLIC_INCLUDE_DIR}/TavikVendorComment/tavikvendorcomment_version.h)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tavikvendorcomment_version.h.in ${VC_VERSION_HEADER}
+    @ONLY)
+list(APPEND VC_PUBLIC_HEADERS ${VC_VERSION_HEADER})
 
 install(TARGETS TavikVendorComment TavikVendorCommentHost
     EXPORT TavikVendorCommentTargets
@@ -26,16 +39,35 @@ install(TARGETS TavikVendorComment TavikVendorCommentHost
 install(FILES ${VC_PUBLIC_HEADERS} DESTINATION ${VC_INSTALL_INCLUDEDIR})
 
 install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorComment)
-install(FILES LICENSE CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The Debian package carries the licence as its copyright file instead.
+if(NOT TAVIK_DEBIAN_FILES)
+    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 # The programs find the installed library beside them.
 foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
     if(TARGET ${program})
-        set_target_properties(${program} PROPERTIES
-            INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+        if(VC_SYSTEM_LIBDIR EQUAL -1)
+            set_target_properties(${program} PROPERTIES
+                INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+        endif()
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
 endforeach()
+
+# pkg-config's view of the control library, for builds that do not use CMake. The prefix
+# is the one installed to (cmake --install --prefix, or /usr in the package), so the file
+# is written at install time.
+set(VC_PC_PREFIX "@VC_PC_PREFIX@")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/tavikvendorcomment.pc.in
+    ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc.in @ONLY)
+install(CODE "
+    set(VC_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc.in\"
+        \"${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/pkgconfig/tavikvendorcomment.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(EXPORT TavikVendorCommentTargets
     NAMESPACE TavikVendorComment::
@@ -53,3 +85,6 @@ install(FILES
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfig.cmake
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     DESTINATION ${VC_INSTALL_CMAKEDIR})
+include(${CMAKE_CURRENT_LIST_DIR}/Translations.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/Docs.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix, then configures, builds and runs a small
-# consumer project against the installed package, as a project of our users would.
+# consumer project against the installed package, as a project of our users would: through
+# its CMake package and through its pkg-config file.
 # Variables: BUILD_DIR, SOURCE_DIR, WORK_DIR, GENERATOR, COMPILER, SANITIZE (the build's
 # sanitizers, which the consumer must link too).
 
@@ -25,4 +26,5 @@ step(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
 step(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 step(${CMAKE_COMMAND} -E env TAVIK_REGISTRY=${WORK_DIR}/registry QT_QPA_PLATFORM=offscreen
      ${WORK_DIR}/build/consumer)
+step(${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${WORK_DIR}/build/pkgconfig-consumer)
 message(STATUS "the consumer built and ran against ${prefix}")

@@ -2,6 +2,9 @@
 
 #include "ShellFixture.h"
 
+#include <TavikVendorComment/tavikvendorcomment_version.h>
+
+#include <cstdio>
 #include <fstream>
 
 using namespace tavik;
@@ -68,6 +71,22 @@ TEST_F(RegistrationTest, WritesTheRegistrationData) {
     EXPECT_TRUE(fs::path(library).is_absolute()) << library;
     EXPECT_TRUE(fs::equivalent(library, libraryFile())) << library;
     EXPECT_EQ(value(classFile, "Class/ToolboxBitmap"), library + ",30000");
+}
+
+// The version header that consumers compile against names the library's own version.
+TEST_F(RegistrationTest, TheVersionHeaderNamesTheLibrarysVersion) {
+    ASSERT_HR(S_OK, DllRegisterServer());
+    const fs::path classFile = root / "CLSID" / (clsid + ".ini");
+    EXPECT_EQ(value(classFile, "Version/FileVersion"), TAVIKVENDORCOMMENT_VERSION_STRING);
+    char display[32];
+    std::snprintf(display, sizeof display, "%d.%02d.%04d", TAVIKVENDORCOMMENT_VERSION_MAJOR,
+                  TAVIKVENDORCOMMENT_VERSION_MINOR, TAVIKVENDORCOMMENT_VERSION_TWEAK);
+    EXPECT_EQ(value(classFile, "Version/DisplayVersion"), display);
+    EXPECT_EQ(std::to_string(TAVIKVENDORCOMMENT_VERSION_MAJOR) + "." +
+                  std::to_string(TAVIKVENDORCOMMENT_VERSION_MINOR) + "." +
+                  std::to_string(TAVIKVENDORCOMMENT_VERSION_PATCH) + "." +
+                  std::to_string(TAVIKVENDORCOMMENT_VERSION_TWEAK),
+              TAVIKVENDORCOMMENT_VERSION_STRING);
 }
 
 TEST_F(RegistrationTest, RegisteringTwiceLeavesOneEntryEach) {

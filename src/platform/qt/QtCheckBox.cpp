@@ -28,7 +28,7 @@ protected:
 
 QtCheckBox::QtCheckBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
     : box_(new detail::TwoStateClickCheckBox(parent)), form_(form) {
-    box_->setText(withoutMnemonics(placement.caption));
+    box_->setText(shownCaption(placement.caption));
 }
 
 void QtCheckBox::onClick(std::function<void()> handler) {

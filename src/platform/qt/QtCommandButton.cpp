@@ -20,7 +20,7 @@ void QtCommandButton::onClick(std::function<void()> handler) {
 
 void QtCommandButton::setCaption(const std::string& caption) {
     caption_ = caption;
-    button_->setText(withoutMnemonics(caption));
+    button_->setText(shownCaption(caption));
 }
 
 bool QtCommandButton::enabled() const {

@@ -142,9 +142,9 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
         auto* combo = qobject_cast<QComboBox*>(widget);
         for (QWidget* part : {widget, combo ? static_cast<QWidget*>(combo->view()) : nullptr}) {
             if (part && !placement.accessibleName.empty())
-                part->setAccessibleName(toQString(placement.accessibleName));
+                part->setAccessibleName(translated(placement.accessibleName));
             if (part && !placement.accessibleDescription.empty())
-                part->setAccessibleDescription(toQString(placement.accessibleDescription));
+                part->setAccessibleDescription(translated(placement.accessibleDescription));
         }
         place(widget, placement);
         if (!placement.visible)

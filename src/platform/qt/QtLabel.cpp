@@ -14,7 +14,7 @@ QtLabel::QtLabel(QWidget* parent, const WidgetPlacement& placement) : label_(new
 
 void QtLabel::setCaption(const std::string& caption) {
     caption_ = caption;
-    label_->setText(toQString(caption));
+    label_->setText(translated(caption));
 }
 
 } // namespace tavik::platform::qt

@@ -58,7 +58,7 @@ void QtListView::addColumn(const std::string& text, double widthTwips) {
     if (pixelWidth(columnCount() - 1) == 0)
         return;
     for (int column = model_->columnCount(); column < columnCount(); ++column) {
-        model_->appendColumn(toQString(columnTexts_[static_cast<std::size_t>(column)]));
+        model_->appendColumn(translated(columnTexts_[static_cast<std::size_t>(column)]));
         view_->header()->resizeSection(column, pixelWidth(column));
     }
 }

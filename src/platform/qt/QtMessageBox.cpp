@@ -1,5 +1,7 @@
 #include "../MessageBox.h"
 
+#include "WidgetSupport.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -78,7 +80,7 @@ int MsgBox(const std::string& prompt, int style, const std::string& title) {
         return safeAnswer(set);
     }
 
-    QMessageBox box(iconFor(style), QString::fromStdString(title), QString::fromStdString(prompt),
+    QMessageBox box(iconFor(style), qt::translated(title), qt::translated(prompt),
                     QMessageBox::NoButton, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     std::vector<std::pair<QAbstractButton*, int>> answers;

@@ -4,6 +4,7 @@
 #include "../MessageBox.h"
 #include "../RuntimeError.h"
 
+#include <QCoreApplication>
 #include <QWidget>
 
 #include <array>
@@ -13,8 +14,12 @@
 
 namespace tavik::platform::qt {
 
-QString withoutMnemonics(const std::string& caption) {
-    return toQString(caption).replace(QLatin1Char('&'), QLatin1String("&&"));
+QString translated(const std::string& text) {
+    return QCoreApplication::translate(kTranslationContext, text.c_str());
+}
+
+QString shownCaption(const std::string& caption) {
+    return translated(caption).replace(QLatin1Char('&'), QLatin1String("&&"));
 }
 
 OleColor designBackColor(const WidgetPlacement& placement) {

@@ -26,8 +26,17 @@ inline QString toQString(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// A caption as Qt shows it: "&" would otherwise turn the next letter into a mnemonic.
-QString withoutMnemonics(const std::string& caption);
+// The translation context of the control's texts in Qt's catalogs.
+inline constexpr const char* kTranslationContext = "tavik::VendorComment";
+
+// A text the control shows, in the user's language when an installed translator has it, or
+// else the English text unchanged. The adapters keep the English text: the control's logic
+// compares it, and a host's dump shows it.
+QString translated(const std::string& text);
+
+// A caption as Qt shows it: translated, and with "&" doubled, which would otherwise turn the
+// next letter into a mnemonic.
+QString shownCaption(const std::string& caption);
 
 // The background a widget was laid out with: the usable window colour unless it says.
 OleColor designBackColor(const WidgetPlacement& placement);

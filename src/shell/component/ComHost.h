@@ -1,12 +1,15 @@
 #pragma once
 
-// The host side: finding a registered class through the registry (Registry.h), loading its
-// library and creating objects, as a host that knows only a program id does. Link the
-// TavikVendorCommentHost library, not the control library: the control library is loaded
-// from the path its registration names.
-//
-// Loaded libraries stay loaded for the life of the process: Qt keeps pointers into a
-// widget library (meta-objects, resources) that unloading would leave dangling.
+/**
+ * @file ComHost.h
+ * The host side: finding a registered class through the registry, loading its library and
+ * creating objects, as a host that knows only a program id does. Link the
+ * TavikVendorCommentHost library, not the control library: the control library is loaded
+ * from the path its registration names.
+ *
+ * Loaded libraries stay loaded for the life of the process: Qt keeps pointers into a
+ * widget library (meta-objects, resources) that unloading would leave dangling.
+ */
 
 #include "TavikVendorComment.h"
 
@@ -30,9 +33,10 @@ HRESULT CoCreateInstance(const Guid& clsid, const Guid& iid, void** out);
 /// The same, with the class found from its program id.
 HRESULT CoCreateInstanceByProgId(std::string_view progId, const Guid& iid, void** out);
 
-/// Loads a library and calls its DllRegisterServer or DllUnregisterServer, as a
-/// registration tool does. CO_E_DLLNOTFOUND or CO_E_ERRORINDLL when it cannot.
+/// Loads a library and calls its DllRegisterServer, as a registration tool does.
+/// CO_E_DLLNOTFOUND or CO_E_ERRORINDLL when it cannot.
 HRESULT RegisterServer(const std::string& libraryPath);
+/// The same with its DllUnregisterServer.
 HRESULT UnregisterServer(const std::string& libraryPath);
 
 /// Why the last library load on this thread failed (the loader's message), for people.

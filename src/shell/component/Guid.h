@@ -1,5 +1,8 @@
 #pragma once
 
+/// @file Guid.h
+/// The identifiers of libraries, classes and interfaces, and their text form.
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,11 +12,12 @@ namespace tavik {
 
 /// A 128-bit identifier of a library, class or interface.
 struct Guid {
-    std::uint32_t data1;
-    std::uint16_t data2;
-    std::uint16_t data3;
-    std::uint8_t data4[8];
+    std::uint32_t data1;   ///< the first 8 hexadecimal digits
+    std::uint16_t data2;   ///< the next 4
+    std::uint16_t data3;   ///< the next 4
+    std::uint8_t data4[8]; ///< the last 16, two a byte
 
+    /// Whether two identifiers are the same.
     friend constexpr bool operator==(const Guid&, const Guid&) = default;
 };
 

@@ -1,5 +1,8 @@
 #pragma once
 
+/// @file VendorCommentWidget.h
+/// The control as a Qt widget, tavik::VendorCommentWidget.
+
 #include <TavikVendorComment/tavikvendorcomment_export.h>
 
 #include <QDate>

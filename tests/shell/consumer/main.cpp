@@ -2,6 +2,7 @@
 
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/VendorCommentWidget>
+#include <TavikVendorComment/tavikvendorcomment_version.h>
 
 #include "ui_CommentsForm.h"
 
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <string_view>
 
 using namespace tavik;
 
@@ -23,6 +25,8 @@ int fail(const char* what, HRESULT hr = E_FAIL) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (std::string_view(PACKAGE_VERSION) != TAVIKVENDORCOMMENT_VERSION_STRING)
+        return fail("the CMake package and the version header disagree");
 
     // Placed directly, and loaded both ways from a port where nothing listens: each load
     // tells the host that it failed.

@@ -1,0 +1,30 @@
+# The `docs` target: the API documentation of the public headers with Doxygen, in
+# build/docs/html, and build/docs/TavikVendorComment.qch for Qt Creator when Qt's
+# qhelpgenerator is installed. Not part of the default build.
+find_package(Doxygen QUIET)
+if(NOT DOXYGEN_FOUND)
+    return()
+endif()
+find_program(VC_QHELPGENERATOR qhelpgenerator
+    HINTS ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_LIBEXECS} /usr/lib/qt6/libexec)
+if(VC_QHELPGENERATOR)
+    set(VC_DOCS_QHP YES)
+else()
+    set(VC_DOCS_QHP NO)
+    set(VC_QHELPGENERATOR "")
+endif()
+
+set(VC_DOCS_DIR ${CMAKE_BINARY_DIR}/docs)
+# The headers as they are installed: the sources, the version header; not the export macros.
+set(VC_DOCS_HEADERS ${VC_PUBLIC_HEADERS})
+list(FILTER VC_DOCS_HEADERS INCLUDE REGEX "\\.h$")
+list(FILTER VC_DOCS_HEADERS EXCLUDE REGEX "_export\\.h$")
+list(JOIN VC_DOCS_HEADERS " " VC_DOCS_INPUT)
+set(VC_DOCS_STRIP "${PROJECT_SOURCE_DIR}/src/shell/widget ${PROJECT_SOURCE_DIR}/src/shell/component ${VC_PUBLIC_INCLUDE_DIR}/TavikVendorComment")
+configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${VC_DOCS_DIR}/Doxyfile @ONLY)
+add_custom_target(docs
+    COMMAND ${DOXYGEN_EXECUTABLE} ${VC_DOCS_DIR}/Doxyfile
+    WORKING_DIRECTORY ${VC_DOCS_DIR}
+    DEPENDS ${VC_DOCS_HEADERS} ${VC_DOCS_DIR}/Doxyfile
+    COMMENT "Writing the API documentation in ${VC_DOCS_DIR}"
+    VERBATIM)
