@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -278,6 +279,7 @@ TEST(AdminBackup, CopyTakenWhileClientsInsertHoldsEveryAcknowledgedComment) {
     store->addLookup(vcserver::LookupKind::Location, 1, "Dock");
 
     std::mutex mutex;
+    std::condition_variable more;
     std::vector<std::pair<std::string, std::int64_t>> acknowledged;
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
@@ -289,17 +291,15 @@ TEST(AdminBackup, CopyTakenWhileClientsInsertHoldsEveryAcknowledgedComment) {
                 if (r.outcome == vcserver::ExecResult::Outcome::Done) {
                     std::lock_guard lock(mutex);
                     acknowledged.emplace_back(vendor, r.sequence);
+                    more.notify_all();
                 }
             }
         });
     }
     const auto waitFor = [&](std::size_t count) {
-        for (;;) {
-            std::lock_guard lock(mutex);
-            if (acknowledged.size() >= count) {
-                return acknowledged;
-            }
-        }
+        std::unique_lock lock(mutex);
+        more.wait(lock, [&] { return acknowledged.size() >= count; });
+        return acknowledged;
     };
     waitFor(2000);
     const auto before = waitFor(0);
