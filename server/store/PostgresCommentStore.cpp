@@ -649,14 +649,10 @@ public:
         return write(
             [&](const Connection& c) {
                 ImportOutcome out;
-                // The vendors' locks in key order, as seed takes them.
-                std::set<std::string> vendors;
-                for (const auto& row : rows) {
-                    vendors.insert(row.vendor);
-                }
-                for (const auto& vendor : vendors) {
-                    c.run(kLock, {vendor});
-                }
+                // One table lock rather than a lock per vendor, which for thousands of vendors
+                // would fill the server's lock table. It holds every other change back until
+                // the import ends (reads go on), so the sequences read below stay the highest.
+                c.exec("LOCK TABLE VendorComment IN SHARE ROW EXCLUSIVE MODE");
                 const auto types = readLookup(c, kTypes);
                 const auto locations = readLookup(c, kLocations);
                 for (const auto& row : rows) {
