@@ -1,5 +1,6 @@
 // vendor-comment-server: the reference server page the VendorComment control talks to.
 
+#include "AdminCommands.h"
 #include "CommandLine.h"
 #include "CommentServer.h"
 #include "DemoData.h"
@@ -30,6 +31,11 @@ constexpr const char* kUsage =
     "                             [--tls-cert FILE --tls-key FILE] [--insecure-open]\n"
     "       vendor-comment-server user add NAME --role read|write --users FILE\n"
     "       vendor-comment-server user remove NAME --users FILE\n"
+    "       vendor-comment-server lookup list|add|rename|remove --db DB type|location ...\n"
+    "       vendor-comment-server import --db DB FILE.csv [--dry-run]\n"
+    "       vendor-comment-server export --db DB [--vendor V] > FILE.csv\n"
+    "       vendor-comment-server backup --db FILE OUT\n"
+    "       (each command's --help says more)\n"
     "  --db FILE           SQLite database file, created with its tables when missing\n"
     "  --db URI            PostgreSQL database, postgresql://USER@HOST:PORT/DBNAME?...; the\n"
     "                      password comes from PGPASSWORD, ~/.pgpass or the URI\n"
@@ -203,6 +209,11 @@ void raiseDescriptorLimit() {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "user") {
         return vcserver::runUserCommand(argc - 1, argv + 1);
+    }
+    if (argc > 1) {
+        if (const auto command = vcserver::adminCommandNamed(argv[1])) {
+            return command(argc - 1, argv + 1);
+        }
     }
     int exitCode = 0;
     const auto options = parseArguments(argc, argv, exitCode);

@@ -18,10 +18,10 @@ struct CalendarDate {
 inline constexpr CalendarDate kFirstDate{1753, 1, 1};
 inline constexpr CalendarDate kLastDate{9999, 12, 31};
 
-// Reads a date as the control and people write it: M/d/yyyy (the control's short date),
-// yyyy-mm-dd, "MMM d, yyyy" and "MMMM d, yyyy", each optionally followed by a time of day,
-// which is ignored. Returns nothing for text that is not a real calendar date from
-// kFirstDate to kLastDate.
+// Reads a date as the control reads it (tavik::common::readDateText: M/d/yyyy with a two- or
+// four-digit year, yyyy-mm-dd, "MMM d, yyyy" and "MMMM d, yyyy", each optionally with a time
+// of day, which must be a real one and is then ignored). Returns nothing for text the
+// control would refuse, and for a date before kFirstDate.
 std::optional<CalendarDate> parseDateText(std::string_view text);
 
 // yyyy-mm-dd, the stored form.

@@ -37,6 +37,19 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
+// Control characters other than tab and line breaks, in C0, DEL or C1 (UTF-8).
+bool isBinaryAt(std::string_view s, std::size_t i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x20) {
+        return b != '\t' && b != '\r' && b != '\n';
+    }
+    if (b == 0x7F) {
+        return true;
+    }
+    return b == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+           static_cast<unsigned char>(s[i + 1]) <= 0x9F;
+}
+
 // Shows a piece of the statement in a message: printable ASCII only, and short.
 std::string excerpt(std::string_view text) {
     std::string out;
@@ -144,18 +157,7 @@ private:
                ".");
     }
 
-    // Control characters other than tab and line breaks, in C0, DEL or C1.
-    bool isBinary(std::size_t i) const {
-        const auto b = static_cast<unsigned char>(s_[i]);
-        if (b < 0x20) {
-            return b != '\t' && b != '\r' && b != '\n';
-        }
-        if (b == 0x7F) {
-            return true;
-        }
-        return b == 0xC2 && i + 1 < s_.size() && static_cast<unsigned char>(s_[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(s_[i + 1]) <= 0x9F;
-    }
+    bool isBinary(std::size_t i) const { return isBinaryAt(s_, i); }
 
     std::string unexpectedCharacter(std::size_t i) {
         const auto b = static_cast<unsigned char>(s_[i]);
@@ -174,6 +176,12 @@ private:
     std::size_t counted_ = 0;
     std::size_t chars_ = 0;
 };
+
+std::string notADate(std::string_view which, std::string_view text) {
+    return "the " + std::string(which) + " date '" + excerpt(text) +
+           "' is not a readable date from " + shortDate(kFirstDate) + " to " +
+           shortDate(kLastDate) + ".";
+}
 
 std::string describe(const Token& t) {
     switch (t.kind) {
@@ -321,25 +329,16 @@ private:
         if (t.kind != Kind::Word || !hasAlnum) {
             expected("the vendor key (letters, digits, '_', '-' or '.')", t);
         }
-        if (tavik::common::equalsIgnoreCase(t.text, "NULL")) {
-            refuse("the vendor key may not be Null.");
-        }
-        if (t.text.size() > kMaxKeyLength) {
-            refuse("the vendor key is longer than " + std::to_string(kMaxKeyLength) +
-                   " characters.");
+        if (std::string problem = vendorKeyProblem(t.text); !problem.empty()) {
+            refuse(std::move(problem));
         }
         return t.text;
     }
 
     std::string comment() {
         std::string text = quotedString("the comment in quotes");
-        // The text is UTF-8: every byte but a continuation byte starts a character.
-        const auto characters = std::count_if(text.begin(), text.end(), [](char c) {
-            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        });
-        if (static_cast<std::size_t>(characters) > kMaxCommentCharacters) {
-            refuse("the comment has " + std::to_string(characters) +
-                   " characters, more than the 32,000 allowed.");
+        if (std::string problem = commentProblem(text); !problem.empty()) {
+            refuse(std::move(problem));
         }
         return text;
     }
@@ -378,11 +377,9 @@ private:
         if (t.kind != Kind::String) {
             expected("Null or the " + std::string(which) + " date in quotes", t);
         }
-        auto parsed = parseDateText(t.text);
-        if (!parsed) {
-            refuse("the " + std::string(which) + " date '" + excerpt(t.text) +
-                   "' is not a readable date from " + shortDate(kFirstDate) + " to " +
-                   shortDate(kLastDate) + ".");
+        std::optional<CalendarDate> parsed;
+        if (std::string problem = dateProblem(which, t.text, parsed); !problem.empty() || !parsed) {
+            refuse(problem.empty() ? notADate(which, t.text) : std::move(problem));
         }
         return parsed;
     }
@@ -402,6 +399,50 @@ private:
 };
 
 } // namespace
+
+std::string vendorKeyProblem(std::string_view key) {
+    const bool wordOnly = std::all_of(key.begin(), key.end(), isWordChar);
+    const bool hasAlnum = std::any_of(
+        key.begin(), key.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+    if (!wordOnly || !hasAlnum) {
+        return "the vendor key '" + excerpt(key) +
+               "' is not made of letters, digits, '_', '-' and '.'.";
+    }
+    if (tavik::common::equalsIgnoreCase(key, "NULL")) {
+        return "the vendor key may not be Null.";
+    }
+    if (key.size() > kMaxKeyLength) {
+        return "the vendor key is longer than " + std::to_string(kMaxKeyLength) + " characters.";
+    }
+    return {};
+}
+
+std::string commentProblem(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (isBinaryAt(utf8, i)) {
+            return "the comment holds a control character.";
+        }
+    }
+    // Every byte but a continuation byte starts a character.
+    const auto characters = std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    });
+    if (static_cast<std::size_t>(characters) > kMaxCommentCharacters) {
+        return "the comment has " + std::to_string(characters) +
+               " characters, more than the 32,000 allowed.";
+    }
+    return {};
+}
+
+std::string dateProblem(std::string_view which, std::string_view text,
+                        std::optional<CalendarDate>& date) {
+    date.reset();
+    if (text.empty()) {
+        return {};
+    }
+    date = parseDateText(text);
+    return date ? std::string() : notADate(which, text);
+}
 
 ParsedStatement parseStatement(std::string_view sql) {
     try {

@@ -1,6 +1,10 @@
 #include "CommentStore.h"
 #include "PostgresUri.h"
 
+#include "common/Text.h"
+
+#include <charconv>
+
 namespace vcserver {
 
 void CommentStore::setNotices(StoreNotices sink) {
@@ -13,6 +17,41 @@ void CommentStore::notice(const std::string& message) const {
     if (notices_) {
         notices_(message);
     }
+}
+
+const char* lookupKindName(LookupKind kind) {
+    return kind == LookupKind::Type ? "type" : "location";
+}
+
+std::optional<std::int64_t> resolveLookup(const std::vector<LookupEntry>& entries,
+                                          const std::string& codeOrName) {
+    std::int64_t code = 0;
+    const char* first = codeOrName.data();
+    const char* last = first + codeOrName.size();
+    const auto [end, ec] = std::from_chars(first, last, code);
+    if (ec == std::errc{} && end == last) {
+        for (const auto& e : entries) {
+            if (e.code == code) {
+                return code;
+            }
+        }
+    }
+    // A name: exact first, then ignoring case, so "Billing" and "billing" both may exist.
+    for (const auto& e : entries) {
+        if (e.name == codeOrName) {
+            return e.code;
+        }
+    }
+    std::optional<std::int64_t> found;
+    for (const auto& e : entries) {
+        if (tavik::common::equalsIgnoreCase(e.name, codeOrName)) {
+            if (found) {
+                return std::nullopt; // two names differ only in case: ambiguous
+            }
+            found = e.code;
+        }
+    }
+    return found;
 }
 
 std::unique_ptr<CommentStore> openStore(const std::string& db, std::size_t connections) {

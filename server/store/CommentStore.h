@@ -66,10 +66,61 @@ struct DemoData {
     std::vector<DemoComment> comments;
 };
 
+enum class LookupKind { Type, Location };
+
+// "type" or "location", as the operator commands and their messages name them.
+const char* lookupKindName(LookupKind kind);
+
+// A comment as the CSV import brings it: type and location by code or by name, the dates
+// already read, the sequence and last-updated time when the file gives them.
+struct ImportedComment {
+    std::size_t line = 0; // where the row starts in the file, for the report
+    std::string vendor;
+    std::optional<std::int64_t> sequence;
+    std::string type; // a code, or a name
+    std::string location;
+    std::optional<CalendarDate> effective;
+    std::optional<CalendarDate> expires;
+    std::string comment;
+    std::string lastUpdated; // "yyyy-mm-dd hh:mm:ss[.fff]", empty for now
+};
+
+struct RefusedRow {
+    std::size_t line = 0;
+    std::string reason;
+};
+
+struct ImportOutcome {
+    std::size_t imported = 0;        // rows written (or that would be, on a dry run)
+    std::vector<RefusedRow> refused; // when any, nothing was written
+};
+
+// One comment as the CSV export writes it.
+struct ExportedComment {
+    std::string vendor;
+    std::int64_t sequence = 0;
+    std::int64_t type = 0;
+    std::int64_t location = 0;
+    std::string effective; // yyyy-mm-dd, empty when absent
+    std::string expires;
+    std::string comment;
+    std::string lastUpdated; // yyyy-mm-dd hh:mm:ss.fff
+};
+
+// The schema this program writes; databases of a newer one are refused at opening. An
+// existing database without a recorded version is taken as version 1 once its columns fit.
+inline constexpr int kSchemaVersion = 1;
+
 // Raised when the database cannot be opened or read.
 class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// An operator command the data does not allow (a duplicate code, an unknown one); one line.
+class StoreRefusal : public StoreError {
+public:
+    using StoreError::StoreError;
 };
 
 // A read that gave up waiting (a lock held elsewhere, a time limit); trying again may work.
@@ -98,6 +149,24 @@ public:
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has
     // none yet, so seeding again adds nothing.
     virtual void seed(const DemoData& data) = 0;
+
+    // The operator's lookup commands, each in one transaction; a refusal throws StoreRefusal.
+    virtual std::vector<LookupEntry> lookups(LookupKind kind) = 0; // ordered by code
+    virtual void addLookup(LookupKind kind, std::int64_t code, const std::string& name) = 0;
+    virtual void renameLookup(LookupKind kind, std::int64_t code, const std::string& name) = 0;
+    // Refused while comments use the entry, unless force: then those comments are deleted
+    // with it. Returns how many were.
+    virtual std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) = 0;
+
+    // Writes every row in one transaction, or none when any is refused (an unknown type or
+    // location, a sequence the vendor already has); a dry run writes none either way.
+    // Rows without a sequence get the vendor's next one, as an insert does.
+    virtual ImportOutcome importComments(const std::vector<ImportedComment>& rows, bool dryRun) = 0;
+
+    // Every comment (of one vendor when given), ordered by vendor and sequence, from one
+    // snapshot.
+    virtual void exportComments(const std::optional<std::string>& vendor,
+                                const std::function<void(const ExportedComment&)>& row) = 0;
 
     // Set while a server serves the store; notices before that, or without a sink, are dropped.
     void setNotices(StoreNotices sink);
@@ -135,6 +204,11 @@ std::unique_ptr<CommentStore> openSqliteStore(const std::filesystem::path& file,
 std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri, std::size_t connections);
 std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri,
                                                 const PostgresOptions& options);
+
+// The code of a lookup entry given by code or by name (names compare ignoring ASCII case);
+// nothing when no entry has it.
+std::optional<std::int64_t> resolveLookup(const std::vector<LookupEntry>& entries,
+                                          const std::string& codeOrName);
 
 // The store of --db: a postgresql:// or postgres:// URI, otherwise an SQLite file.
 // StoreError messages never show a password.

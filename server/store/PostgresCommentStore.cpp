@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <condition_variable>
@@ -48,6 +49,26 @@ const TableDef kTables[] = {
      {"VendorID", "CommentSequence", "Type", "Location", "Effective", "Expires", "Comment",
       "RecordLastUpdated"}},
 };
+
+// The one-row table that records the schema version; made with the tables.
+const char* const kCreateVersion =
+    "CREATE TABLE SchemaVersion (Id integer PRIMARY KEY DEFAULT 1 CHECK (Id = 1), "
+    "Version integer NOT NULL)";
+
+// The steps from each schema version to the next: kMigrations[v - 1] takes a database of
+// version v to v + 1, in the transaction that records the new version.
+const std::array<const char*, kSchemaVersion - 1> kMigrations = {};
+
+const char* lookupTable(LookupKind kind) {
+    return kind == LookupKind::Type ? "CommentType" : "CommentLocation";
+}
+const char* lookupColumn(LookupKind kind) {
+    return kind == LookupKind::Type ? "Type" : "Location";
+}
+
+std::string entryName(LookupKind kind, std::int64_t code, const std::string& name) {
+    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" + name + ")";
+}
 
 // Creating the tables takes this advisory lock, so that servers starting together do not
 // race on the catalogue. (1447251284 is "VCMT"; the vendor locks use that class.)
@@ -108,8 +129,29 @@ const StatementDef kDelete = {
     "DELETE FROM VendorComment WHERE VendorID = $1::text AND CommentSequence = $2::bigint"};
 const StatementDef kCount = {"VendorComment",
                              "SELECT COUNT(*) FROM VendorComment WHERE VendorID = $1::text"};
-const StatementDef* const kStatements[] = {&kLocations, &kTypes,  &kComments, &kCodes, &kLock,
-                                           &kInsert,    &kUpdate, &kDelete,   &kCount};
+const StatementDef kSequenceExists = {"VendorComment",
+                                      "SELECT 1 FROM VendorComment WHERE VendorID = $1::text AND "
+                                      "CommentSequence = $2::bigint"};
+const StatementDef kNextSequence = {
+    "VendorComment",
+    "SELECT COALESCE(MAX(CommentSequence), 0) + 1 FROM VendorComment WHERE VendorID = $1::text"};
+// An imported comment keeps the time it was last updated elsewhere when the file gives it
+// (read in the session's time zone).
+const StatementDef kImport = {
+    "VendorComment",
+    "INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, Effective, "
+    "Expires, Comment, RecordLastUpdated) VALUES ($1::text, $2::bigint, $3::bigint, "
+    "$4::bigint, $5::date, $6::date, $7::text, COALESCE($8::timestamptz, now()))"};
+const StatementDef kExport = {
+    "VendorComment", "SELECT VendorID, CommentSequence, Type, Location, "
+                     "COALESCE(to_char(Effective, 'YYYY-MM-DD'), ''), "
+                     "COALESCE(to_char(Expires, 'YYYY-MM-DD'), ''), Comment, "
+                     "to_char(RecordLastUpdated, 'YYYY-MM-DD HH24:MI:SS.US') FROM VendorComment "
+                     "WHERE $1::text IS NULL OR VendorID = $1::text "
+                     "ORDER BY VendorID COLLATE \"C\", CommentSequence"};
+const StatementDef* const kStatements[] = {
+    &kLocations, &kTypes, &kComments,       &kCodes,        &kLock,   &kInsert, &kUpdate,
+    &kDelete,    &kCount, &kSequenceExists, &kNextSequence, &kImport, &kExport};
 
 // A failed call. lost: the connection is gone, so the transaction was rolled back unless
 // the failure came from its COMMIT.
@@ -535,8 +577,189 @@ public:
         }
     }
 
+    std::vector<LookupEntry> lookups(LookupKind kind) override {
+        return read([&](const Connection& c) {
+            const std::string sql =
+                std::string("SELECT Code, Name FROM ") + lookupTable(kind) + " ORDER BY Code";
+            return readLookup(c, {lookupTable(kind), sql.c_str()});
+        });
+    }
+
+    void addLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        write([&](const Connection& c) {
+            // Two adds of one code at once: the second waits here and then sees the first.
+            c.exec((std::string("LOCK TABLE ") + lookupTable(kind) + " IN EXCLUSIVE MODE").c_str());
+            if (const auto found = lookupName(c, kind, code)) {
+                throw StoreRefusal(entryName(kind, code, *found) + " already exists");
+            }
+            c.execParams((std::string("INSERT INTO ") + lookupTable(kind) +
+                          " (Code, Name) VALUES ($1::bigint, $2::text)")
+                             .c_str(),
+                         {number(code), name});
+            return 0;
+        });
+    }
+
+    void renameLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        write([&](const Connection& c) {
+            const Result r = c.execParams((std::string("UPDATE ") + lookupTable(kind) +
+                                           " SET Name = $2::text WHERE Code = $1::bigint")
+                                              .c_str(),
+                                          {number(code), name});
+            if (r.affected() == 0) {
+                throw StoreRefusal(std::string("there is no ") + lookupKindName(kind) + " " +
+                                   number(code));
+            }
+            return 0;
+        });
+    }
+
+    std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) override {
+        return write([&](const Connection& c) {
+            // Holds off inserts that would use the entry between the count and the delete.
+            c.exec((std::string("LOCK TABLE ") + lookupTable(kind) + " IN EXCLUSIVE MODE").c_str());
+            const auto found = lookupName(c, kind, code);
+            if (!found) {
+                throw StoreRefusal(std::string("there is no ") + lookupKindName(kind) + " " +
+                                   number(code));
+            }
+            const std::int64_t used =
+                c.execParams((std::string("SELECT COUNT(*) FROM VendorComment WHERE ") +
+                              lookupColumn(kind) + " = $1::bigint")
+                                 .c_str(),
+                             {number(code)})
+                    .integer(0, 0);
+            if (used > 0 && !force) {
+                throw StoreRefusal(entryName(kind, code, *found) + " is used by " + number(used) +
+                                   " comments; --force removes it and deletes them");
+            }
+            c.execParams((std::string("DELETE FROM VendorComment WHERE ") + lookupColumn(kind) +
+                          " = $1::bigint")
+                             .c_str(),
+                         {number(code)});
+            c.execParams(
+                (std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = $1::bigint")
+                    .c_str(),
+                {number(code)});
+            return used;
+        });
+    }
+
+    ImportOutcome importComments(const std::vector<ImportedComment>& rows, bool dryRun) override {
+        return write(
+            [&](const Connection& c) {
+                ImportOutcome out;
+                // One table lock rather than a lock per vendor, which for thousands of vendors
+                // would fill the server's lock table. It holds every other change back until
+                // the import ends (reads go on), so the sequences read below stay the highest.
+                c.exec("LOCK TABLE VendorComment IN SHARE ROW EXCLUSIVE MODE");
+                const auto types = readLookup(c, kTypes);
+                const auto locations = readLookup(c, kLocations);
+                for (const auto& row : rows) {
+                    const auto type = resolveLookup(types, row.type);
+                    const auto location = resolveLookup(locations, row.location);
+                    if (!type || !location) {
+                        out.refused.push_back({row.line, std::string("no comment ") +
+                                                             (type ? "location '" : "type '") +
+                                                             (type ? row.location : row.type) +
+                                                             "' (by code or name)"});
+                        continue;
+                    }
+                    std::int64_t sequence = 0;
+                    if (row.sequence) {
+                        if (c.run(kSequenceExists, {row.vendor, number(*row.sequence)}).rows() >
+                            0) {
+                            out.refused.push_back({row.line, "vendor " + row.vendor +
+                                                                 " already has comment " +
+                                                                 number(*row.sequence)});
+                            continue;
+                        }
+                        sequence = *row.sequence;
+                    } else {
+                        sequence = c.run(kNextSequence, {row.vendor}).integer(0, 0);
+                    }
+                    c.run(kImport, {row.vendor, number(sequence), number(*type), number(*location),
+                                    dateParam(row.effective), dateParam(row.expires), row.comment,
+                                    row.lastUpdated.empty() ? Param() : Param(row.lastUpdated)});
+                    ++out.imported;
+                }
+                return out;
+            },
+            [&](const ImportOutcome& out) { return !dryRun && out.refused.empty(); },
+            // A long import is not held to a request's time limit.
+            Limits{limits_.lock, std::chrono::milliseconds(0)});
+    }
+
+    void exportComments(const std::optional<std::string>& vendor,
+                        const std::function<void(const ExportedComment&)>& row) override {
+        read([&](const Connection& c) {
+            const Result r = c.run(kExport, {vendor ? Param(*vendor) : Param()});
+            for (int i = 0; i < r.rows(); ++i) {
+                row({r.text(i, 0), r.integer(i, 1), r.integer(i, 2), r.integer(i, 3), r.text(i, 4),
+                     r.text(i, 5), r.text(i, 6), r.text(i, 7)});
+            }
+            return 0;
+        });
+    }
+
 private:
     using Owned = std::unique_ptr<Connection>;
+
+    static std::optional<std::string> lookupName(const Connection& c, LookupKind kind,
+                                                 std::int64_t code) {
+        const Result r = c.execParams(
+            (std::string("SELECT Name FROM ") + lookupTable(kind) + " WHERE Code = $1::bigint")
+                .c_str(),
+            {number(code)});
+        if (r.rows() == 0) {
+            return std::nullopt;
+        }
+        return r.text(0, 0);
+    }
+
+    // An operator's read in one snapshot.
+    template <typename Call> std::invoke_result_t<Call, const Connection&> read(Call call) {
+        try {
+            return withConnection([&](const Connection& c) {
+                Transaction snapshot(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY",
+                                     Limits{limits_.lock, std::chrono::milliseconds(0)});
+                auto result = call(c);
+                snapshot.commit();
+                return result;
+            });
+        } catch (const PgError& e) {
+            throw StoreError(describe(e));
+        }
+    }
+
+    // An operator's change in one transaction, committed when keep says so.
+    template <typename Call>
+    std::invoke_result_t<Call, const Connection&> write(
+        Call call,
+        const std::function<bool(const std::invoke_result_t<Call, const Connection&>&)>& keep =
+            [](const auto&) { return true; },
+        std::optional<Limits> limits = std::nullopt) {
+        try {
+            return withConnection([&](const Connection& c) {
+                Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED", limits.value_or(limits_));
+                auto result = call(c);
+                if (keep(result)) {
+                    tx.commit();
+                }
+                return result;
+            });
+        } catch (const PgError& e) {
+            if (e.duringCommit && e.lost) {
+                throw StoreError(std::string("the database connection was lost while "
+                                             "committing; the change may or may not have taken "
+                                             "effect"));
+            }
+            if (e.sqlstate.starts_with("23")) {
+                throw StoreRefusal("the change breaks a rule of the table: " + describe(e));
+            }
+            throw StoreError(describe(e));
+        }
+    }
     using Clock = std::chrono::steady_clock;
     struct Idle {
         Owned connection;
@@ -570,20 +793,56 @@ private:
         }
     }
 
+    // An existing database whose role may not create tables keeps working unrecorded, as
+    // version 1; one that may gets the version table.
+    static void recordVersion(const Connection& c) {
+        if (!c.exec("SELECT has_schema_privilege(current_schema(), 'CREATE')").boolean(0, 0)) {
+            return;
+        }
+        if (!c.execParams("SELECT to_regclass($1) IS NOT NULL", {"SchemaVersion"}).boolean(0, 0)) {
+            c.exec(kCreateVersion);
+        }
+        c.exec(("INSERT INTO SchemaVersion (Version) VALUES (" + number(kSchemaVersion) +
+                ") ON CONFLICT (Id) DO UPDATE SET Version = EXCLUDED.Version")
+                   .c_str());
+    }
+
     void createTables(const Connection& c) const {
         Transaction tx(c, "BEGIN ISOLATION LEVEL READ COMMITTED", limits_);
         c.exec(kLockSchema);
-        for (const auto& table : kTables) {
-            const Result found = c.execParams("SELECT to_regclass($1) IS NOT NULL", {table.name});
-            if (!found.boolean(0, 0)) {
-                checkMayCreate(c, table);
-                c.exec(table.create);
+        int version = 0;
+        if (c.execParams("SELECT to_regclass($1) IS NOT NULL", {"SchemaVersion"}).boolean(0, 0)) {
+            const Result r = c.exec("SELECT Version FROM SchemaVersion");
+            version = r.rows() > 0 ? static_cast<int>(r.integer(0, 0)) : 0;
+        }
+        if (version > kSchemaVersion) {
+            throw PgError{"the database has schema version " + number(version) +
+                              ", newer than this program's " + number(kSchemaVersion) +
+                              "; use the newer program that wrote it",
+                          "", false};
+        }
+        if (version == 0) {
+            for (const auto& table : kTables) {
+                const Result found =
+                    c.execParams("SELECT to_regclass($1) IS NOT NULL", {table.name});
+                if (!found.boolean(0, 0)) {
+                    checkMayCreate(c, table);
+                    c.exec(table.create);
+                }
             }
+        }
+        for (int v = std::max(version, 1); v < kSchemaVersion; ++v) {
+            c.exec(kMigrations[static_cast<std::size_t>(v - 1)]);
         }
         for (const auto& table : kTables) {
             checkTable(c, table);
         }
         checkStatements(c);
+        if (version == 0) {
+            recordVersion(c);
+        } else if (version != kSchemaVersion) {
+            c.exec(("UPDATE SchemaVersion SET Version = " + number(kSchemaVersion)).c_str());
+        }
         tx.commit();
     }
 

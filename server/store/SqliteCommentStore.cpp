@@ -1,7 +1,11 @@
 #include "CommentStore.h"
 #include "FilteredVfs.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
+
+#include <array>
 
 #include <map>
 #include <mutex>
@@ -45,6 +49,10 @@ CREATE TABLE IF NOT EXISTS VendorComment (
 ) WITHOUT ROWID;
 )sql";
 
+// The steps from each schema version to the next: kMigrations[v - 1] takes a database of
+// version v to v + 1, in the transaction that records the new version.
+const std::array<const char*, kSchemaVersion - 1> kMigrations = {};
+
 const char* const kSelectLocations =
     "SELECT Code, Name FROM CommentLocation ORDER BY Name COLLATE NOCASE, Name, Code";
 const char* const kSelectTypes =
@@ -72,6 +80,31 @@ const char* const kDelete =
 const char* const kTypeExists = "SELECT 1 FROM CommentType WHERE Code = ?1";
 const char* const kLocationExists = "SELECT 1 FROM CommentLocation WHERE Code = ?1";
 const char* const kCountComments = "SELECT COUNT(*) FROM VendorComment WHERE VendorID = ?1";
+const char* const kSequenceExists =
+    "SELECT 1 FROM VendorComment WHERE VendorID = ?1 AND CommentSequence = ?2";
+// An imported comment keeps the time it was last updated elsewhere when the file gives it.
+const char* const kImport =
+    "INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, Effective, "
+    "Expires, Comment, RecordLastUpdated) "
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+    "COALESCE(strftime('%Y-%m-%d %H:%M:%f', ?8), "
+    "strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')))";
+const char* const kExport =
+    "SELECT VendorID, CommentSequence, Type, Location, COALESCE(Effective, ''), "
+    "COALESCE(Expires, ''), Comment, RecordLastUpdated FROM VendorComment "
+    "WHERE ?1 IS NULL OR VendorID = ?1 ORDER BY VendorID, CommentSequence";
+
+const char* lookupTable(LookupKind kind) {
+    return kind == LookupKind::Type ? "CommentType" : "CommentLocation";
+}
+const char* lookupColumn(LookupKind kind) {
+    return kind == LookupKind::Type ? "Type" : "Location";
+}
+
+// "type 3 (Billing)"
+std::string entryName(LookupKind kind, std::int64_t code, const std::string& name) {
+    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" + name + ")";
+}
 
 struct DbError {
     int code; // extended
@@ -153,6 +186,15 @@ public:
         check(sqlite3_bind_text(stmt_, i, value.data(), static_cast<int>(value.size()),
                                 SQLITE_TRANSIENT));
         return *this;
+    }
+    Query& bindNull(int i) {
+        check(sqlite3_bind_null(stmt_, i));
+        return *this;
+    }
+    // For running it again with other parameters.
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
     }
     Query& bind(int i, const std::optional<CalendarDate>& date) {
         if (!date) {
@@ -269,6 +311,7 @@ class SqliteCommentStore : public CommentStore {
 public:
     SqliteCommentStore(std::filesystem::path file, const SqliteOptions& options)
         : file_(std::move(file)), options_(options), vfs_(storeVfs()) {
+        createPrivately(file_);
         try {
             Connection db = connect();
             if (sqlite3_db_readonly(db.get(), "main") == 1) {
@@ -276,7 +319,20 @@ public:
             }
             // Switching to WAL needs no other connection open, so it happens first, once.
             exec(db.get(), "PRAGMA journal_mode = WAL");
-            exec(db.get(), kSchema);
+            // Servers starting together on one file take turns here.
+            Transaction tx(db.get(), "BEGIN IMMEDIATE");
+            const int version = userVersion(db.get());
+            if (version > kSchemaVersion) {
+                throw StoreError("the database has schema version " + std::to_string(version) +
+                                 ", newer than this program's " + std::to_string(kSchemaVersion) +
+                                 "; use the newer program that wrote it");
+            }
+            if (version == 0) {
+                exec(db.get(), kSchema);
+            }
+            for (int v = std::max(version, 1); v < kSchemaVersion; ++v) {
+                exec(db.get(), kMigrations[static_cast<std::size_t>(v - 1)]);
+            }
             // A database made elsewhere with other columns fails here rather than on use,
             // naming the table.
             for (const auto& [table, sql] :
@@ -291,6 +347,10 @@ public:
                                      " has other columns than this server uses: " + e.message);
                 }
             }
+            if (version != kSchemaVersion) {
+                exec(db.get(), ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+            }
+            tx.commit();
             idle_.push_back(std::move(db));
         } catch (const DbError& e) {
             throw StoreError(describe(e));
@@ -413,7 +473,213 @@ public:
         }
     }
 
+    std::vector<LookupEntry> lookups(LookupKind kind) override {
+        return read([&](sqlite3* db) {
+            return readLookup(
+                db, (std::string("SELECT Code, Name FROM ") + lookupTable(kind) + " ORDER BY Code")
+                        .c_str());
+        });
+    }
+
+    void addLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        write([&](sqlite3* db) {
+            if (const auto found = lookupName(db, kind, code)) {
+                throw StoreRefusal(entryName(kind, code, *found) + " already exists");
+            }
+            Query q(db, (std::string("INSERT INTO ") + lookupTable(kind) +
+                         " (Code, Name) VALUES (?1, ?2)")
+                            .c_str());
+            q.bind(1, code).bind(2, name);
+            q.step();
+            return 0;
+        });
+    }
+
+    void renameLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        write([&](sqlite3* db) {
+            Query q(db,
+                    (std::string("UPDATE ") + lookupTable(kind) + " SET Name = ?2 WHERE Code = ?1")
+                        .c_str());
+            q.bind(1, code).bind(2, name);
+            q.step();
+            if (sqlite3_changes(db) == 0) {
+                throw StoreRefusal(std::string("there is no ") + lookupKindName(kind) + " " +
+                                   std::to_string(code));
+            }
+            return 0;
+        });
+    }
+
+    std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) override {
+        return write([&](sqlite3* db) {
+            const auto found = lookupName(db, kind, code);
+            if (!found) {
+                throw StoreRefusal(std::string("there is no ") + lookupKindName(kind) + " " +
+                                   std::to_string(code));
+            }
+            Query count(db, (std::string("SELECT COUNT(*) FROM VendorComment WHERE ") +
+                             lookupColumn(kind) + " = ?1")
+                                .c_str());
+            count.bind(1, code);
+            count.step();
+            const std::int64_t used = count.integer(0);
+            if (used > 0 && !force) {
+                throw StoreRefusal(entryName(kind, code, *found) + " is used by " +
+                                   std::to_string(used) +
+                                   " comments; --force removes it and deletes them");
+            }
+            Query comments(
+                db, (std::string("DELETE FROM VendorComment WHERE ") + lookupColumn(kind) + " = ?1")
+                        .c_str());
+            comments.bind(1, code);
+            comments.step();
+            Query entry(
+                db, (std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1").c_str());
+            entry.bind(1, code);
+            entry.step();
+            return used;
+        });
+    }
+
+    ImportOutcome importComments(const std::vector<ImportedComment>& rows, bool dryRun) override {
+        return write(
+            [&](sqlite3* db) {
+                ImportOutcome out;
+                const auto types = readLookup(db, "SELECT Code, Name FROM CommentType");
+                const auto locations = readLookup(db, "SELECT Code, Name FROM CommentLocation");
+                Query exists(db, kSequenceExists);
+                Query next(db, kNextSequence);
+                Query insert(db, kImport);
+                for (const auto& row : rows) {
+                    const auto type = resolveLookup(types, row.type);
+                    const auto location = resolveLookup(locations, row.location);
+                    if (!type || !location) {
+                        out.refused.push_back({row.line, std::string("no comment ") +
+                                                             (type ? "location '" : "type '") +
+                                                             (type ? row.location : row.type) +
+                                                             "' (by code or name)"});
+                        continue;
+                    }
+                    std::int64_t sequence = 0;
+                    if (row.sequence) {
+                        exists.reset();
+                        exists.bind(1, row.vendor).bind(2, *row.sequence);
+                        if (exists.step()) {
+                            out.refused.push_back({row.line, "vendor " + row.vendor +
+                                                                 " already has comment " +
+                                                                 std::to_string(*row.sequence)});
+                            continue;
+                        }
+                        sequence = *row.sequence;
+                    } else {
+                        next.reset();
+                        next.bind(1, row.vendor);
+                        next.step();
+                        sequence = next.integer(0);
+                    }
+                    insert.reset();
+                    insert.bind(1, row.vendor)
+                        .bind(2, sequence)
+                        .bind(3, *type)
+                        .bind(4, *location)
+                        .bind(5, row.effective)
+                        .bind(6, row.expires)
+                        .bind(7, row.comment);
+                    if (row.lastUpdated.empty()) {
+                        insert.bindNull(8);
+                    } else {
+                        insert.bind(8, row.lastUpdated);
+                    }
+                    insert.step();
+                    ++out.imported;
+                }
+                return out;
+            },
+            [&](const ImportOutcome& out) { return !dryRun && out.refused.empty(); });
+    }
+
+    void exportComments(const std::optional<std::string>& vendor,
+                        const std::function<void(const ExportedComment&)>& row) override {
+        read([&](sqlite3* db) {
+            Query q(db, kExport);
+            if (vendor) {
+                q.bind(1, *vendor);
+            }
+            while (q.step()) {
+                row({q.text(0), q.integer(1), q.integer(2), q.integer(3), q.text(4), q.text(5),
+                     q.text(6), q.text(7)});
+            }
+            return 0;
+        });
+    }
+
 private:
+    // The file is made here when missing, readable by its owner only; SQLite gives its
+    // -wal and -shm files the same mode. An existing file keeps the mode it has.
+    static void createPrivately(const std::filesystem::path& file) {
+        const std::string name = file.string();
+        if (name.empty() || name == ":memory:" || name.starts_with("file:")) {
+            return;
+        }
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    static int userVersion(sqlite3* db) {
+        Query q(db, "PRAGMA user_version");
+        q.step();
+        return static_cast<int>(q.integer(0));
+    }
+
+    static std::optional<std::string> lookupName(sqlite3* db, LookupKind kind, std::int64_t code) {
+        Query q(
+            db,
+            (std::string("SELECT Name FROM ") + lookupTable(kind) + " WHERE Code = ?1").c_str());
+        q.bind(1, code);
+        if (!q.step()) {
+            return std::nullopt;
+        }
+        return q.text(0);
+    }
+
+    // Runs an operator's read in one snapshot.
+    template <typename Call> std::invoke_result_t<Call, sqlite3*> read(Call call) {
+        Lease lease(*this);
+        try {
+            Transaction snapshot(lease.db(), "BEGIN");
+            auto result = call(lease.db());
+            snapshot.commit();
+            return result;
+        } catch (const DbError& e) {
+            throw StoreError(describe(e));
+        }
+    }
+
+    // Runs an operator's change in one write transaction, committed when keep says so.
+    template <typename Call>
+    std::invoke_result_t<Call, sqlite3*> write(
+        Call call, const std::function<bool(const std::invoke_result_t<Call, sqlite3*>&)>& keep =
+                       [](const auto&) { return true; }) {
+        Lease lease(*this);
+        sqlite3* db = lease.db();
+        std::lock_guard writer(writeMutex_);
+        try {
+            Transaction tx(db, "BEGIN IMMEDIATE");
+            auto result = call(db);
+            if (keep(result)) {
+                tx.commit();
+            }
+            return result;
+        } catch (const DbError& e) {
+            if ((e.code & 0xFF) == SQLITE_BUSY) {
+                throw StoreError("the database stayed busy (locked by another writer); try again");
+            }
+            throw StoreError(describe(e));
+        }
+    }
+
     // A connection borrowed from the pool for one call; each is used by one thread at a time.
     class Lease {
     public:

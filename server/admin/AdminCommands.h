@@ -1,0 +1,21 @@
+#pragma once
+
+namespace vcserver {
+
+// The operator's commands on a database; each takes the arguments after its own name and
+// returns the exit status: 0 done, 1 refused or failed (one line on standard error), 2 a
+// usage error.
+//   lookup list|add|rename|remove --db DB type|location [CODE [NAME]] [--force]
+//   backup --db FILE OUT
+//   import --db DB FILE.csv [--dry-run]
+//   export --db DB [--vendor V]
+int runLookupCommand(int argc, char** argv);
+int runBackupCommand(int argc, char** argv);
+int runImportCommand(int argc, char** argv);
+int runExportCommand(int argc, char** argv);
+
+// The command named by the word after the program's name, or null when it names none.
+using AdminCommand = int (*)(int argc, char** argv);
+AdminCommand adminCommandNamed(const char* word);
+
+} // namespace vcserver

@@ -1,0 +1,51 @@
+#include "AdminSupport.h"
+
+#include "AdminCommands.h"
+#include "PostgresUri.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace vcserver {
+
+int CommandVoice::usageError(const std::string& message) const {
+    std::cerr << "vendor-comment-server " << name << ": " << message << "\n" << usage;
+    return 2;
+}
+
+int CommandVoice::failure(const std::string& message) const {
+    std::cerr << "vendor-comment-server " << name << ": " << message << "\n";
+    return 1;
+}
+
+std::string shownDb(const std::string& db) {
+    return isPostgresUri(db) ? redactedUri(db) : db;
+}
+
+std::unique_ptr<CommentStore> openForCommand(const std::string& db, const CommandVoice& voice,
+                                             int& exitCode) {
+    try {
+        return openStore(db, 1);
+    } catch (const StoreError& e) {
+        exitCode = voice.failure("cannot use database '" + shownDb(db) + "': " + e.what());
+        return nullptr;
+    }
+}
+
+AdminCommand adminCommandNamed(const char* word) {
+    static constexpr struct {
+        const char* word;
+        AdminCommand run;
+    } kCommands[] = {{"lookup", runLookupCommand},
+                     {"backup", runBackupCommand},
+                     {"import", runImportCommand},
+                     {"export", runExportCommand}};
+    for (const auto& command : kCommands) {
+        if (std::strcmp(word, command.word) == 0) {
+            return command.run;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace vcserver

@@ -1,0 +1,385 @@
+// The operator's commands on a database, run as the real program: lookups on a fresh
+// database, the schema version, CSV import and export, and the SQLite backup while clients
+// insert.
+
+#include "CommentStore.h"
+#include "FilteredVfs.h"
+#include "SqliteBackup.h"
+#include "TestDatabase.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+extern char** environ;
+
+using namespace vctest;
+using vcserver::CalendarDate;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Ran {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The program with these arguments, standard output and error kept.
+Ran run(std::vector<std::string> args) {
+    TempDir dir;
+    const auto out = dir.path() / "out", err = dir.path() / "err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    args.insert(args.begin(), VC_SERVER_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    Ran result;
+    if (posix_spawn(&pid, VC_SERVER_PROGRAM, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = readFile(out);
+    result.err = readFile(err);
+    return result;
+}
+
+std::unique_ptr<TestDatabase> makeDatabase(StoreKind kind) {
+    try {
+        return std::make_unique<TestDatabase>(kind);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        return nullptr;
+    }
+}
+
+vcserver::InsertComment insertOf(const std::string& vendor, std::int32_t type,
+                                 std::int32_t location, const std::string& text) {
+    return {vendor, {type, location, std::nullopt, std::nullopt, text}};
+}
+
+class Admin : public ::testing::TestWithParam<StoreKind> {};
+
+// From a database made without demo data: lookups added, refused, renamed and removed, each
+// in one line; then a comment can be saved, and removing its type needs --force, which
+// deletes it.
+TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
+    const std::string at = db->location();
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::string said; // on standard output when 0, on standard error otherwise
+    };
+    const Step steps[] = {
+        {{"lookup", "add", "--db", at, "type", "1", "General"}, 0, "added type 1 (General)"},
+        {{"lookup", "add", "--db", at, "type", "1", "Other"}, 1, "type 1 (General) already exists"},
+        {{"lookup", "add", "--db", at, "location", "7", "Dock"}, 0, "added location 7 (Dock)"},
+        {{"lookup", "rename", "--db", at, "type", "1", "Billing"}, 0, "renamed type 1 to Billing"},
+        {{"lookup", "rename", "--db", at, "type", "2", "X"}, 1, "there is no type 2"},
+        {{"lookup", "remove", "--db", at, "location", "8"}, 1, "there is no location 8"},
+        {{"lookup", "add", "--db", at, "type", "x1", "X"}, 2, "the code must be a whole number"},
+        {{"lookup", "add", "--db", at, "type", "3", " "}, 2, "the name is empty"},
+        {{"lookup", "list", "--db", at, "type"}, 0, "1\tBilling\n"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args[1] + " " + step.args[4]);
+        const Ran r = run(step.args);
+        EXPECT_EQ(r.status, step.status) << r.err;
+        const std::string& said = step.status == 0 ? r.out : r.err;
+        EXPECT_NE(said.find(step.said), std::string::npos) << said;
+        if (step.status == 1) {
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        }
+    }
+    {
+        const auto store = vcserver::openStore(at, 1);
+        EXPECT_EQ(store->execute(insertOf("V1", 1, 7, "kept")).outcome,
+                  vcserver::ExecResult::Outcome::Done);
+    }
+    const Ran refused = run({"lookup", "remove", "--db", at, "type", "1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("is used by 1 comments; --force"), std::string::npos) << refused.err;
+    EXPECT_EQ(vcserver::openStore(at, 1)->load("V1").comments.size(), 1u);
+    const Ran forced = run({"lookup", "remove", "--db", at, "type", "1", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.out.find("deleted the 1 comments"), std::string::npos) << forced.out;
+    const auto after = vcserver::openStore(at, 1)->load("V1");
+    EXPECT_TRUE(after.comments.empty());
+    EXPECT_TRUE(after.types.empty());
+}
+
+// A new database records version 1; one from before versions (the same tables, no
+// version) is taken as version 1; one of a newer version is refused with one line.
+TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
+    const bool sqlite = GetParam() == StoreKind::Sqlite;
+    const std::string readVersion =
+        sqlite ? "PRAGMA user_version" : "SELECT Version FROM SchemaVersion";
+    const auto version = [&] {
+        if (!sqlite) {
+            return db->exec(readVersion);
+        }
+        sqlite3* raw = nullptr;
+        sqlite3_open(db->location().c_str(), &raw);
+        std::string out;
+        sqlite3_exec(
+            raw, readVersion.c_str(),
+            [](void* o, int, char** v, char**) {
+                *static_cast<std::string*>(o) = std::string(v[0]) + "|\n";
+                return 0;
+            },
+            &out, nullptr);
+        sqlite3_close(raw);
+        return out;
+    };
+    vcserver::openStore(db->location(), 1);
+    EXPECT_EQ(version(), "1|\n");
+
+    db->exec(sqlite ? "PRAGMA user_version = 0" : "DROP TABLE SchemaVersion");
+    vcserver::openStore(db->location(), 1);
+    EXPECT_EQ(version(), "1|\n");
+
+    db->exec(sqlite ? "PRAGMA user_version = 2" : "UPDATE SchemaVersion SET Version = 2");
+    const Ran r = run({"lookup", "list", "--db", db->location(), "type"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("schema version 2, newer than this program's 1"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// One file with every kind of bad row: nothing goes in, and each is named by its line. The
+// good rows alone go in, sequences allocated after the vendor's own; the export read back
+// into a fresh database gives the same tables.
+TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
+    TempDir dir;
+    {
+        auto store = vcserver::openStore(db->location(), 1);
+        store->addLookup(vcserver::LookupKind::Type, 1, "General");
+        store->addLookup(vcserver::LookupKind::Location, 7, "Dock");
+        store->execute(insertOf("V1", 1, 7, "already there"));
+    }
+    const std::string header = "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,"
+                               "RecordLastUpdated\r\n";
+    const std::string good = "V1,,general,Dock,4/1/2009,,\"two\r\nlines, \"\"quoted\"\"\",\r\n"
+                             "V2,5,1,7,,2010-12-31,caf\xC3\xA9,2009-03-23 10:15:00\r\n"
+                             "V2,,1,7,,,next after 5,\r\n";
+    const std::pair<const char*, const char*> bad[] = {
+        {"V1,1,1,7,,,dup,\r\n", "vendor V1 already has comment 1"},
+        {"V3,,9,7,,,x,\r\n", "no comment type '9'"},
+        {"V3,,1,Attic,,,x,\r\n", "no comment location 'Attic'"},
+        {"V3,,1,7,12/31/1752,,x,\r\n", "the effective date '12/31/1752' is not a readable date"},
+        {"V3,,1,7,,2/30/2009,x,\r\n", "the expires date '2/30/2009'"},
+        {"V 3,,1,7,,,x,\r\n", "the vendor key 'V 3' is not made of"},
+        {"NULL,,1,7,,,x,\r\n", "the vendor key may not be Null"},
+        {"V3,x,1,7,,,x,\r\n", "the comment sequence 'x' is not a whole number"},
+        {"V3,,1,7,,,x\"y\",\r\n", "malformed CSV: a quote inside unquoted field 7"},
+        {"V3,,1,7,,,x\r\n", "the row has 7 fields, the header 8"},
+        {"V3,,1,7,,,x,yesterday\r\n", "the last-updated time 'yesterday'"},
+        {"V3,,1,7,,,\x01,\r\n", "the comment holds a control character"},
+    };
+    std::string badFile = header + good;
+    std::vector<std::string> expected;
+    std::size_t line = 6; // the header, three good rows, one of them on two lines
+    for (const auto& [row, reason] : bad) {
+        badFile += row;
+        expected.push_back("line " + std::to_string(line++) + ": " + reason);
+    }
+    badFile += "V3,,1,7,,,\"" + std::string(32'001, 'x') + "\",\r\n";
+    expected.push_back("line " + std::to_string(line) + ": the comment has 32001 characters");
+    std::ofstream(dir.path() / "bad.csv", std::ios::binary) << badFile;
+    std::ofstream(dir.path() / "good.csv", std::ios::binary) << header + good;
+
+    const std::string before = db->snapshot();
+    const Ran refused = run({"import", "--db", db->location(), (dir.path() / "bad.csv").string()});
+    EXPECT_EQ(refused.status, 1);
+    for (const auto& e : expected) {
+        EXPECT_NE(refused.err.find(e), std::string::npos) << e << "\n" << refused.err;
+    }
+    EXPECT_NE(refused.err.find("13 of 16 rows refused; nothing was imported"), std::string::npos)
+        << refused.err;
+    const Ran dry =
+        run({"import", "--db", db->location(), (dir.path() / "good.csv").string(), "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would import 3 comments"), std::string::npos) << dry.out;
+    EXPECT_EQ(db->snapshot(), before);
+
+    const Ran done = run({"import", "--db", db->location(), (dir.path() / "good.csv").string()});
+    EXPECT_EQ(done.status, 0) << done.err;
+    auto store = vcserver::openStore(db->location(), 1);
+    const auto v1 = store->load("V1").comments;
+    ASSERT_EQ(v1.size(), 2u);
+    EXPECT_EQ(v1[1].sequence, 2);
+    EXPECT_EQ(v1[1].effective, "2009-04-01");
+    EXPECT_EQ(v1[1].comment, "two\r\nlines, \"quoted\"");
+    const auto v2 = store->load("V2").comments;
+    ASSERT_EQ(v2.size(), 2u);
+    EXPECT_EQ(v2[0].sequence, 5);
+    EXPECT_EQ(v2[0].comment, "caf\xC3\xA9");
+    EXPECT_EQ(v2[1].sequence, 6);
+
+    const Ran exported = run({"export", "--db", db->location()});
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    EXPECT_NE(exported.out.find("V2,5,1,7,,2010-12-31,caf\xC3\xA9,2009-03-23 10:15:00.000"),
+              std::string::npos)
+        << exported.out;
+    std::ofstream(dir.path() / "export.csv", std::ios::binary) << exported.out;
+    const auto copy = makeDatabase(GetParam());
+    ASSERT_TRUE(copy);
+    {
+        auto fresh = vcserver::openStore(copy->location(), 1);
+        fresh->addLookup(vcserver::LookupKind::Type, 1, "General");
+        fresh->addLookup(vcserver::LookupKind::Location, 7, "Dock");
+    }
+    const Ran back =
+        run({"import", "--db", copy->location(), (dir.path() / "export.csv").string()});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(copy->snapshot(), db->snapshot());
+}
+
+INSTANTIATE_TEST_SUITE_P(Store, Admin, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         [](const auto& info) { return std::string(storeName(info.param)); });
+
+// A backup taken while eight clients insert opens, passes integrity_check and holds every
+// comment acknowledged before it began; the database, its log and the copy are private.
+TEST(AdminBackup, CopyTakenWhileClientsInsertHoldsEveryAcknowledgedComment) {
+    TempDir dir;
+    const auto file = dir.path() / "comments.db";
+    const auto copy = dir.path() / "copy.db";
+    auto store = vcserver::openSqliteStore(file);
+    store->addLookup(vcserver::LookupKind::Type, 1, "General");
+    store->addLookup(vcserver::LookupKind::Location, 1, "Dock");
+
+    std::mutex mutex;
+    std::condition_variable more;
+    std::vector<std::pair<std::string, std::int64_t>> acknowledged;
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 8; ++i) {
+        clients.emplace_back([&, i] {
+            const std::string vendor = "V" + std::to_string(i);
+            while (!stop) {
+                const auto r = store->execute(insertOf(vendor, 1, 1, std::string(200, 'c')));
+                if (r.outcome == vcserver::ExecResult::Outcome::Done) {
+                    std::lock_guard lock(mutex);
+                    acknowledged.emplace_back(vendor, r.sequence);
+                    more.notify_all();
+                }
+            }
+        });
+    }
+    const auto waitFor = [&](std::size_t count) {
+        std::unique_lock lock(mutex);
+        more.wait(lock, [&] { return acknowledged.size() >= count; });
+        return acknowledged;
+    };
+    waitFor(2000);
+    const auto before = waitFor(0);
+    const Ran r = run({"backup", "--db", file.string(), copy.string()});
+    const std::size_t during = waitFor(0).size() - before.size();
+    stop = true;
+    for (auto& c : clients) {
+        c.join();
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(during, 0u) << "no insert was acknowledged while the backup ran";
+
+    // The database, its log and index, and the copy: nothing else left beside them.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 4);
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    std::string integrity;
+    std::set<std::pair<std::string, std::int64_t>> held;
+    sqlite3_exec(
+        raw, "PRAGMA integrity_check",
+        [](void* o, int, char** v, char**) {
+            *static_cast<std::string*>(o) += v[0];
+            return 0;
+        },
+        &integrity, nullptr);
+    sqlite3_exec(
+        raw, "SELECT VendorID, CommentSequence FROM VendorComment",
+        [](void* o, int, char** v, char**) {
+            static_cast<std::set<std::pair<std::string, std::int64_t>>*>(o)->emplace(
+                v[0], std::stoll(v[1]));
+            return 0;
+        },
+        &held, nullptr);
+    sqlite3_close(raw);
+    EXPECT_EQ(integrity, "ok");
+    std::size_t missing = 0;
+    for (const auto& comment : before) {
+        missing += held.contains(comment) ? 0 : 1;
+    }
+    EXPECT_EQ(missing, 0u);
+    RecordProperty("acknowledged_before_backup", static_cast<int>(before.size()));
+    RecordProperty("acknowledged_during_backup", static_cast<int>(during));
+    RecordProperty("rows_in_copy", static_cast<int>(held.size()));
+    for (const auto& f : {file, std::filesystem::path(file.string() + "-wal"),
+                          std::filesystem::path(file.string() + "-shm"), copy}) {
+        struct stat st {};
+        ASSERT_EQ(stat(f.c_str(), &st), 0) << f;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
+    }
+}
+
+// A disk that fills during the copy: one line, the old copy untouched, nothing left beside it.
+TEST(AdminBackup, FullDiskLeavesTheOldCopyAndNoTemporaryFile) {
+    TempDir dir;
+    const auto file = dir.path() / "comments.db";
+    const auto copy = dir.path() / "copy.db";
+    {
+        auto store = vcserver::openSqliteStore(file);
+        store->addLookup(vcserver::LookupKind::Type, 1, "General");
+    }
+    std::ofstream(copy) << "old copy";
+    static std::atomic<int> writes{0};
+    vcserver::registerFilteredVfs(
+        "backup-full", sqlite3_vfs_find(nullptr),
+        [](vcserver::FileOp op, int, const std::function<int()>& proceed) {
+            return op == vcserver::FileOp::Write && ++writes > 1 ? SQLITE_FULL : proceed();
+        },
+        false);
+    try {
+        vcserver::backupSqlite(file, copy, "backup-full");
+        ADD_FAILURE() << "the copy did not fail";
+    } catch (const vcserver::StoreError& e) {
+        EXPECT_NE(std::string(e.what()).find("full"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(readFile(copy), "old copy");
+    std::set<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        left.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(left, (std::set<std::string>{"comments.db", "copy.db"}));
+}
+
+} // namespace
