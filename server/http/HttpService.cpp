@@ -376,6 +376,7 @@ MHD_Daemon* CommentServer::Impl::start() {
         options.push_back(
             item(MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificate.c_str())));
         options.push_back(item(MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())));
+        options.push_back(item(MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)));
     }
     // Sockets need little processor time of their own: one event loop per core.
     const auto loops = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
