@@ -203,7 +203,7 @@ std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Conne
             return std::nullopt;
         }
         Answer notAllowed = refusal(405, "Only GET is allowed here.");
-        notAllowed.allow = true;
+        notAllowed.allow = "GET";
         return notAllowed;
     }
     if (url != kPage) {
@@ -219,7 +219,7 @@ std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Conne
         return std::nullopt;
     }
     Answer notAllowed = refusal(405, "Only GET and POST are allowed here.");
-    notAllowed.allow = true;
+    notAllowed.allow = "GET, POST";
     return notAllowed;
 }
 
@@ -263,7 +263,7 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
     if (a.allow) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, POST");
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, a.allow);
     }
     if (a.close) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");

@@ -42,11 +42,11 @@ struct Answer {
     int status = 200;
     std::string text;
     const char* type = kTextType;
-    bool close = false;         // the connection ends after this answer
-    bool allow = false;         // names the methods the page takes
-    bool held = false;          // the text's size is taken from the budget
-    bool challenge = false;     // asks for credentials
-    std::string logReason = {}; // for the log when the text is empty
+    bool close = false;          // the connection ends after this answer
+    const char* allow = nullptr; // the methods the route takes, for a 405
+    bool held = false;           // the text's size is taken from the budget
+    bool challenge = false;      // asks for credentials
+    std::string logReason = {};  // for the log when the text is empty
 };
 
 Answer refusal(int status, std::string text, bool close = false);
