@@ -318,10 +318,11 @@ int main(int argc, char** argv) {
                                  " for metrics: " + server.bindError());
         return 1;
     }
-    std::cout << server.baseUrl() << std::endl;
+    // Logged before the URL goes out, so whoever reads the URL finds the line already there.
     log(LogLevel::Info,
         "serving " + server.baseUrl() +
             (options->metricsPort >= 0 ? ", metrics on " + server.metricsUrl() : std::string()));
+    std::cout << server.baseUrl() << std::endl;
 
     std::thread signalThread([&] {
         int signal = 0;

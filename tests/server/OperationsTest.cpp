@@ -184,14 +184,24 @@ TEST(ServerMetrics, SeparateAddressScrapeAndJsonLogFromStartToStop) {
                                   std::regex("metrics on http://127\\.0\\.0\\.1:([0-9]+)/metrics")))
         << log;
     httplib::Client scraper("127.0.0.1", std::stoi(found[1]));
-    const auto scrape = scraper.Get("/metrics");
-    ASSERT_TRUE(scrape);
-    EXPECT_EQ(scrape->status, 200);
-    EXPECT_EQ(scrape->get_header_value("Content-Type").rfind("text/plain; version=0.0.4", 0), 0u);
-    EXPECT_NE(scrape->body.find("vcserver_requests_total{status=\"200\"} 1\n"), std::string::npos)
-        << scrape->body;
+    // A request is counted once the library reports it complete, just after its answer.
+    int status = 0;
+    std::string body, type;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const auto scrape = scraper.Get("/metrics");
+            status = scrape ? scrape->status : 0;
+            body = scrape ? scrape->body : "";
+            type = scrape ? scrape->get_header_value("Content-Type") : "";
+            return body.find("vcserver_requests_total{status=\"200\"} 1\n") != std::string::npos &&
+                   body.find("vcserver_requests_total{status=\"404\"} 1\n") != std::string::npos;
+        },
+        5s))
+        << body;
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(type.rfind("text/plain; version=0.0.4", 0), 0u) << type;
     if (runQuietly({"promtool", "--version"})) {
-        std::ofstream(dir.path() / "scrape.txt") << scrape->body;
+        std::ofstream(dir.path() / "scrape.txt") << body;
         EXPECT_TRUE(runQuietly(
             {"sh", "-c", "promtool check metrics < " + (dir.path() / "scrape.txt").string()}));
     } else {
