@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -29,6 +30,7 @@ constexpr const char* kUsage =
     "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
     "                             [--log-format text|json] [--users FILE]\n"
     "                             [--tls-cert FILE --tls-key FILE] [--insecure-open]\n"
+    "                             [--metrics-listen HOST:PORT]\n"
     "       vendor-comment-server user add NAME --role read|write --users FILE\n"
     "       vendor-comment-server user remove NAME --users FILE\n"
     "       vendor-comment-server lookup list|add|rename|remove --db DB type|location ...\n"
@@ -48,10 +50,14 @@ constexpr const char* kUsage =
     "  --tls-cert FILE     serve HTTPS with this PEM certificate (intermediates after it)\n"
     "  --tls-key FILE      ... and its PEM private key\n"
     "  --insecure-open     serve a non-loopback address without --users, open to anyone\n"
+    "  --metrics-listen HOST:PORT  serve GET /metrics there (plain HTTP, no sign-in) instead\n"
+    "                      of beside the page; loopback unless --insecure-open\n"
     "  --version           print the version and exit\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
     "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
-    "refusal, the reason. Stops on SIGINT or SIGTERM.\n";
+    "refusal, the reason. GET /healthz answers 200 \"ok\" while the database answers, 503\n"
+    "otherwise, without sign-in; GET /metrics the counts in the Prometheus text format.\n"
+    "Stops on SIGINT or SIGTERM.\n";
 
 struct Options {
     std::string db;
@@ -63,6 +69,8 @@ struct Options {
     std::string tlsCert;
     std::string tlsKey;
     bool insecureOpen = false;
+    std::string metricsHost;
+    int metricsPort = -1; // none: the metrics are served beside the page
 };
 
 int usageError(const std::string& message) {
@@ -70,8 +78,8 @@ int usageError(const std::string& message) {
     return 2;
 }
 
-// "HOST:PORT", "[v6-address]:PORT" or ":PORT".
-bool parseListen(const std::string& text, Options& options) {
+// "HOST:PORT", "[v6-address]:PORT" or ":PORT"; an empty HOST leaves host as it is.
+bool parseAddress(const std::string& text, std::string& hostOut, int& portOut) {
     const auto colon = text.rfind(':');
     if (colon == std::string::npos) {
         return false;
@@ -85,12 +93,12 @@ bool parseListen(const std::string& text, Options& options) {
         port.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
-    options.port = std::stoi(port);
-    if (options.port > 65535) {
+    portOut = std::stoi(port);
+    if (portOut > 65535) {
         return false;
     }
     if (!host.empty()) {
-        options.host = host;
+        hostOut = host;
     }
     return true;
 }
@@ -107,7 +115,8 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
                                                     {"users", true},
                                                     {"tls-cert", true},
                                                     {"tls-key", true},
-                                                    {"insecure-open", false}},
+                                                    {"insecure-open", false},
+                                                    {"metrics-listen", true}},
                                                    problem);
     if (!arguments) {
         exitCode = usageError(problem);
@@ -130,7 +139,7 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
         } else if (name == "db") {
             options.db = value;
         } else if (name == "listen") {
-            if (!parseListen(value, options)) {
+            if (!parseAddress(value, options.host, options.port)) {
                 exitCode = usageError("--listen wants HOST:PORT, got '" + value + "'");
                 return std::nullopt;
             }
@@ -151,6 +160,12 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
             options.tlsKey = value;
         } else if (name == "insecure-open") {
             options.insecureOpen = true;
+        } else if (name == "metrics-listen") {
+            options.metricsHost = "127.0.0.1";
+            if (!parseAddress(value, options.metricsHost, options.metricsPort)) {
+                exitCode = usageError("--metrics-listen wants HOST:PORT, got '" + value + "'");
+                return std::nullopt;
+            }
         }
     }
     if (options.db.empty()) {
@@ -194,6 +209,18 @@ bool isLoopback(const std::string& host) {
     return loopback;
 }
 
+// The program's own lines on standard error: as they always read in text, or one JSON object
+// each with its level, like the request log, for a collector.
+void say(vcserver::LogFormat format, vcserver::LogLevel level, const std::string& text) {
+    if (format == vcserver::LogFormat::Json) {
+        std::cerr << vcserver::formatMessage(text, level, format, std::chrono::system_clock::now())
+                  << std::endl;
+    } else {
+        std::cerr << "vendor-comment-server: "
+                  << (level == vcserver::LogLevel::Warning ? "warning: " : "") << text << std::endl;
+    }
+}
+
 // Every connection holds a descriptor; the usual soft limit of 1,024 would cap the server
 // far below its connection limit.
 void raiseDescriptorLimit() {
@@ -220,13 +247,26 @@ int main(int argc, char** argv) {
     if (!options) {
         return exitCode;
     }
+    using vcserver::LogLevel;
+    const auto log = [format = options->logFormat](LogLevel level, const std::string& text) {
+        say(format, level, text);
+    };
     const std::string address = options->host + ":" + std::to_string(options->port);
     const bool loopback = isLoopback(options->host);
     if (options->users.empty() && !loopback && !options->insecureOpen) {
-        std::cerr << "vendor-comment-server: refusing to serve " << address
-                  << " without --users: anyone who reaches it could change every vendor's "
-                     "comments. Give --users FILE (made by 'user add'), listen on 127.0.0.1, or "
-                     "give --insecure-open to serve it open anyway.\n";
+        log(LogLevel::Error, "refusing to serve " + address +
+                                 " without --users: anyone who reaches it could change every "
+                                 "vendor's comments. Give --users FILE (made by 'user add'), "
+                                 "listen on 127.0.0.1, or give --insecure-open to serve it open "
+                                 "anyway.");
+        return 2;
+    }
+    // The metrics' address has no sign-in: the same rule as the page without users.
+    if (options->metricsPort >= 0 && !isLoopback(options->metricsHost) && !options->insecureOpen) {
+        log(LogLevel::Error, "refusing to serve metrics on " + options->metricsHost + ":" +
+                                 std::to_string(options->metricsPort) +
+                                 ", which has no sign-in: give a loopback address, or "
+                                 "--insecure-open to serve them open anyway.");
         return 2;
     }
 
@@ -240,17 +280,18 @@ int main(int argc, char** argv) {
             serverOptions.tls = vcserver::readTlsFiles(options->tlsCert, options->tlsKey);
         }
     } catch (const std::exception& e) {
-        std::cerr << "vendor-comment-server: " << e.what() << "\n";
+        log(LogLevel::Error, e.what());
         return 1;
     }
     if (serverOptions.users && serverOptions.users->userCount() == 0) {
-        std::cerr << "vendor-comment-server: warning: users file " << options->users
-                  << " has no users; every request is refused until 'user add' adds one\n";
+        log(LogLevel::Warning, "users file " + options->users +
+                                   " has no users; every request is refused until 'user add' "
+                                   "adds one");
     }
     if (serverOptions.users && !serverOptions.tls && !loopback) {
-        std::cerr << "vendor-comment-server: warning: passwords cross the network in clear "
-                     "text on "
-                  << address << "; give --tls-cert and --tls-key, or serve behind a TLS proxy\n";
+        log(LogLevel::Warning, "passwords cross the network in clear text on " + address +
+                                   "; give --tls-cert and --tls-key, or serve behind a TLS "
+                                   "proxy");
     }
 
     // Block the stop signals in every thread; one thread takes them with sigwait, so the
@@ -271,18 +312,27 @@ int main(int argc, char** argv) {
     } catch (const vcserver::StoreError& e) {
         const std::string shown =
             vcserver::isPostgresUri(options->db) ? vcserver::redactedUri(options->db) : options->db;
-        std::cerr << "vendor-comment-server: cannot use database '" << shown << "': " << e.what()
-                  << "\n";
+        log(LogLevel::Error, "cannot use database '" + shown + "': " + e.what());
         return 1;
     }
 
     raiseDescriptorLimit();
     vcserver::CommentServer server(*store, &std::cerr, kWorkerThreads, serverOptions);
     if (server.bind(options->host, options->port) < 0) {
-        std::cerr << "vendor-comment-server: cannot listen on " << options->host << ":"
-                  << options->port << ": " << server.bindError() << "\n";
+        log(LogLevel::Error, "cannot listen on " + address + ": " + server.bindError());
         return 1;
     }
+    if (options->metricsPort >= 0 &&
+        server.bindMetrics(options->metricsHost, options->metricsPort) < 0) {
+        log(LogLevel::Error, "cannot listen on " + options->metricsHost + ":" +
+                                 std::to_string(options->metricsPort) +
+                                 " for metrics: " + server.bindError());
+        return 1;
+    }
+    // Logged before the URL goes out, so whoever reads the URL finds the line already there.
+    log(LogLevel::Info,
+        "serving " + server.baseUrl() +
+            (options->metricsPort >= 0 ? ", metrics on " + server.metricsUrl() : std::string()));
     std::cout << server.baseUrl() << std::endl;
 
     std::thread signalThread([&] {
@@ -295,9 +345,9 @@ int main(int argc, char** argv) {
     pthread_kill(signalThread.native_handle(), SIGTERM);
     signalThread.join();
     if (!served) {
-        std::cerr << "vendor-comment-server: the HTTP service could not be started\n";
+        log(LogLevel::Error, "the HTTP service could not be started");
         return 1;
     }
-    std::cerr << "vendor-comment-server: stopped\n";
+    log(LogLevel::Info, "stopped");
     return 0;
 }

@@ -25,7 +25,10 @@ struct ServerOptions {
 };
 
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the
-// vendor in the query, POST executes the statement in the body field SQL.
+// vendor in the query, POST executes the statement in the body field SQL. Beside it, GET
+// /healthz answers 200 "ok" while the store answers (503 otherwise), to anyone, and GET
+// /metrics the counts in the Prometheus text format, signed in like a load when there are
+// users.
 class CommentServer {
 public:
     // Larger bodies are answered 413.
@@ -44,11 +47,18 @@ public:
     // bindError()).
     int bind(const std::string& host, int port);
 
-    // Why the last bind() failed, as the system put it ("Address already in use").
+    // Serves GET /metrics on an address of its own, plain HTTP without sign-in, instead of
+    // beside the page; call before run(). Returns the bound port, or -1 (see bindError()).
+    int bindMetrics(const std::string& host, int port);
+
+    // Why the last bind() or bindMetrics() failed, as the system put it ("Address already in use").
     std::string bindError() const;
 
     // "http://host:port/" ("https://" with TLS), the prefix the control is given.
     std::string baseUrl() const;
+
+    // "http://host:port/metrics" once bindMetrics() has bound, otherwise "".
+    std::string metricsUrl() const;
 
     // Serves until stop(); returns at once when stop() came first. False when the service
     // could not be started.

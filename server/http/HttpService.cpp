@@ -87,8 +87,10 @@ void CommentServer::Impl::onConnection(void* cls, MHD_Connection* mc, void** soc
         const auto* info = MHD_get_connection_info(mc, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
         c->watched.client = clientAddress(info ? info->client_addr : nullptr);
         c->overClientLimit = !d->watch.opened(c->watched);
+        d->metrics.connectionOpened();
         *socketContext = c;
     } else if (auto* c = static_cast<Connection*>(*socketContext)) {
+        d->metrics.connectionClosed();
         d->watch.closed(c->watched);
         d->dropBody(*c);
         delete c;
@@ -195,6 +197,15 @@ std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Conne
         // An unknown method suggests the stream is out of step: end it after the answer.
         return refusal(400, "The request was not understood (HTTP 400).", true);
     }
+    if (url == kHealthPath || (url == kMetricsPath && metricsPort < 0)) {
+        c.route = url == kHealthPath ? Connection::Route::Health : Connection::Route::Metrics;
+        if (method == "GET" || method == "HEAD") {
+            return std::nullopt;
+        }
+        Answer notAllowed = refusal(405, "Only GET is allowed here.");
+        notAllowed.allow = "GET";
+        return notAllowed;
+    }
     if (url != kPage) {
         return refusal(404, "Not found: " + printable(url, 200));
     }
@@ -208,7 +219,7 @@ std::optional<Answer> CommentServer::Impl::answerAtHead(Connection& c, MHD_Conne
         return std::nullopt;
     }
     Answer notAllowed = refusal(405, "Only GET and POST are allowed here.");
-    notAllowed.allow = true;
+    notAllowed.allow = "GET, POST";
     return notAllowed;
 }
 
@@ -252,7 +263,7 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
     if (a.allow) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, POST");
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, a.allow);
     }
     if (a.close) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
@@ -269,7 +280,7 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
 void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
                                  MHD_RequestTerminationCode code) {
     const ConnectionWatch::Ended ended = watch.requestDone(c.watched);
-    if (log.enabled() && !ended.logged) {
+    if (!ended.logged) {
         RequestRecord r;
         r.client = c.watched.client;
         r.user = c.user;
@@ -318,6 +329,7 @@ void CommentServer::Impl::finish(Connection& c, MHD_Connection* mc,
     dropBody(c);
     c.headSeen = false;
     c.answered = false;
+    c.route = Connection::Route::Page;
     c.method.clear();
     c.received = 0;
     c.overBudget = false;
@@ -376,6 +388,7 @@ MHD_Daemon* CommentServer::Impl::start() {
         options.push_back(
             item(MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls->certificate.c_str())));
         options.push_back(item(MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls->key.c_str())));
+        options.push_back(item(MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)));
     }
     // Sockets need little processor time of their own: one event loop per core.
     const auto loops = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
@@ -390,6 +403,60 @@ MHD_Daemon* CommentServer::Impl::start() {
     listenSocket = -1;
     if (!daemon) {
         log.note("the HTTP service could not be started");
+    }
+    return daemon;
+}
+
+} // namespace vcserver
+
+namespace vcserver {
+
+// The metrics' own address takes only GET /metrics, answered at once from the counts; a
+// scraper needs no more.
+MHD_Result CommentServer::Impl::onMetricsRequest(void* cls, MHD_Connection* mc, const char* url,
+                                                 const char* method, const char*, const char*,
+                                                 size_t* uploadSize, void** requestContext) {
+    static int seen;
+    if (*requestContext != &seen) {
+        *requestContext = &seen; // answered once the whole request is in
+        return MHD_YES;
+    }
+    if (*uploadSize > 0) {
+        *uploadSize = 0;
+        return MHD_YES;
+    }
+    auto* d = static_cast<Impl*>(cls);
+    const std::string_view path = url ? url : "";
+    const std::string_view verb = method ? method : "";
+    Answer a = path != kMetricsPath ? refusal(404, "Not found: " + printable(path, 200))
+               : verb == "GET" || verb == "HEAD" ? d->metricsAnswer()
+                                                 : refusal(405, "Only GET is allowed here.");
+    MHD_Response* response =
+        MHD_create_response_from_buffer(a.text.size(), a.text.data(), MHD_RESPMEM_MUST_COPY);
+    if (!response) {
+        return MHD_NO;
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
+    if (a.status == 405) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET");
+    }
+    const MHD_Result queued = MHD_queue_response(mc, static_cast<unsigned>(a.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+MHD_Daemon* CommentServer::Impl::startMetrics() {
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
+    if (metricsFamily == AF_INET6) {
+        flags |= MHD_USE_IPv6;
+    }
+    MHD_Daemon* daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &onMetricsRequest, this, MHD_OPTION_LISTEN_SOCKET,
+        metricsSocket, MHD_OPTION_CONNECTION_LIMIT, 16u, MHD_OPTION_PER_IP_CONNECTION_LIMIT, 8u,
+        MHD_OPTION_CONNECTION_TIMEOUT, 10u, MHD_OPTION_END);
+    metricsSocket = -1;
+    if (!daemon) {
+        log.note("the metrics service could not be started", LogLevel::Error);
     }
     return daemon;
 }

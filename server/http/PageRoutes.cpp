@@ -5,6 +5,9 @@
 
 #include "common/CodePage.h"
 
+#include <atomic>
+#include <memory>
+
 namespace vcserver {
 
 Answer refusal(int status, std::string text, bool close) {
@@ -19,8 +22,16 @@ Answer tooLarge() {
 // library calls again once the worker resumes it.
 MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
                                         std::string_view method) {
+    if (c.route == Connection::Route::Health) {
+        return checkHealth(c, mc); // open to all, as a load balancer or monitor asks it
+    }
     std::function<Answer()> work;
-    if (method == "POST") {
+    if (c.route == Connection::Route::Metrics) {
+        if (!users) {
+            return queue(c, mc, metricsAnswer());
+        }
+        work = [this] { return metricsAnswer(); };
+    } else if (method == "POST") {
         if (c.received > kMaxBodyBytes) {
             return queue(c, mc, tooLarge());
         }
@@ -78,6 +89,48 @@ MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
     return MHD_YES;
 }
 
+// One answer wins: the store's or, past the time limit, the time-out's; the other then
+// touches nothing, as the connection may be gone. A store that hangs holds a worker but not
+// the health check.
+MHD_Result CommentServer::Impl::checkHealth(Connection& c, MHD_Connection* mc) {
+    auto claimed = std::make_shared<std::atomic<bool>>(false);
+    auto answer = [&c, mc, claimed](Answer a) {
+        if (!claimed->exchange(true)) {
+            c.prepared = std::move(a);
+            MHD_resume_connection(mc);
+        }
+    };
+    watch.working(c.watched);
+    MHD_suspend_connection(mc);
+    const bool queued = workers.submit([this, answer] { answer(health()); });
+    later.at(Clock::now() + kHealthTime, [answer] {
+        answer(refusal(503, "unavailable: the database did not answer within " +
+                                std::to_string(kHealthTime.count() / 1000) + " s\n"));
+    });
+    if (!queued) {
+        answer(refusal(503, "unavailable: the server is stopping\n", true));
+    }
+    return MHD_YES;
+}
+
+// A load of no vendor reads only the two short lookup tables: cheap, yet a real round trip.
+Answer CommentServer::Impl::health() {
+    try {
+        store.load("");
+        return {200, "ok\n"};
+    } catch (const StoreBusy& e) {
+        metrics.storeError(Metrics::StoreError::Busy);
+        return refusal(503, "unavailable: " + printable(e.what(), 300) + "\n");
+    } catch (const StoreError& e) {
+        metrics.storeError(Metrics::StoreError::Failed);
+        return refusal(503, "unavailable: database error: " + printable(e.what(), 300) + "\n");
+    }
+}
+
+Answer CommentServer::Impl::metricsAnswer() const {
+    return {200, metrics.render(), kMetricsType};
+}
+
 Answer CommentServer::Impl::getLoad(const std::string& vendor) {
     try {
         Answer a{200, loadDocument(store.load(vendor)), kXmlType};
@@ -88,8 +141,10 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor) {
         a.held = true;
         return a;
     } catch (const StoreBusy& e) {
+        metrics.storeError(Metrics::StoreError::Busy);
         return refusal(503, e.what());
     } catch (const StoreError& e) {
+        metrics.storeError(Metrics::StoreError::Failed);
         return refusal(500, std::string("Database error: ") + e.what() + ".");
     }
 }
@@ -97,23 +152,31 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor) {
 Answer CommentServer::Impl::postStatement(const std::string& body) {
     const SqlField field = sqlFieldOf(body);
     if (!field.statement) {
+        metrics.statement(Metrics::Statement::Rejected);
         return refusal(400, "Statement refused: " + field.error);
     }
     const ParsedStatement parsed = parseStatement(*field.statement);
     if (!parsed.statement) {
+        metrics.statement(Metrics::Statement::Rejected);
         return refusal(400, parsed.error);
     }
     const ExecResult result = store.execute(*parsed.statement);
     switch (result.outcome) {
     case ExecResult::Outcome::Done:
+        metrics.statement(Metrics::Statement::Done);
         return {200, {}};
     case ExecResult::Outcome::Refused:
+        metrics.statement(Metrics::Statement::Refused);
         return refusal(400, "Statement refused: " + result.message);
     case ExecResult::Outcome::Busy:
+        metrics.statement(Metrics::Statement::Busy);
+        metrics.storeError(Metrics::StoreError::Busy);
         return refusal(503, result.message);
     case ExecResult::Outcome::Failed:
         break;
     }
+    metrics.statement(Metrics::Statement::Failed);
+    metrics.storeError(Metrics::StoreError::Failed);
     return refusal(500, result.message);
 }
 

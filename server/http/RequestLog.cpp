@@ -1,5 +1,7 @@
 #include "RequestLog.h"
 
+#include "Metrics.h"
+
 #include "common/JsonWriter.h"
 
 #include <cstdio>
@@ -51,6 +53,18 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
+const char* levelName(LogLevel level) {
+    switch (level) {
+    case LogLevel::Info:
+        return "info";
+    case LogLevel::Warning:
+        return "warning";
+    case LogLevel::Error:
+        break;
+    }
+    return "error";
+}
+
 } // namespace
 
 std::string printable(std::string_view text, std::size_t limit) {
@@ -71,8 +85,9 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
     const std::string reason = printable(r.reason, 300);
     const std::string user = printable(r.user, 64);
     if (format == LogFormat::Json) {
-        std::string line = "{\"time\":" + jsonString(isoTime(time)) +
-                           ",\"client\":" + jsonString(r.client) +
+        const LogLevel level = r.status >= 500 ? LogLevel::Error : LogLevel::Info;
+        std::string line = "{\"time\":" + jsonString(isoTime(time)) + ",\"level\":\"" +
+                           levelName(level) + "\",\"client\":" + jsonString(r.client) +
                            (user.empty() ? "" : ",\"user\":" + jsonString(user)) +
                            ",\"method\":" + (method.empty() ? "null" : jsonString(method)) +
                            ",\"path\":" + (target.empty() ? "null" : jsonString(target)) +
@@ -95,25 +110,32 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
     return line;
 }
 
+std::string formatMessage(std::string_view message, LogLevel level, LogFormat format,
+                          std::chrono::system_clock::time_point time) {
+    // The HTTP library ends its messages with a line break of its own.
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+        message.remove_suffix(1);
+    }
+    const std::string text = printable(message, 500);
+    return format == LogFormat::Json
+               ? "{\"time\":" + jsonString(isoTime(time)) + ",\"level\":\"" + levelName(level) +
+                     "\",\"message\":" + jsonString(text) + '}'
+               : plainTime(time) + " server: " + text;
+}
+
 void RequestLog::write(const RequestRecord& record) {
+    if (metrics_) {
+        metrics_->request(record.status, record.duration);
+    }
     if (out_) {
         line(formatRequest(record, format_, std::chrono::system_clock::now()));
     }
 }
 
-void RequestLog::note(std::string_view message) {
-    if (!out_) {
-        return;
+void RequestLog::note(std::string_view message, LogLevel level) {
+    if (out_) {
+        line(formatMessage(message, level, format_, std::chrono::system_clock::now()));
     }
-    // The library ends its messages with a line break of its own.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-        message.remove_suffix(1);
-    }
-    const auto now = std::chrono::system_clock::now();
-    const std::string text = printable(message, 500);
-    line(format_ == LogFormat::Json
-             ? "{\"time\":" + jsonString(isoTime(now)) + ",\"message\":" + jsonString(text) + '}'
-             : plainTime(now) + " server: " + text);
 }
 
 void RequestLog::line(const std::string& text) {

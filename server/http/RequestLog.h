@@ -12,6 +12,12 @@ namespace vcserver {
 // Text keeps the columns operators know; JSON is one object a line for a log collector.
 enum class LogFormat { Text, Json };
 
+// How much a line matters, for a collector's filters: requests answered below 500 are info,
+// those answered 500 or more are errors; messages say which they are.
+enum class LogLevel { Info, Warning, Error };
+
+class Metrics;
+
 // One request as the log shows it.
 struct RequestRecord {
     std::string client;
@@ -33,21 +39,28 @@ std::string printable(std::string_view text, std::size_t limit);
 std::string formatRequest(const RequestRecord& record, LogFormat format,
                           std::chrono::system_clock::time_point time);
 
-// Writes whole lines from many threads.
+// A message as a line of the log, without the line break: "TIME server: TEXT" as text.
+std::string formatMessage(std::string_view message, LogLevel level, LogFormat format,
+                          std::chrono::system_clock::time_point time);
+
+// Writes whole lines from many threads. Every request passes through it, so it also counts
+// them for the metrics, when given, with or without a log to write to.
 class RequestLog {
 public:
-    RequestLog(std::ostream* out, LogFormat format) : out_(out), format_(format) {}
+    RequestLog(std::ostream* out, LogFormat format, Metrics* metrics = nullptr)
+        : out_(out), format_(format), metrics_(metrics) {}
 
     bool enabled() const { return out_ != nullptr; }
     void write(const RequestRecord& record);
-    // A message of the HTTP library, as its own line.
-    void note(std::string_view message);
+    // A message of the server's own, as its own line.
+    void note(std::string_view message, LogLevel level = LogLevel::Warning);
 
 private:
     void line(const std::string& text);
 
     std::ostream* out_;
     LogFormat format_;
+    Metrics* metrics_;
     std::mutex mutex_;
 };
 

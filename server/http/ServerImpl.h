@@ -9,6 +9,7 @@
 #include "DelayedTasks.h"
 #include "FailureThrottle.h"
 #include "MemoryBudget.h"
+#include "Metrics.h"
 #include "WorkerPool.h"
 
 #include <microhttpd.h>
@@ -28,6 +29,11 @@ namespace vcserver {
 using Clock = std::chrono::steady_clock;
 
 inline constexpr std::string_view kPage = "/VendorCommentLOAD.asp";
+inline constexpr std::string_view kHealthPath = "/healthz";
+inline constexpr std::string_view kMetricsPath = "/metrics";
+inline constexpr const char* kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
+// The health check's answer waits this long for the store at most.
+inline constexpr std::chrono::milliseconds kHealthTime{2'000};
 inline constexpr const char* kTextType = "text/plain; charset=utf-8";
 inline constexpr const char* kXmlType = "text/xml; charset=utf-8";
 inline constexpr const char* kChallenge = "Basic realm=\"Vendor comments\", charset=\"UTF-8\"";
@@ -36,11 +42,11 @@ struct Answer {
     int status = 200;
     std::string text;
     const char* type = kTextType;
-    bool close = false;         // the connection ends after this answer
-    bool allow = false;         // names the methods the page takes
-    bool held = false;          // the text's size is taken from the budget
-    bool challenge = false;     // asks for credentials
-    std::string logReason = {}; // for the log when the text is empty
+    bool close = false;          // the connection ends after this answer
+    const char* allow = nullptr; // the methods the route takes, for a 405
+    bool held = false;           // the text's size is taken from the budget
+    bool challenge = false;      // asks for credentials
+    std::string logReason = {};  // for the log when the text is empty
 };
 
 Answer refusal(int status, std::string text, bool close = false);
@@ -55,6 +61,7 @@ struct Connection {
     // worker while the connection is suspended for it.
     bool headSeen = false;
     bool answered = false;
+    enum class Route { Page, Health, Metrics } route = Route::Page;
     std::string method;
     Clock::time_point start = Clock::now();
     std::string body;
@@ -71,14 +78,15 @@ struct Connection {
 
 struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
-        : store(s), log(l, o.logFormat), threads(std::max<std::size_t>(1, t)), limits(o.limits),
-          users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes), watch(limits, log, !tls),
-          workers(threads), throttle(limits) {
+        : store(s), log(l, o.logFormat, &metrics), threads(std::max<std::size_t>(1, t)),
+          limits(o.limits), users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes),
+          watch(limits, log, !tls), workers(threads), throttle(limits) {
         store.setNotices([this](const std::string& message) { log.note(message); });
     }
     ~Impl() { store.setNotices(nullptr); }
 
     CommentStore& store;
+    Metrics metrics; // before the log, which counts into it
     RequestLog log;
     const std::size_t threads;
     const ServerLimits limits;
@@ -95,12 +103,18 @@ struct CommentServer::Impl {
     int family = AF_INET;
     int listenSocket = -1;
     std::string bindError;
+    // The metrics' own address, when they are not served beside the page.
+    std::string metricsHost;
+    int metricsPort = -1;
+    int metricsSocket = -1;
+    int metricsFamily = AF_INET;
 
     std::mutex runMutex;
     std::condition_variable runChanged;
     bool stopRequested = false;
 
     MHD_Daemon* start();
+    MHD_Daemon* startMetrics();
 
     // The library's callbacks; cls is the Impl.
     static void onConnection(void* cls, MHD_Connection* mc, void** socketContext,
@@ -109,6 +123,9 @@ struct CommentServer::Impl {
     static MHD_Result onRequest(void* cls, MHD_Connection* mc, const char* url, const char* method,
                                 const char* version, const char* upload, size_t* uploadSize,
                                 void** requestContext);
+    static MHD_Result onMetricsRequest(void* cls, MHD_Connection* mc, const char* url,
+                                       const char* method, const char* version, const char* upload,
+                                       size_t* uploadSize, void** requestContext);
     static void onCompleted(void* cls, MHD_Connection* mc, void** requestContext,
                             MHD_RequestTerminationCode code);
 
@@ -121,6 +138,9 @@ struct CommentServer::Impl {
     MHD_Result signIn(Connection& c, MHD_Connection* mc, bool writes, std::function<Answer()> work);
     MHD_Result submit(Connection& c, MHD_Connection* mc, std::function<Answer()> work,
                       Clock::time_point when);
+    MHD_Result checkHealth(Connection& c, MHD_Connection* mc);
+    Answer health();
+    Answer metricsAnswer() const;
     Answer getLoad(const std::string& vendor);
     Answer postStatement(const std::string& body);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);

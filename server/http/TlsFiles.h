@@ -6,6 +6,14 @@
 
 namespace vcserver {
 
+// What HTTPS offers, best first, in the server's order: TLS 1.3 and 1.2 only (1.0 and 1.1
+// are withdrawn), ephemeral elliptic-curve key exchange only (forward secrecy), AEAD ciphers
+// only (no CBC), no SHA-1 signatures. A GnuTLS priority string.
+inline constexpr const char* kTlsPriorities =
+    "NONE:+VERS-TLS1.3:+VERS-TLS1.2:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305:+AEAD:"
+    "+ECDHE-ECDSA:+ECDHE-RSA:+SIGN-ALL:-SIGN-RSA-SHA1:-SIGN-ECDSA-SHA1:+COMP-NULL:"
+    "+GROUP-EC-ALL:+CTYPE-X509:%SERVER_PRECEDENCE";
+
 // A certificate (with any intermediates after it) and its private key, both PEM.
 struct TlsCredentials {
     std::string certificate;

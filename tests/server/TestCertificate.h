@@ -21,7 +21,8 @@ struct TestCertificate {
     std::filesystem::path key;
 };
 
-// Runs a program found on the PATH, its output discarded; true when it exits with 0.
+// Runs a program found on the PATH, reading nothing and its output discarded; true when it
+// exits with 0.
 inline bool runQuietly(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -30,6 +31,7 @@ inline bool runQuietly(std::vector<std::string> args) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
