@@ -43,9 +43,9 @@ endif()
 if(TARGET vendor-comment-server)
     set(TAVIK_SYSTEMD_UNITDIR lib/systemd/system
         CACHE STRING "Where the server's systemd unit is installed")
-    configure_file(${VC_PACKAGING_DIR}/vendor-comment.service.in
-        ${CMAKE_BINARY_DIR}/packaging/vendor-comment.service @ONLY)
-    install(FILES ${CMAKE_BINARY_DIR}/packaging/vendor-comment.service
+    configure_file(${VC_PACKAGING_DIR}/vendor-comment-server.service.in
+        ${CMAKE_BINARY_DIR}/packaging/vendor-comment-server.service @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/vendor-comment-server.service
         DESTINATION ${TAVIK_SYSTEMD_UNITDIR})
 endif()
 
@@ -61,7 +61,7 @@ This package holds the control as a Qt widget library with its C++ headers,
 CMake and pkg-config files and Qt Designer plugin, and three programs:
 vendor-comment-host hosts the control, vendor-comment-check tells whether a
 server page fits it, and vendor-comment-server is a reference server page,
-with a systemd unit (vendor-comment.service, not enabled on install).")
+with a systemd unit (vendor-comment-server.service, not enabled on install).")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -60,6 +60,24 @@ public:
         return {ExecResult::Outcome::Failed, "the database is gone"};
     }
     void seed(const DemoData&) override {}
+    // The operator's commands never reach a served store.
+    std::vector<LookupEntry> lookups(LookupKind) override { throw StoreError("not scripted"); }
+    void addLookup(LookupKind, std::int64_t, const std::string&) override {
+        throw StoreError("not scripted");
+    }
+    void renameLookup(LookupKind, std::int64_t, const std::string&) override {
+        throw StoreError("not scripted");
+    }
+    std::int64_t removeLookup(LookupKind, std::int64_t, bool) override {
+        throw StoreError("not scripted");
+    }
+    ImportOutcome importComments(const std::vector<ImportedComment>&, bool) override {
+        throw StoreError("not scripted");
+    }
+    void exportComments(const std::optional<std::string>&,
+                        const std::function<void(const ExportedComment&)>&) override {
+        throw StoreError("not scripted");
+    }
 
 private:
     const Mode mode_;
