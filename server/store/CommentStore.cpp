@@ -23,6 +23,15 @@ const char* lookupKindName(LookupKind kind) {
     return kind == LookupKind::Type ? "type" : "location";
 }
 
+std::string unknownLookupRefusal(const ImportedComment& row, bool typeKnown) {
+    return std::string("no comment ") + (typeKnown ? "location '" : "type '") +
+           (typeKnown ? row.location : row.type) + "' (by code or name)";
+}
+
+std::string takenSequenceRefusal(const ImportedComment& row) {
+    return "vendor " + row.vendor + " already has comment " + std::to_string(*row.sequence);
+}
+
 std::optional<std::int64_t> resolveLookup(const std::vector<LookupEntry>& entries,
                                           const std::string& codeOrName) {
     std::int64_t code = 0;

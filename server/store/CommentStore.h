@@ -210,6 +210,11 @@ std::unique_ptr<CommentStore> openPostgresStore(const std::string& uri,
 std::optional<std::int64_t> resolveLookup(const std::vector<LookupEntry>& entries,
                                           const std::string& codeOrName);
 
+// Why an imported row is refused, in the same words from every store: a type or location no
+// entry has (the type when both are unknown), or a sequence the vendor already has.
+std::string unknownLookupRefusal(const ImportedComment& row, bool typeKnown);
+std::string takenSequenceRefusal(const ImportedComment& row);
+
 // The store of --db: a postgresql:// or postgres:// URI, otherwise an SQLite file.
 // StoreError messages never show a password.
 std::unique_ptr<CommentStore> openStore(const std::string& db, std::size_t connections);

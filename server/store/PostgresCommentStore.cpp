@@ -659,19 +659,15 @@ public:
                     const auto type = resolveLookup(types, row.type);
                     const auto location = resolveLookup(locations, row.location);
                     if (!type || !location) {
-                        out.refused.push_back({row.line, std::string("no comment ") +
-                                                             (type ? "location '" : "type '") +
-                                                             (type ? row.location : row.type) +
-                                                             "' (by code or name)"});
+                        out.refused.push_back(
+                            {row.line, unknownLookupRefusal(row, type.has_value())});
                         continue;
                     }
                     std::int64_t sequence = 0;
                     if (row.sequence) {
                         if (c.run(kSequenceExists, {row.vendor, number(*row.sequence)}).rows() >
                             0) {
-                            out.refused.push_back({row.line, "vendor " + row.vendor +
-                                                                 " already has comment " +
-                                                                 number(*row.sequence)});
+                            out.refused.push_back({row.line, takenSequenceRefusal(row)});
                             continue;
                         }
                         sequence = *row.sequence;

@@ -554,10 +554,8 @@ public:
                     const auto type = resolveLookup(types, row.type);
                     const auto location = resolveLookup(locations, row.location);
                     if (!type || !location) {
-                        out.refused.push_back({row.line, std::string("no comment ") +
-                                                             (type ? "location '" : "type '") +
-                                                             (type ? row.location : row.type) +
-                                                             "' (by code or name)"});
+                        out.refused.push_back(
+                            {row.line, unknownLookupRefusal(row, type.has_value())});
                         continue;
                     }
                     std::int64_t sequence = 0;
@@ -565,9 +563,7 @@ public:
                         exists.reset();
                         exists.bind(1, row.vendor).bind(2, *row.sequence);
                         if (exists.step()) {
-                            out.refused.push_back({row.line, "vendor " + row.vendor +
-                                                                 " already has comment " +
-                                                                 std::to_string(*row.sequence)});
+                            out.refused.push_back({row.line, takenSequenceRefusal(row)});
                             continue;
                         }
                         sequence = *row.sequence;

@@ -9,13 +9,6 @@ namespace tavik::common {
 
 namespace {
 
-constexpr std::array<std::string_view, 12> monthNames = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
-
-constexpr int minYear = 100;
-constexpr int maxYear = 9999;
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }

@@ -1,11 +1,20 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string_view>
 
 // The one reader of date texts that the control and the reference server share, so that both
 // take and refuse the same texts.
 namespace tavik::common {
+
+inline constexpr std::array<std::string_view, 12> monthNames = {
+    "January", "February", "March",     "April",   "May",      "June",
+    "July",    "August",   "September", "October", "November", "December"};
+
+// The years a date may have.
+inline constexpr int minYear = 100;
+inline constexpr int maxYear = 9999;
 
 struct DateReading {
     int year = 0;

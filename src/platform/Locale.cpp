@@ -17,13 +17,6 @@ using namespace std::chrono;
 
 namespace {
 
-constexpr std::array<std::string_view, 12> monthNames = {
-    "January", "February", "March",     "April",   "May",      "June",
-    "July",    "August",   "September", "October", "November", "December"};
-
-constexpr int minYear = 100;
-constexpr int maxYear = 9999;
-
 [[noreturn]] void typeMismatch() {
     throw RuntimeError("Type mismatch");
 }
@@ -164,7 +157,7 @@ template <typename Integer> Integer roundToInteger(double value) {
 DateTime makeDate(int year, unsigned month, unsigned day) {
     const year_month_day ymd{std::chrono::year(year), std::chrono::month(month),
                              std::chrono::day(day)};
-    if (year < minYear || year > maxYear || !ymd.ok())
+    if (year < common::minYear || year > common::maxYear || !ymd.ok())
         typeMismatch();
     return {sys_days(ymd), seconds(0)};
 }
@@ -206,7 +199,7 @@ std::string shortDate(const DateTime& value) {
 
 std::string formatMMMddyyyy(const DateTime& value) {
     const auto ymd = calendarDate(value);
-    const std::string month(monthNames[monthOf(ymd) - 1].substr(0, 3));
+    const std::string month(common::monthNames[monthOf(ymd) - 1].substr(0, 3));
     return formatted("%s %02u, %04d", month.c_str(), dayOf(ymd), yearOf(ymd));
 }
 
