@@ -4,14 +4,14 @@
 
 namespace vcserver {
 
-std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
+std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<KnownOption>& known,
                                        std::string& problem) {
     // getopt_long's codes for operands, "-h" and trouble stay below this.
-    constexpr int kFirstSpec = 1000;
+    constexpr int kFirstKnown = 1000;
     std::vector<option> table;
-    for (std::size_t i = 0; i < specs.size(); ++i)
-        table.push_back({specs[i].name, specs[i].takesValue ? required_argument : no_argument,
-                         nullptr, kFirstSpec + static_cast<int>(i)});
+    for (std::size_t i = 0; i < known.size(); ++i)
+        table.push_back({known[i].name, known[i].takesValue ? required_argument : no_argument,
+                         nullptr, kFirstKnown + static_cast<int>(i)});
     table.push_back({nullptr, 0, nullptr, 0});
 
     Arguments arguments;
@@ -32,7 +32,7 @@ std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<
             problem = "unexpected argument '" + std::string(argv[optind - 1]) + "'";
             return std::nullopt;
         } else {
-            arguments.options.emplace_back(specs[std::size_t(found - kFirstSpec)].name,
+            arguments.options.emplace_back(known[std::size_t(found - kFirstKnown)].name,
                                            optarg ? optarg : "");
         }
     }

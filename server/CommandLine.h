@@ -9,7 +9,7 @@ namespace vcserver {
 
 // An option a command takes: "--name VALUE" (or "--name=VALUE") when it takes a value,
 // "--name" alone otherwise.
-struct OptionSpec {
+struct KnownOption {
     const char* name;
     bool takesValue;
 };
@@ -21,7 +21,7 @@ struct Arguments {
 
 // Reads the arguments after argv[0] with getopt_long. On an unknown option or one without
 // its value, returns nothing and sets `problem` to one line saying which.
-std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
+std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<KnownOption>& known,
                                        std::string& problem);
 
 } // namespace vcserver
