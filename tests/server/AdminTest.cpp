@@ -68,15 +68,6 @@ Ran run(std::vector<std::string> args) {
     return result;
 }
 
-std::unique_ptr<TestDatabase> makeDatabase(StoreKind kind) {
-    try {
-        return std::make_unique<TestDatabase>(kind);
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-        return nullptr;
-    }
-}
-
 vcserver::InsertComment insertOf(const std::string& vendor, std::int32_t type,
                                  std::int32_t location, const std::string& text) {
     return {vendor, {type, location, std::nullopt, std::nullopt, text}};

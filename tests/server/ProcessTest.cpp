@@ -42,15 +42,6 @@ int gridCount(const std::string& baseUrl, const std::string& vendor) {
     return count;
 }
 
-std::unique_ptr<TestDatabase> makeDatabase(StoreKind kind) {
-    try {
-        return std::make_unique<TestDatabase>(kind);
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << e.what();
-        return nullptr;
-    }
-}
-
 std::string kindName(const ::testing::TestParamInfo<StoreKind>& info) {
     return storeName(info.param);
 }

@@ -7,6 +7,7 @@
 // its own, reached through the URI's search_path; it and the roles made for it are dropped
 // afterwards.
 
+#include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -251,5 +252,15 @@ private:
     std::string location_;
     std::vector<std::string> roles_;
 };
+
+// A database for a test, or null after a failure that says why (no PostgreSQL cluster).
+inline std::unique_ptr<TestDatabase> makeDatabase(StoreKind kind) {
+    try {
+        return std::make_unique<TestDatabase>(kind);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        return nullptr;
+    }
+}
 
 } // namespace vctest
