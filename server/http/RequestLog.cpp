@@ -53,6 +53,34 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
+// The first `limit` bytes of a text, each byte beyond ASCII as "?", and controls too unless
+// `controls` keeps them.
+std::string ascii(std::string_view text, std::size_t limit, bool controls) {
+    std::string out;
+    for (const char c : text.substr(0, limit)) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += byte < 0x7F && (controls || byte >= 0x20) ? c : '?';
+    }
+    if (text.size() > limit) {
+        out += "...";
+    }
+    return out;
+}
+
+// A reason or message in JSON keeps its line breaks and other controls, escaped: there they
+// cannot split the line.
+std::string jsonText(std::string_view text, std::size_t limit) {
+    return jsonString(ascii(text, limit, true));
+}
+
+// Answers' texts and the HTTP library's messages end with a line break of their own.
+std::string_view withoutLineEnd(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
 const char* levelName(LogLevel level) {
     switch (level) {
     case LogLevel::Info:
@@ -68,24 +96,20 @@ const char* levelName(LogLevel level) {
 } // namespace
 
 std::string printable(std::string_view text, std::size_t limit) {
-    std::string out;
-    for (const char c : text.substr(0, limit)) {
-        out += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    if (text.size() > limit) {
-        out += "...";
-    }
-    return out;
+    return ascii(text, limit, false);
 }
 
 std::string formatRequest(const RequestRecord& r, LogFormat format,
                           std::chrono::system_clock::time_point time) {
     const std::string method = printable(r.method, 16);
     const std::string target = printable(r.target, 500);
-    const std::string reason = printable(r.reason, 300);
+    const std::string_view reason = withoutLineEnd(r.reason);
     const std::string user = printable(r.user, 64);
     if (format == LogFormat::Json) {
-        const LogLevel level = r.status >= 500 ? LogLevel::Error : LogLevel::Info;
+        // A request the server closed without an answer left a client waiting in vain.
+        const LogLevel level = r.status >= 500 ? LogLevel::Error
+                               : r.status == 0 ? LogLevel::Warning
+                                               : LogLevel::Info;
         std::string line = "{\"time\":" + jsonString(isoTime(time)) + ",\"level\":\"" +
                            levelName(level) + "\",\"client\":" + jsonString(r.client) +
                            (user.empty() ? "" : ",\"user\":" + jsonString(user)) +
@@ -95,7 +119,7 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
                            ",\"bytes\":" + std::to_string(r.bytes) +
                            ",\"duration_ms\":" + milliseconds(r.duration);
         if (!reason.empty()) {
-            line += ",\"reason\":" + jsonString(reason);
+            line += ",\"reason\":" + jsonText(reason, 300);
         }
         return line + '}';
     }
@@ -105,22 +129,18 @@ std::string formatRequest(const RequestRecord& r, LogFormat format,
                        ' ' + (r.status ? std::to_string(r.status) : "-") + ' ' +
                        std::to_string(r.bytes) + ' ' + milliseconds(r.duration) + "ms";
     if (!reason.empty()) {
-        line += " \"" + reason + '"';
+        line += " \"" + printable(reason, 300) + '"';
     }
     return line;
 }
 
 std::string formatMessage(std::string_view message, LogLevel level, LogFormat format,
                           std::chrono::system_clock::time_point time) {
-    // The HTTP library ends its messages with a line break of its own.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-        message.remove_suffix(1);
-    }
-    const std::string text = printable(message, 500);
+    message = withoutLineEnd(message);
     return format == LogFormat::Json
                ? "{\"time\":" + jsonString(isoTime(time)) + ",\"level\":\"" + levelName(level) +
-                     "\",\"message\":" + jsonString(text) + '}'
-               : plainTime(time) + " server: " + text;
+                     "\",\"message\":" + jsonText(message, 500) + '}'
+               : plainTime(time) + " server: " + printable(message, 500);
 }
 
 void RequestLog::write(const RequestRecord& record) {

@@ -13,7 +13,8 @@ namespace vcserver {
 enum class LogFormat { Text, Json };
 
 // How much a line matters, for a collector's filters: requests answered below 500 are info,
-// those answered 500 or more are errors; messages say which they are.
+// those answered 500 or more are errors, those closed without an answer warnings; messages
+// say which they are.
 enum class LogLevel { Info, Warning, Error };
 
 class Metrics;

@@ -327,3 +327,50 @@ TEST_F(HardeningTest, BindSaysWhyItFailed) {
 }
 
 } // namespace
+
+// The level a collector filters on, and the reason as the server gave it: escaped in JSON,
+// line breaks and all, and in the text format on one line. A request closed without an
+// answer left its client waiting, which is worth a warning.
+TEST(RequestLogLine, LevelByAnswerAndReasonOnOneLine) {
+    const struct {
+        const char* name;
+        int status;
+        std::string reason;
+        const char* level;
+        const char* json; // the reason as each format writes it; empty for none
+        const char* text;
+    } cases[] = {
+        {"Answered", 200, "", "info", "", ""},
+        {"Refused", 400, "Statement refused: no.", "info", "\"Statement refused: no.\"",
+         "\"Statement refused: no.\""},
+        {"FailedOverLines", 503, "unavailable: database error: gone\n\tDETAIL:  x\r\n", "error",
+         R"("unavailable: database error: gone\n\tDETAIL:  x")",
+         "\"unavailable: database error: gone??DETAIL:  x\""},
+        {"OtherControlsAndBeyondAscii", 400, "a\x01z\x7f\xC3\xA9", "info", R"("a\u0001z???")",
+         "\"a?z???\""},
+        {"TimedOut", 0, "No answer was ready within 1 second.", "warning",
+         "\"No answer was ready within 1 second.\"", "\"No answer was ready within 1 second.\""},
+        {"Abandoned", 0, "The connection ended before the answer.", "warning",
+         "\"The connection ended before the answer.\"",
+         "\"The connection ended before the answer.\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RequestRecord record;
+        record.client = "127.0.0.1";
+        record.method = "POST";
+        record.target = kPage;
+        record.status = c.status;
+        record.reason = c.reason;
+        const auto now = std::chrono::system_clock::now();
+        const std::string json = formatRequest(record, LogFormat::Json, now);
+        EXPECT_NE(json.find(std::string(",\"level\":\"") + c.level + "\","), std::string::npos)
+            << json;
+        EXPECT_TRUE(json.ends_with(*c.json ? ",\"reason\":" + std::string(c.json) + "}"
+                                           : std::string(",\"duration_ms\":0.0}")))
+            << json;
+        const std::string text = formatRequest(record, LogFormat::Text, now);
+        EXPECT_TRUE(text.ends_with(*c.text ? std::string(" ") + c.text : std::string("ms")))
+            << text;
+    }
+}
