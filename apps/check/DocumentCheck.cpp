@@ -153,9 +153,8 @@ void checkEntries(const std::vector<EntryInfo>& entries, bool locations,
         const std::size_t before = report.findings().size();
         if (entry.stops) {
             if (entry.children < 2)
-                add(Level::Fail,
-                    "has " + std::to_string(entry.children) +
-                        " child nodes; the control needs two (code, name): " + stopText(reading));
+                add(Level::Fail, "has " + counted(entry.children, "child node") +
+                                     "; the control needs two (code, name): " + stopText(reading));
             else
                 add(Level::Fail, "code " + quote(entry.codeText) +
                                      " is beyond the 32-bit range: the entry " + quote(entry.name) +
@@ -317,8 +316,8 @@ void checkRows(const DocumentReading& reading, const std::string& vendor, Report
             return finding;
         };
         if (info.stops)
-            add(Level::Fail, "GRID has " + std::to_string(info.children) +
-                                 " child nodes; the control needs nine: " + stopText(reading));
+            add(Level::Fail, "GRID has " + counted(info.children, "child node") +
+                                 "; the control needs nine: " + stopText(reading));
         if (!info.shifted.empty())
             add(Level::Warn, "child " + info.shifted +
                                  " is not an element: the control reads the cells by "
@@ -437,9 +436,9 @@ void checkDocument(const platform::XmlDocument& document, const std::string& ven
     if (reading.locations.empty())
         report.warn("lists",
                     "no LOC entries: no comment can be saved, since a location is required");
-    report.pass("lists", grouped(reading.locations.size()) + " locations, " +
-                             grouped(reading.types.size()) + " types, " +
-                             grouped(reading.rows.size()) + " comments");
+    report.pass("lists", counted(reading.locations.size(), "location") + ", " +
+                             counted(reading.types.size(), "type") + ", " +
+                             counted(reading.rows.size(), "comment"));
     checkEntries(reading.locations, true, reading, report);
     checkEntries(reading.types, false, reading, report);
     checkRows(reading, vendor, report, progress);

@@ -242,9 +242,8 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
     if (!checkAnswer(fetched, url, limits, report))
         return;
     if (const auto before = beforeDeclaration(fetched.body)) {
-        report.fail("document", grouped(before->size()) +
-                                    (before->size() == 1 ? " byte" : " bytes") +
-                                    " before the XML declaration (" + quote(*before) +
+        report.fail("document", counted(before->size(), "byte") + " before the XML declaration (" +
+                                    quote(*before) +
                                     "): not well-formed XML, since the declaration must come "
                                     "first: " +
                                     kEmptyLists);

@@ -40,4 +40,8 @@ std::string grouped(unsigned long long number) {
     return text;
 }
 
+std::string counted(unsigned long long number, const std::string& noun) {
+    return grouped(number) + " " + noun + (number == 1 ? "" : "s");
+}
+
 } // namespace vccheck

@@ -27,5 +27,7 @@ private:
 
 // A count with thousands separators: 100,000.
 std::string grouped(unsigned long long number);
+// A count and what it counts, plural unless there is one: "1 comment", "2,000 comments".
+std::string counted(unsigned long long number, const std::string& noun);
 
 } // namespace vccheck

@@ -283,8 +283,8 @@ std::optional<LoadedPage> StatementRun::reloadHolding(const std::string& subject
                                                       std::size_t count) {
     auto page = reload(subject);
     if (page && page->rows.size() != count) {
-        report_.fail(subject, "the reload shows " + std::to_string(page->rows.size()) +
-                                  " comments where " +
+        report_.fail(subject, "the reload shows " + counted(page->rows.size(), "comment") +
+                                  " where " +
                                   (count == 1 ? "one was" : std::to_string(count) + " were") +
                                   " written: the user sees the list disagree with what was "
                                   "saved");
@@ -380,8 +380,9 @@ bool StatementRun::oneAtATime(const LoadedPage& before) {
         report_.fail("delete", page->rows.empty()
                                    ? "the reload shows no comment: the delete of sequence " +
                                          first.sequence + " removed the other comment too"
-                                   : "the reload still shows " + std::to_string(page->rows.size()) +
-                                         " comments: the user deleted a comment that stays");
+                                   : "the reload still shows " +
+                                         counted(page->rows.size(), "comment") +
+                                         ": the user deleted a comment that stays");
         return false;
     }
     const std::string left = tavik::CommentSequenceKey(page->rows.front().sequence);
@@ -472,9 +473,9 @@ void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupE
         ++keys[tavik::CommentSequenceKey(row.sequence)];
     if (page->rows.size() != std::size_t(accepted)) {
         passed = false;
-        report_.fail("parallel", "the reload shows " + std::to_string(page->rows.size()) +
-                                     " comments where " + std::to_string(accepted) +
-                                     " inserts were accepted: saved comments are lost");
+        report_.fail("parallel", "the reload shows " + counted(page->rows.size(), "comment") +
+                                     " where " + counted(std::size_t(accepted), "insert") +
+                                     " were accepted: saved comments are lost");
     }
     // The first shared key in the order of the list.
     const auto shared = std::find_if(page->rows.begin(), page->rows.end(), [&](const Row& row) {
@@ -484,16 +485,16 @@ void StatementRun::checkConcurrentInserts(const LookupEntry& type, const LookupE
         passed = false;
         const std::string key = tavik::CommentSequenceKey(shared->sequence);
         report_.fail("parallel",
-                     "the reload's " + std::to_string(page->rows.size()) + " comments hold only " +
-                         std::to_string(keys.size()) + " distinct keys (sequence " + quote(key) +
+                     "the reload's " + counted(page->rows.size(), "comment") + " hold only " +
+                         counted(keys.size(), "distinct key") + " (sequence " + quote(key) +
                          " is held by " + std::to_string(keys[key]) +
                          "): the page takes MAX+1 outside a transaction, so an edit or a "
                          "delete of one comment reaches another");
     }
     if (passed)
         report_.pass("parallel", tried + " in " + milliseconds(took) + ": " +
-                                     std::to_string(accepted) +
-                                     " comments, each with a key of its own");
+                                     counted(std::size_t(accepted), "comment") +
+                                     ", each with a key of its own");
 
     progress_.show("deleting the concurrent inserts");
     std::vector<std::string> deletes;
@@ -598,8 +599,8 @@ void StatementRun::cleanUp() {
         report_.pass("cleanup", "vendor " + scratch_.vendor + " holds no comments again");
     else if (after)
         report_.fail("cleanup", "vendor " + scratch_.vendor + " still holds " +
-                                    std::to_string(after->rows.size()) +
-                                    " comments the check wrote; remove them by hand");
+                                    counted(after->rows.size(), "comment") +
+                                    " the check wrote; remove them by hand");
 }
 
 void StatementRun::run() {
@@ -613,8 +614,8 @@ void StatementRun::run() {
     }
     if (!before.rows.empty()) {
         report_.fail("statements", "the scratch vendor " + scratch_.vendor + " holds " +
-                                       std::to_string(before.rows.size()) +
-                                       " comments: the statements are checked only on a "
+                                       counted(before.rows.size(), "comment") +
+                                       ": the statements are checked only on a "
                                        "vendor without any, so that nothing of yours changes");
         return;
     }

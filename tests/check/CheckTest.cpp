@@ -342,7 +342,7 @@ const Fault kFaults[] = {
                                       entry("LOC", "14", "Office") + entry("TYP", "4", "General") +
                                       entry("TYP", "5", "Shipping"));
      },
-     {{"FAIL", "LOC 2", "has 1 child nodes; the control needs two"}}},
+     {{"FAIL", "LOC 2", "has 1 child node; the control needs two"}}},
     {"LookupNamedTwice",
      [](Serving& s) { s.body = document(kRow2, kEntries + entry("TYP", "6", "General")); },
      {{"WARN", "TYP 3",
@@ -466,7 +466,7 @@ const Fault kFaults[] = {
      {{"FAIL", "delete",
        "the comment left shows sequence \"1\", where it showed 2 before the delete: the page "
        "writes the row's position"},
-      {"FAIL", "cleanup", "still holds 1 comments"}},
+      {"FAIL", "cleanup", "still holds 1 comment the check wrote"}},
      true},
     {"CutsCommentsTo255",
      [](Serving& s) { s.cut = 255; },
