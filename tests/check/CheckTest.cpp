@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -204,7 +205,8 @@ struct Serving {
     bool blankRefusal = false;
     bool htmlRefusals = false; // the reference's refusals, as a whole HTML page
     std::string lost;
-    std::size_t cut = 0; // comments cut after this many characters
+    std::size_t cut = 0;      // comments cut after this many characters
+    bool rawLineEnds = false; // a CR written as a raw byte, not as "&#13;"
     // The sequence the scratch reloads show for a stored one at a position (from 1), and the
     // stored sequences a delete of a shown one reaches.
     std::function<long(long stored, int position)> shownKey;
@@ -220,7 +222,8 @@ struct Fault {
     std::function<void(Serving&)> serve;
     std::vector<Expected> expected; // every WARN and FAIL line, in order
     bool write = false;
-    bool signedIn = false; // the URL carries a password, which no output may show
+    bool signedIn = false;         // the URL carries a password, which no output may show
+    const char* passing = nullptr; // a PASS line that must be there
 };
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -472,6 +475,19 @@ const Fault kFaults[] = {
      [](Serving& s) { s.cut = 255; },
      {{"FAIL", "long", "the reload shows the comment cut to 255 of its 32,000 characters"}},
      true},
+    {"RawLineEnds",
+     [](Serving& s) { s.rawLineEnds = true; },
+     {},
+     true,
+     false,
+     "the comment's CR LF line breaks come back as LF alone"},
+    {"RawLineEndsLosingCharacters",
+     [](Serving& s) {
+         s.rawLineEnds = true;
+         s.lost = "~";
+     },
+     {{"FAIL", "long", "where 32,000 were written, differs from character 140 on: \"?"}},
+     true},
     {"DuplicateKeysUnderLoad",
      // No transaction around MAX+1: concurrent inserts share keys (the first two are the
      // statements one at a time), and a delete reaches every comment of its key.
@@ -567,6 +583,8 @@ private:
             body = renumbered(body, serving_.shownKey);
         if (req.method == "GET" && serving_.cut > 0)
             body = cutComments(body, serving_.cut);
+        if (req.method == "GET" && serving_.rawLineEnds)
+            body = replaced(body, "&#13;", "\r");
         res.status = answer->status;
         if (req.method == "POST" && serving_.htmlRefusals && !body.empty()) {
             res.status = 500;
@@ -667,6 +685,12 @@ TEST_P(FaultTest, IsReportedWhereItIsAndNothingElseIs) {
         failed = failed || found[i].level == "FAIL";
     }
     EXPECT_EQ(run.exitCode, failed ? 1 : 0);
+    if (fault.passing) {
+        const std::vector<Line> lines = reportLines(run.out);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const Line& line) {
+            return line.level == "PASS" && line.text.find(fault.passing) != std::string::npos;
+        })) << run.out;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(kFaults),
