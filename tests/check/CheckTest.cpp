@@ -205,8 +205,9 @@ struct Serving {
     bool blankRefusal = false;
     bool htmlRefusals = false; // the reference's refusals, as a whole HTML page
     std::string lost;
-    std::size_t cut = 0;      // comments cut after this many characters
-    bool rawLineEnds = false; // a CR written as a raw byte, not as "&#13;"
+    std::size_t cut = 0;        // comments cut after this many characters
+    std::size_t refuseOver = 0; // updates of longer comments refused
+    bool rawLineEnds = false;   // a CR written as a raw byte, not as "&#13;"
     // The sequence the scratch reloads show for a stored one at a position (from 1), and the
     // stored sequences a delete of a shown one reaches.
     std::function<long(long stored, int position)> shownKey;
@@ -473,8 +474,20 @@ const Fault kFaults[] = {
      true},
     {"CutsCommentsTo255",
      [](Serving& s) { s.cut = 255; },
-     {{"FAIL", "long", "the reload shows the comment cut to 255 of its 32,000 characters"}},
+     {{"FAIL", "long", "the reload shows the comment cut to 255 of its 32,000 characters"},
+      {"FAIL", "long",
+       "the page refuses comments over 255 characters (the control lets the clerk type "
+       "32,000)"}},
      true},
+    {"RefusesCommentsOver4000",
+     [](Serving& s) { s.refuseOver = 4000; },
+     {{"FAIL", "long", "refused: \"Statement refused: the comment is too long.\""},
+      {"FAIL", "long",
+       "the page refuses comments over 4,000 characters (the control lets the clerk type "
+       "32,000)"}},
+     true,
+     false,
+     "comments, each with a key of its own"},
     {"RawLineEnds",
      [](Serving& s) { s.rawLineEnds = true; },
      {},
@@ -549,6 +562,16 @@ public:
             if (serving_.answer) {
                 res.status = serving_.answer->first;
                 return res.set_content(serving_.answer->second, "text/plain");
+            }
+            if (serving_.refuseOver && body.starts_with("SQL=UPDATE")) {
+                // Windows-1252: a character a byte.
+                const std::string sql = httplib::detail::decode_url(body.substr(4), true);
+                const std::size_t from = sql.find("Comment= '") + 10;
+                if (sql.rfind("', RecordLastUpdated") - from > serving_.refuseOver) {
+                    res.status = 400;
+                    return res.set_content("Statement refused: the comment is too long.",
+                                           "text/plain");
+                }
             }
             if (serving_.blankRefusal && body.starts_with("SQL=SELECT"))
                 return res.set_content("", "text/plain");
