@@ -1,11 +1,10 @@
 // vendor-comment-server: the reference server page the VendorComment control talks to.
 
-#include "AdminCommands.h"
 #include "CommandLine.h"
-#include "CommentServer.h"
-#include "DemoData.h"
-#include "PostgresUri.h"
-#include "UserCommand.h"
+#include "admin/AdminCommands.h"
+#include "http/CommentServer.h"
+#include "store/DemoData.h"
+#include "store/PostgresUri.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -103,70 +102,60 @@ bool parseAddress(const std::string& text, std::string& hostOut, int& portOut) {
     return true;
 }
 
+// Why an option's HOST:PORT will not do, empty when it does.
+std::string addressProblem(const char* option, const std::string& text, std::string& host,
+                           int& port) {
+    return parseAddress(text, host, port)
+               ? std::string()
+               : std::string(option) + " wants HOST:PORT, got '" + text + "'";
+}
+
 std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
+    Options options;
+    bool version = false;
     std::string problem;
-    const auto arguments = vcserver::readArguments(argc, argv,
-                                                   {{"help", false},
-                                                    {"version", false},
-                                                    {"db", true},
-                                                    {"listen", true},
-                                                    {"seed-demo", false},
-                                                    {"log-format", true},
-                                                    {"users", true},
-                                                    {"tls-cert", true},
-                                                    {"tls-key", true},
-                                                    {"insecure-open", false},
-                                                    {"metrics-listen", true}},
-                                                   problem);
+    const auto arguments = vcserver::readArguments(
+        argc, argv,
+        {{"version", &version, true},
+         {"db", &options.db},
+         {"listen",
+          [&](const std::string& value) {
+              return addressProblem("--listen", value, options.host, options.port);
+          }},
+         {"seed-demo", &options.seedDemo},
+         {"log-format",
+          [&](const std::string& value) {
+              if (value != "text" && value != "json") {
+                  return "--log-format wants text or json, got '" + value + "'";
+              }
+              options.logFormat =
+                  value == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;
+              return std::string();
+          }},
+         {"users", &options.users},
+         {"tls-cert", &options.tlsCert},
+         {"tls-key", &options.tlsKey},
+         {"insecure-open", &options.insecureOpen},
+         {"metrics-listen",
+          [&](const std::string& value) {
+              options.metricsHost = "127.0.0.1";
+              return addressProblem("--metrics-listen", value, options.metricsHost,
+                                    options.metricsPort);
+          }}},
+        problem, false);
     if (!arguments) {
         exitCode = usageError(problem);
         return std::nullopt;
     }
-    if (!arguments->operands.empty()) {
-        exitCode = usageError("unexpected argument '" + arguments->operands.front() + "'");
+    if (arguments->help) {
+        std::cout << kUsage;
+        exitCode = 0;
         return std::nullopt;
     }
-    Options options;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kUsage;
-            exitCode = 0;
-            return std::nullopt;
-        } else if (name == "version") {
-            std::cout << "vendor-comment-server " << VC_VERSION << "\n";
-            exitCode = 0;
-            return std::nullopt;
-        } else if (name == "db") {
-            options.db = value;
-        } else if (name == "listen") {
-            if (!parseAddress(value, options.host, options.port)) {
-                exitCode = usageError("--listen wants HOST:PORT, got '" + value + "'");
-                return std::nullopt;
-            }
-        } else if (name == "seed-demo") {
-            options.seedDemo = true;
-        } else if (name == "log-format") {
-            if (value != "text" && value != "json") {
-                exitCode = usageError("--log-format wants text or json, got '" + value + "'");
-                return std::nullopt;
-            }
-            options.logFormat =
-                value == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;
-        } else if (name == "users") {
-            options.users = value;
-        } else if (name == "tls-cert") {
-            options.tlsCert = value;
-        } else if (name == "tls-key") {
-            options.tlsKey = value;
-        } else if (name == "insecure-open") {
-            options.insecureOpen = true;
-        } else if (name == "metrics-listen") {
-            options.metricsHost = "127.0.0.1";
-            if (!parseAddress(value, options.metricsHost, options.metricsPort)) {
-                exitCode = usageError("--metrics-listen wants HOST:PORT, got '" + value + "'");
-                return std::nullopt;
-            }
-        }
+    if (version) {
+        std::cout << "vendor-comment-server " << VC_VERSION << "\n";
+        exitCode = 0;
+        return std::nullopt;
     }
     if (options.db.empty()) {
         exitCode = usageError("--db FILE|URI is required");
@@ -234,9 +223,6 @@ void raiseDescriptorLimit() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "user") {
-        return vcserver::runUserCommand(argc - 1, argv + 1);
-    }
     if (argc > 1) {
         if (const auto command = vcserver::adminCommandNamed(argv[1])) {
             return command(argc - 1, argv + 1);

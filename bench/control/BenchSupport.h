@@ -3,8 +3,8 @@
 // What the control's benchmarks share: the reference server page on loopback, the control in
 // a shown window, a bare libcurl client to measure the wire against, and medians.
 
-#include "CommentServer.h"
 #include "control/VendorComment.h"
+#include "http/CommentServer.h"
 
 #include <curl/curl.h>
 

@@ -11,15 +11,15 @@
 // another build of vendor-comment-server, the same figures are taken from it ("peer") in
 // the same run and printed beside: that is how the figures before a change are compared.
 
-#include "CommentStore.h"
-#include "DemoData.h"
-#include "LoadDocument.h"
-#include "PasswordHash.h"
 #include "Posting.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 #include "TestCertificate.h"
-#include "UsersFile.h"
+#include "access/PasswordHash.h"
+#include "access/UsersFile.h"
+#include "statement/LoadDocumentWriter.h"
+#include "store/CommentStore.h"
+#include "store/DemoData.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>

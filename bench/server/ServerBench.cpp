@@ -5,12 +5,12 @@
 // PostgreSQL needs a cluster in VC_TEST_POSTGRES, as the tests do:
 //   scripts/with-test-postgres build/bin/server_bench
 
-#include "CommentStore.h"
-#include "DemoData.h"
-#include "LoadDocument.h"
 #include "Posting.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
+#include "statement/LoadDocumentWriter.h"
+#include "store/CommentStore.h"
+#include "store/DemoData.h"
 
 #include <benchmark/benchmark.h>
 #include <httplib.h>

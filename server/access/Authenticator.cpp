@@ -1,6 +1,6 @@
-#include "Authenticator.h"
+#include "access/Authenticator.h"
 
-#include "PasswordHash.h"
+#include "access/PasswordHash.h"
 
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UsersFile.h"
+#include "access/UsersFile.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "FailureThrottle.h"
+#include "access/FailureThrottle.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@ constexpr std::size_t kMaxAddresses = 100'000;
 
 } // namespace
 
-FailureThrottle::FailureThrottle(const ServerLimits& limits) : limits_(limits) {}
+FailureThrottle::FailureThrottle(const SignInLimits& limits) : limits_(limits) {}
 
 FailureThrottle::Clock::duration FailureThrottle::delayAfter(std::size_t failures) const {
     if (failures < limits_.freeSignInFailures) {

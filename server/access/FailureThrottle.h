@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ServerLimits.h"
+#include "access/SignInLimits.h"
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +20,7 @@ class FailureThrottle {
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit FailureThrottle(const ServerLimits& limits);
+    explicit FailureThrottle(const SignInLimits& limits);
 
     // When an attempt from the address, arriving now, may be checked; attempts after it wait
     // behind it. Nothing when the wait would be longer than the longest delay.
@@ -39,7 +39,7 @@ private:
     bool forgotten(const Record& r, Clock::time_point now) const;
     void makeRoom(Clock::time_point now);
 
-    const ServerLimits limits_;
+    const SignInLimits limits_;
     std::mutex mutex_;
     std::unordered_map<std::string, Record> records_;
 };

@@ -1,4 +1,4 @@
-#include "PasswordHash.h"
+#include "access/PasswordHash.h"
 
 #include <crypt.h>
 

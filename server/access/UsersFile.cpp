@@ -1,6 +1,6 @@
-#include "UsersFile.h"
+#include "access/UsersFile.h"
 
-#include "PasswordHash.h"
+#include "access/PasswordHash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

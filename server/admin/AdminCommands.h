@@ -2,13 +2,15 @@
 
 namespace vcserver {
 
-// The operator's commands on a database; each takes the arguments after its own name and
-// returns the exit status: 0 done, 1 refused or failed (one line on standard error), 2 a
-// usage error.
+// The operator's commands; each takes the arguments after its own name and returns the exit
+// status: 0 done, 1 refused or failed (one line on standard error), 2 a usage error.
+//   user add NAME --role read|write --users FILE, user remove NAME --users FILE (the
+//     password of add read from standard input, without echo on a terminal)
 //   lookup list|add|rename|remove --db DB type|location [CODE [NAME]] [--force]
 //   backup --db FILE OUT
 //   import --db DB FILE.csv [--dry-run]
 //   export --db DB [--vendor V]
+int runUserCommand(int argc, char** argv);
 int runLookupCommand(int argc, char** argv);
 int runBackupCommand(int argc, char** argv);
 int runImportCommand(int argc, char** argv);

@@ -1,7 +1,7 @@
-#include "AdminSupport.h"
+#include "admin/AdminSupport.h"
 
-#include "AdminCommands.h"
-#include "PostgresUri.h"
+#include "admin/AdminCommands.h"
+#include "store/PostgresUri.h"
 
 #include <cstring>
 #include <iostream>
@@ -36,7 +36,8 @@ AdminCommand adminCommandNamed(const char* word) {
     static constexpr struct {
         const char* word;
         AdminCommand run;
-    } kCommands[] = {{"lookup", runLookupCommand},
+    } kCommands[] = {{"user", runUserCommand},
+                     {"lookup", runLookupCommand},
                      {"backup", runBackupCommand},
                      {"import", runImportCommand},
                      {"export", runExportCommand}};

@@ -1,10 +1,10 @@
-#include "AdminCommands.h"
-#include "AdminSupport.h"
-#include "SqliteBackup.h"
+#include "admin/AdminCommands.h"
+#include "admin/AdminSupport.h"
+#include "store/SqliteBackup.h"
 
-#include "../CommandLine.h"
+#include "CommandLine.h"
 
-#include "PostgresUri.h"
+#include "store/PostgresUri.h"
 
 #include <iostream>
 
@@ -25,18 +25,15 @@ const CommandVoice kVoice{"backup", kUsage};
 } // namespace
 
 int runBackupCommand(int argc, char** argv) {
+    std::string db;
     std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"help", false}, {"db", true}}, problem);
+    const auto arguments = readArguments(argc, argv, {{"db", &db}}, problem);
     if (!arguments) {
         return kVoice.usageError(problem);
     }
-    std::string db;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kUsage;
-            return 0;
-        }
-        db = value;
+    if (arguments->help) {
+        std::cout << kUsage;
+        return 0;
     }
     if (db.empty()) {
         return kVoice.usageError("--db FILE is required");

@@ -1,4 +1,4 @@
-#include "Csv.h"
+#include "admin/Csv.h"
 
 namespace vcserver {
 

@@ -1,8 +1,9 @@
-#include "AdminCommands.h"
-#include "AdminSupport.h"
-#include "Csv.h"
+#include "admin/AdminCommands.h"
+#include "admin/AdminSupport.h"
+#include "admin/Csv.h"
+#include "statement/Statement.h"
 
-#include "../CommandLine.h"
+#include "CommandLine.h"
 
 #include "common/CodePage.h"
 #include "common/Text.h"
@@ -150,24 +151,16 @@ bool isBlankLine(const CsvRecord& record) {
 } // namespace
 
 int runImportCommand(int argc, char** argv) {
+    std::string db;
+    bool dryRun = false;
     std::string problem;
-    const auto arguments =
-        readArguments(argc, argv, {{"help", false}, {"db", true}, {"dry-run", false}}, problem);
+    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"dry-run", &dryRun}}, problem);
     if (!arguments) {
         return kImportVoice.usageError(problem);
     }
-    std::string db;
-    bool dryRun = false;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kImportUsage;
-            return 0;
-        }
-        if (name == "db") {
-            db = value;
-        } else if (name == "dry-run") {
-            dryRun = true;
-        }
+    if (arguments->help) {
+        std::cout << kImportUsage;
+        return 0;
     }
     if (db.empty()) {
         return kImportVoice.usageError("--db FILE|URI is required");
@@ -275,24 +268,16 @@ int runImportCommand(int argc, char** argv) {
 }
 
 int runExportCommand(int argc, char** argv) {
+    std::string db;
+    std::optional<std::string> vendor;
     std::string problem;
-    const auto arguments =
-        readArguments(argc, argv, {{"help", false}, {"db", true}, {"vendor", true}}, problem);
+    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"vendor", &vendor}}, problem);
     if (!arguments) {
         return kExportVoice.usageError(problem);
     }
-    std::string db;
-    std::optional<std::string> vendor;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kExportUsage;
-            return 0;
-        }
-        if (name == "db") {
-            db = value;
-        } else if (name == "vendor") {
-            vendor = value;
-        }
+    if (arguments->help) {
+        std::cout << kExportUsage;
+        return 0;
     }
     if (db.empty()) {
         return kExportVoice.usageError("--db FILE|URI is required");

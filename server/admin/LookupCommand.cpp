@@ -1,7 +1,7 @@
-#include "AdminCommands.h"
-#include "AdminSupport.h"
+#include "admin/AdminCommands.h"
+#include "admin/AdminSupport.h"
 
-#include "../CommandLine.h"
+#include "CommandLine.h"
 
 #include "common/CodePage.h"
 #include "common/Text.h"
@@ -62,24 +62,16 @@ std::string nameProblem(const std::string& name) {
 } // namespace
 
 int runLookupCommand(int argc, char** argv) {
+    std::string db;
+    bool force = false;
     std::string problem;
-    const auto arguments =
-        readArguments(argc, argv, {{"help", false}, {"db", true}, {"force", false}}, problem);
+    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"force", &force}}, problem);
     if (!arguments) {
         return kVoice.usageError(problem);
     }
-    std::string db;
-    bool force = false;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kUsage;
-            return 0;
-        }
-        if (name == "db") {
-            db = value;
-        } else if (name == "force") {
-            force = true;
-        }
+    if (arguments->help) {
+        std::cout << kUsage;
+        return 0;
     }
     const auto& words = arguments->operands;
     if (words.empty()) {

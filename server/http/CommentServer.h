@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Authenticator.h"
-#include "CommentStore.h"
-#include "RequestLog.h"
-#include "ServerLimits.h"
-#include "TlsFiles.h"
+#include "access/Authenticator.h"
+#include "http/RequestLog.h"
+#include "http/ServerLimits.h"
+#include "http/TlsFiles.h"
+#include "store/CommentStore.h"
 
 #include <cstddef>
 #include <memory>

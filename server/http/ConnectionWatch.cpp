@@ -1,4 +1,4 @@
-#include "ConnectionWatch.h"
+#include "http/ConnectionWatch.h"
 
 #include <linux/tcp.h>
 #include <netinet/in.h>

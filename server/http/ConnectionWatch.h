@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RequestLog.h"
-#include "ServerLimits.h"
+#include "http/RequestLog.h"
+#include "http/ServerLimits.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "DelayedTasks.h"
+#include "http/DelayedTasks.h"
 
 namespace vcserver {
 

@@ -1,7 +1,8 @@
-#include "ServerImpl.h"
+#include "http/ServerImpl.h"
 
-#include "FormBody.h"
-#include "LoadDocument.h"
+#include "statement/FormBody.h"
+#include "statement/LoadDocumentWriter.h"
+#include "statement/Statement.h"
 
 #include "common/CodePage.h"
 

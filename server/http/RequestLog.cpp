@@ -1,6 +1,6 @@
-#include "RequestLog.h"
+#include "http/RequestLog.h"
 
-#include "Metrics.h"
+#include "http/Metrics.h"
 
 #include "common/JsonWriter.h"
 

@@ -4,13 +4,13 @@
 // answer. The parts: HttpService.cpp (the libmicrohttpd side), PageRoutes.cpp (what the
 // page answers), SignIn.cpp (users), CommentServer.cpp (binding, running, stopping).
 
-#include "CommentServer.h"
-#include "ConnectionWatch.h"
-#include "DelayedTasks.h"
-#include "FailureThrottle.h"
-#include "MemoryBudget.h"
-#include "Metrics.h"
-#include "WorkerPool.h"
+#include "access/FailureThrottle.h"
+#include "http/CommentServer.h"
+#include "http/ConnectionWatch.h"
+#include "http/DelayedTasks.h"
+#include "http/MemoryBudget.h"
+#include "http/Metrics.h"
+#include "http/WorkerPool.h"
 
 #include <microhttpd.h>
 

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "access/SignInLimits.h"
+
 #include <chrono>
 #include <cstddef>
 
 namespace vcserver {
 
 // What one client may take of the server. A client past a limit gets its one-line answer
-// (408, 429, 431 or 503) or, when it sent nothing, a closed connection.
-struct ServerLimits {
+// (408, 429, 431 or 503) or, when it sent nothing, a closed connection. The sign-in limits
+// are the access room's own.
+struct ServerLimits : SignInLimits {
     // From the moment a connection waits for a request to the end of the request's head;
     // a connection that sent nothing by then is closed without an answer.
     std::chrono::milliseconds headTime{10'000};
@@ -20,14 +23,6 @@ struct ServerLimits {
     std::size_t maxConnectionsPerClient = 1024;
     // Bodies being received and answers being sent, together; past it new work gets 503.
     std::size_t maxBufferedBytes = 256 * 1024 * 1024;
-
-    // Failed sign-ins from one client address (with users only): the first few are free;
-    // then each attempt from the address waits its turn, the wait doubling with every
-    // failure up to the longest. An address forgets its failures after a quiet while.
-    std::size_t freeSignInFailures = 3;
-    std::chrono::milliseconds signInDelay{1'000};
-    std::chrono::milliseconds maxSignInDelay{30'000};
-    std::chrono::milliseconds signInFailureMemory{600'000};
 };
 
 } // namespace vcserver

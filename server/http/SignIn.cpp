@@ -1,4 +1,4 @@
-#include "ServerImpl.h"
+#include "http/ServerImpl.h"
 
 #include <cstring>
 

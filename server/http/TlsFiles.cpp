@@ -1,4 +1,4 @@
-#include "TlsFiles.h"
+#include "http/TlsFiles.h"
 
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>

@@ -1,4 +1,4 @@
-#include "WorkerPool.h"
+#include "http/WorkerPool.h"
 
 namespace vcserver {
 

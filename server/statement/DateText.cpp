@@ -1,8 +1,7 @@
-#include "DateText.h"
+#include "statement/DateText.h"
 
 #include "common/DateReader.h"
 
-#include <cstdio>
 #include <tuple>
 
 namespace vcserver {
@@ -19,18 +18,6 @@ std::optional<CalendarDate> parseDateText(std::string_view text) {
         return std::nullopt;
     }
     return date;
-}
-
-std::string isoDate(const CalendarDate& date) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", date.year, date.month, date.day);
-    return buf;
-}
-
-std::string shortDate(const CalendarDate& date) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%d/%d/%04d", date.month, date.day, date.year);
-    return buf;
 }
 
 } // namespace vcserver

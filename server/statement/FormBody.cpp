@@ -1,4 +1,4 @@
-#include "FormBody.h"
+#include "statement/FormBody.h"
 
 #include "common/CodePage.h"
 #include "common/Text.h"

@@ -1,4 +1,4 @@
-#include "Statement.h"
+#include "statement/Statement.h"
 
 #include "common/Text.h"
 

@@ -1,46 +1,17 @@
 #pragma once
 
-#include "DateText.h"
+#include "domain/CommentChange.h"
+#include "statement/DateText.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
 namespace vcserver {
 
 // Longer comments are refused; characters count after the body's Windows-1252 decoding.
 inline constexpr std::size_t kMaxCommentCharacters = 32'000;
-
-// What the three statements of the control set on a comment.
-struct CommentFields {
-    std::int32_t type = 0;
-    std::int32_t location = 0;
-    std::optional<CalendarDate> effective;
-    std::optional<CalendarDate> expires;
-    std::string comment; // UTF-8
-};
-
-// The insert batch: a new comment with the vendor's next sequence.
-struct InsertComment {
-    std::string vendor;
-    CommentFields fields;
-};
-
-struct UpdateComment {
-    std::string vendor;
-    std::int64_t sequence = 0;
-    CommentFields fields;
-};
-
-struct DeleteComment {
-    std::string vendor;
-    std::int64_t sequence = 0;
-};
-
-using Statement = std::variant<InsertComment, UpdateComment, DeleteComment>;
 
 struct ParsedStatement {
     std::optional<Statement> statement;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Statement.h"
+#include "domain/CommentChange.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "DemoData.h"
+#include "store/DemoData.h"
 
 namespace vcserver {
 

@@ -1,4 +1,4 @@
-#include "FilteredVfs.h"
+#include "store/FilteredVfs.h"
 
 #include <cstring>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "CommentStore.h"
-#include "PostgresUri.h"
+#include "store/CommentStore.h"
+#include "store/PostgresUri.h"
 
 #include <libpq-fe.h>
 

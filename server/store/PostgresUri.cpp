@@ -1,4 +1,4 @@
-#include "PostgresUri.h"
+#include "store/PostgresUri.h"
 
 #include "common/Text.h"
 

@@ -1,6 +1,6 @@
-#include "SqliteBackup.h"
+#include "store/SqliteBackup.h"
 
-#include "CommentStore.h"
+#include "store/CommentStore.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

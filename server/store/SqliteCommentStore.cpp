@@ -1,5 +1,5 @@
-#include "CommentStore.h"
-#include "FilteredVfs.h"
+#include "store/CommentStore.h"
+#include "store/FilteredVfs.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

@@ -2,10 +2,10 @@
 // page over a real database, and a fresh load shows what was stored; also signed in, with
 // credentials in the server prefix or in ~/.netrc, and over HTTPS.
 
-#include "CommentServer.h"
-#include "PasswordHash.h"
 #include "TestCertificate.h"
+#include "access/PasswordHash.h"
 #include "control/VendorComment.h"
+#include "http/CommentServer.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 

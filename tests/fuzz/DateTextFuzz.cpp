@@ -1,7 +1,7 @@
 // The server's date text: what it accepts it writes, and what it writes it reads back to
 // the same date, in both of its written forms.
 
-#include "DateText.h"
+#include "statement/DateText.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The control's form encoding against the server's decoding: whatever the user typed comes
 // out on the server as its Windows-1252 form (characters the code page lacks as "?").
 
-#include "FormBody.h"
 #include "common/CodePage.h"
 #include "gateway/URLEncode.h"
+#include "statement/FormBody.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // text; a users file is refused with one line, or read into users that are written back
 // and read again unchanged.
 
-#include "Authenticator.h"
-#include "UsersFile.h"
+#include "access/Authenticator.h"
+#include "access/UsersFile.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // refused with one line or read into one of the three shapes, and a statement read and
 // written back in the page's grammar reads back to the same.
 
-#include "FormBody.h"
-#include "Statement.h"
+#include "statement/FormBody.h"
+#include "statement/Statement.h"
 
 #include <cstdint>
 #include <cstdlib>

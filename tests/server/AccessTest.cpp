@@ -2,13 +2,13 @@
 // Basic and the two roles, credentials in every wrong shape, guessing slowed down per client
 // address, and HTTPS with a certificate made by the test.
 
-#include "CommentServer.h"
-#include "DemoData.h"
-#include "FailureThrottle.h"
-#include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 #include "TestCertificate.h"
+#include "access/FailureThrottle.h"
+#include "access/PasswordHash.h"
+#include "http/CommentServer.h"
+#include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -2,10 +2,10 @@
 // database, the schema version, CSV import and export, and the SQLite backup while clients
 // insert.
 
-#include "CommentStore.h"
-#include "FilteredVfs.h"
-#include "SqliteBackup.h"
 #include "TestDatabase.h"
+#include "store/CommentStore.h"
+#include "store/FilteredVfs.h"
+#include "store/SqliteBackup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The stores under failing disks, held locks and idle connections: every answer says what
 // happened to the statement, nothing hangs, and nothing grows unseen.
 
-#include "CommentServer.h"
-#include "DemoData.h"
-#include "FilteredVfs.h"
 #include "ServerTestSupport.h"
+#include "http/CommentServer.h"
+#include "store/DemoData.h"
+#include "store/FilteredVfs.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -2,9 +2,10 @@
 // and their answers, Range, the date bounds, the comment length and the log a collector
 // reads.
 
-#include "CommentServer.h"
-#include "DemoData.h"
 #include "ServerTestSupport.h"
+#include "http/CommentServer.h"
+#include "statement/Statement.h"
+#include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

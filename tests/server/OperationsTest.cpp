@@ -1,13 +1,13 @@
 // What an operator relies on: the TLS the server offers, its health check and metrics, and
 // its log as JSON.
 
-#include "CommentServer.h"
-#include "DemoData.h"
-#include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 #include "TestCertificate.h"
-#include "UsersFile.h"
+#include "access/PasswordHash.h"
+#include "access/UsersFile.h"
+#include "http/CommentServer.h"
+#include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -1,9 +1,9 @@
 // The statement reader, the form body decoding and the date texts, without HTTP.
 
-#include "DateText.h"
-#include "FormBody.h"
 #include "ServerTestSupport.h"
-#include "Statement.h"
+#include "statement/DateText.h"
+#include "statement/FormBody.h"
+#include "statement/Statement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // PostgreSQL restarted under a running server page. VC_TEST_POSTGRES_CTL stops and starts the
 // cluster of VC_TEST_POSTGRES, so this runs alone (RUN_SERIAL).
 
-#include "CommentServer.h"
-#include "DemoData.h"
 #include "ServerTestSupport.h"
+#include "http/CommentServer.h"
+#include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

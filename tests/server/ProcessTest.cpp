@@ -1,10 +1,10 @@
 // The real program: first output line, restart with the same database, signals, start-up
 // errors, and several processes sharing one PostgreSQL database.
 
-#include "PasswordHash.h"
 #include "ServerProcess.h"
 #include "ServerTestSupport.h"
 #include "TestCertificate.h"
+#include "access/PasswordHash.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

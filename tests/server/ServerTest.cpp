@@ -1,10 +1,11 @@
 // The server page over HTTP on 127.0.0.1, in-process, against a fresh database per test, on
 // each store.
 
-#include "CommentServer.h"
-#include "DemoData.h"
-#include "LoadDocument.h"
 #include "ServerTestSupport.h"
+#include "http/CommentServer.h"
+#include "statement/LoadDocumentWriter.h"
+#include "statement/Statement.h"
+#include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>

@@ -2,7 +2,7 @@
 
 #include "TestDatabase.h"
 
-#include "CommentServer.h"
+#include "http/CommentServer.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,6 @@
-#include "LoadDocument.h"
+#include "statement/LoadDocumentWriter.h"
+
+#include "statement/DateText.h"
 
 #include "common/XmlText.h"
 

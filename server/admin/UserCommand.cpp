@@ -1,9 +1,10 @@
-#include "UserCommand.h"
+#include "admin/AdminCommands.h"
+#include "admin/AdminSupport.h"
 
-#include "../CommandLine.h"
+#include "CommandLine.h"
 
-#include "PasswordHash.h"
-#include "UsersFile.h"
+#include "access/PasswordHash.h"
+#include "access/UsersFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -42,15 +43,7 @@ struct Command {
     std::string file;
 };
 
-int usageError(const std::string& message) {
-    std::cerr << "vendor-comment-server user: " << message << "\n" << kUsage;
-    return 2;
-}
-
-int failure(const std::string& message) {
-    std::cerr << "vendor-comment-server user: " << message << "\n";
-    return 1;
-}
+const CommandVoice kVoice{"user", kUsage};
 
 // One line from the terminal with echo off.
 std::optional<std::string> askHidden(const char* prompt) {
@@ -105,50 +98,47 @@ std::optional<std::string> readPassword(const std::string& name, std::string& pr
 }
 
 std::optional<Command> parse(int argc, char** argv, int& exitCode) {
+    Command command;
     std::string problem;
     const auto arguments =
-        readArguments(argc, argv, {{"help", false}, {"users", true}, {"role", true}}, problem);
+        readArguments(argc, argv,
+                      {{"users", &command.file},
+                       {"role",
+                        [&](const std::string& value) {
+                            command.role = roleNamed(value);
+                            return command.role ? std::string() : "--role wants read or write";
+                        }}},
+                      problem);
     if (!arguments) {
-        exitCode = usageError(problem);
+        exitCode = kVoice.usageError(problem);
         return std::nullopt;
     }
-    Command command;
-    for (const auto& [name, value] : arguments->options) {
-        if (name == "help") {
-            std::cout << kUsage;
-            exitCode = 0;
-            return std::nullopt;
-        } else if (name == "users") {
-            command.file = value;
-        } else if (name == "role") {
-            command.role = roleNamed(value);
-            if (!command.role) {
-                exitCode = usageError("--role wants read or write");
-                return std::nullopt;
-            }
-        }
+    if (arguments->help) {
+        std::cout << kUsage;
+        exitCode = 0;
+        return std::nullopt;
     }
     const std::vector<std::string>& words = arguments->operands;
     if (words.size() != 2 || (words[0] != "add" && words[0] != "remove")) {
-        exitCode = usageError("expected add NAME or remove NAME");
+        exitCode = kVoice.usageError("expected add NAME or remove NAME");
         return std::nullopt;
     }
     command.action = words[0];
     command.name = words[1];
     if (const std::string problem = UsersFile::nameProblem(command.name); !problem.empty()) {
-        exitCode = usageError(problem);
+        exitCode = kVoice.usageError(problem);
         return std::nullopt;
     }
     if (command.file.empty()) {
-        exitCode = usageError("--users FILE is required");
+        exitCode = kVoice.usageError("--users FILE is required");
         return std::nullopt;
     }
     if (command.action == "add" && !command.role) {
-        exitCode = usageError("add needs --role read or --role write");
+        exitCode = kVoice.usageError("add needs --role read or --role write");
         return std::nullopt;
     }
     if (command.action == "remove" && command.role) {
-        exitCode = usageError("remove takes no --role");
+        exitCode = kVoice.usageError("remove takes no --role");
         return std::nullopt;
     }
     return command;
@@ -204,18 +194,18 @@ int runUserCommand(int argc, char** argv) {
         std::string problem;
         const auto password = readPassword(command->name, problem);
         if (!password) {
-            return failure(problem);
+            return kVoice.failure(problem);
         }
         try {
             hash = hashPassword(*password);
         } catch (const std::exception& e) {
-            return failure(e.what());
+            return kVoice.failure(e.what());
         }
     }
     const FileLock lock(command->file, adding);
     if (lock.error()) {
-        return failure("cannot open users file " + command->file + ": " +
-                       std::generic_category().message(lock.error()));
+        return kVoice.failure("cannot open users file " + command->file + ": " +
+                              std::generic_category().message(lock.error()));
     }
     try {
         UsersFile users = UsersFile::read(command->file);
@@ -227,12 +217,12 @@ int runUserCommand(int argc, char** argv) {
         } else if (users.remove(command->name)) {
             done = "removed user " + command->name;
         } else {
-            return failure("users file " + command->file + " has no user " + command->name);
+            return kVoice.failure("users file " + command->file + " has no user " + command->name);
         }
         users.save(command->file);
         std::cout << done << " in " << command->file << "\n";
     } catch (const UsersFileError& e) {
-        return failure(e.what());
+        return kVoice.failure(e.what());
     }
     return 0;
 }

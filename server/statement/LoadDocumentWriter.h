@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommentStore.h"
+#include "store/CommentStore.h"
 
 #include <string>
 
