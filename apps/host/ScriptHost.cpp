@@ -67,6 +67,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
     control_->setWindowTitle("Vendor Comments");
     control_->show();
     control_->activateWindow();
+    // The wait that QtWidgets itself provides; the host links no Qt Test.
     (void)QTest::qWaitForWindowExposed(control_.get());
 }
 

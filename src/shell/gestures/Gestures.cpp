@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTreeView>
 
 #include <stdexcept>
@@ -59,6 +60,14 @@ QWidget* widgetNamed(platform::Form& form, const std::string& name) {
 
 template <class Widget> Widget* widgetNamed(platform::Form& form, const std::string& name) {
     return qobject_cast<Widget*>(widgetNamed(form, name));
+}
+
+void keyOnList(platform::Form& form, Qt::Key key, const QString& text) {
+    QWidget* list = widgetNamed(form, "lstComments");
+    if (!list->isEnabled())
+        return;
+    list->setFocus(Qt::OtherFocusReason);
+    keyClick(list, key, text);
 }
 
 } // namespace
@@ -122,22 +131,12 @@ void selectRow(platform::Form& form, int row, bool doubleClick) {
 }
 
 void pressKey(platform::Form& form, Qt::Key key) {
-    QString text;
-    if (key >= Qt::Key_A && key <= Qt::Key_Z)
-        text = QChar(key).toLower();
-    QWidget* list = widgetNamed(form, "lstComments");
-    if (!list->isEnabled())
-        return;
-    list->setFocus(Qt::OtherFocusReason);
-    keyClick(list, key, text);
+    const bool letter = key >= Qt::Key_A && key <= Qt::Key_Z;
+    keyOnList(form, key, letter ? QString(QChar(char16_t(key)).toLower()) : QString());
 }
 
 void pressKey(platform::Form& form, QChar letter) {
-    QWidget* list = widgetNamed(form, "lstComments");
-    if (!list->isEnabled())
-        return;
-    list->setFocus(Qt::OtherFocusReason);
-    keyClick(list, Qt::Key(letter.toUpper().unicode()), QString(letter));
+    keyOnList(form, Qt::Key(letter.toUpper().unicode()), QString(letter));
 }
 
 void clickColumn(platform::Form& form, int column) {

@@ -17,8 +17,8 @@ class Form;
 // A user's actions on the control's widgets, as the scripted host plays them and the
 // control's tests make them. They arrive as plain Qt mouse and key events, and a press moves
 // the focus as the window system's press does. What a user cannot do does nothing: a hidden
-// widget cannot be clicked, a disabled one ignores its input, a locked box or list keeps its
-// value. A row, entry or column that does not exist throws std::out_of_range.
+// widget cannot be clicked, a disabled one ignores its input, a locked text or combo box keeps
+// its value. A row, entry or column that does not exist throws std::out_of_range.
 namespace tavik::gestures {
 
 // A left click (with modifiers) at `where`, the widget's centre when null.
