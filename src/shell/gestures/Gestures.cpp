@@ -62,17 +62,8 @@ template <class Widget> Widget* widgetNamed(platform::Form& form, const std::str
     return qobject_cast<Widget*>(widgetNamed(form, name));
 }
 
-void keyOnList(platform::Form& form, Qt::Key key, const QString& text) {
-    QWidget* list = widgetNamed(form, "lstComments");
-    if (!list->isEnabled())
-        return;
-    list->setFocus(Qt::OtherFocusReason);
-    keyClick(list, key, text);
-}
-
-} // namespace
-
-void mouseClick(QWidget* widget, QPoint where, Qt::KeyboardModifiers modifiers) {
+// A left click (with modifiers) at `where`, the widget's centre when null.
+void mouseClick(QWidget* widget, QPoint where = {}, Qt::KeyboardModifiers modifiers = {}) {
     if (where.isNull())
         where = widget->rect().center();
     QPointer<QWidget> alive(widget);
@@ -81,10 +72,12 @@ void mouseClick(QWidget* widget, QPoint where, Qt::KeyboardModifiers modifiers) 
         sendMouse(widget, QEvent::MouseButtonRelease, where, Qt::NoButton, modifiers);
 }
 
+// The second click of a double click: the double-click event alone.
 void mouseDoubleClick(QWidget* widget, QPoint where) {
     sendMouse(widget, QEvent::MouseButtonDblClick, where, Qt::LeftButton, {});
 }
 
+// A key pressed and released; `text` is what it types.
 void keyClick(QWidget* widget, Qt::Key key, const QString& text) {
     QPointer<QWidget> alive(widget);
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -94,6 +87,16 @@ void keyClick(QWidget* widget, Qt::Key key, const QString& text) {
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
     QApplication::sendEvent(widget, &release);
 }
+
+void keyOnList(platform::Form& form, Qt::Key key, const QString& text) {
+    QWidget* list = widgetNamed(form, "lstComments");
+    if (!list->isEnabled())
+        return;
+    list->setFocus(Qt::OtherFocusReason);
+    keyClick(list, key, text);
+}
+
+} // namespace
 
 void click(platform::Form& form, const std::string& name) {
     QWidget* widget = widgetNamed(form, name);

@@ -2,13 +2,10 @@
 
 #include <QChar>
 #include <QDate>
-#include <QPoint>
 #include <QString>
 #include <Qt>
 
 #include <string>
-
-class QWidget;
 
 namespace tavik::platform {
 class Form;
@@ -21,16 +18,7 @@ class Form;
 // its value. A row, entry or column that does not exist throws std::out_of_range.
 namespace tavik::gestures {
 
-// A left click (with modifiers) at `where`, the widget's centre when null.
-void mouseClick(QWidget* widget, QPoint where = {}, Qt::KeyboardModifiers modifiers = {});
-// The second click of a double click: the double-click event alone.
-void mouseDoubleClick(QWidget* widget, QPoint where);
-// A key pressed and released; `text` is what it types.
-void keyClick(QWidget* widget, Qt::Key key, const QString& text = {});
-// Runs the event loop until the window is on the screen, at most `milliseconds`.
-bool waitForExposed(QWidget* window, int milliseconds = 5000);
-
-// The control's widgets by the control's names ("cmdAdd", "chkDate(0)", ...).
+// Widgets go by the control's names ("cmdAdd", "chkDate(0)", ...).
 void click(platform::Form& form, const std::string& name);
 // Row -1: the selection cleared (a control-click on the selected row).
 void selectRow(platform::Form& form, int row, bool doubleClick = false);
