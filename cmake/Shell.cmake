@@ -36,10 +36,7 @@ target_compile_features(TavikVendorCommentHost PUBLIC cxx_std_20)
 target_link_libraries(TavikVendorCommentHost PRIVATE Qt6::Core ${CMAKE_DL_LIBS})
 set_target_properties(TavikVendorCommentHost PROPERTIES EXPORT_NAME Host)
 
-# The Qt Designer plugin, when Qt's designer development files are installed. It needs
-# only the plugin interface (QtUiPlugin), not the whole Designer module, whose package
-# also demands the OpenGL development files.
-find_package(Qt6 QUIET COMPONENTS UiPlugin)
-if(TARGET Qt6::UiPlugin)
+# The Qt Designer plugin.
+if(TAVIK_DESIGNER)
     add_subdirectory(${PROJECT_SOURCE_DIR}/designer ${CMAKE_BINARY_DIR}/designer)
 endif()

@@ -4,20 +4,14 @@
 
 #include "platform/EventPump.h"
 #include "platform/MessageBox.h"
-#include "platform/qt/QtForm.h"
+#include "shell/gestures/Gestures.h"
 #include "shell/widget/VendorCommentWidget_p.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
-#include <QComboBox>
-#include <QDateEdit>
 #include <QElapsedTimer>
-#include <QHeaderView>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QPlainTextEdit>
-#include <QTest>
-#include <QTreeView>
+#include <QtWidgets/qtestsupport_widgets.h>
 
 #include <istream>
 #include <map>
@@ -73,6 +67,7 @@ ScriptHost::ScriptHost(std::ostream& out, std::ostream& err)
     control_->setWindowTitle("Vendor Comments");
     control_->show();
     control_->activateWindow();
+    // The wait that QtWidgets itself provides; the host links no Qt Test.
     (void)QTest::qWaitForWindowExposed(control_.get());
 }
 
@@ -177,26 +172,16 @@ void ScriptHost::validate(const QJsonArray& command) const {
 }
 
 void ScriptHost::execute(const QJsonArray& command) {
+    try {
+        if (playGesture(command))
+            return;
+    } catch (const std::out_of_range& error) {
+        throw LineError(error.what());
+    }
     const std::string name = str(command[0]);
     if (name == "LoadData") {
         control_->LoadData(str(command[1]), str(command[2]), str(command[3]), str(command[4]),
                            str(command[5]), str(command[6]));
-    } else if (name == "click") {
-        click(str(command[1]));
-    } else if (name == "select" || name == "dblclick") {
-        selectRow(command[1].toInt(), name == "dblclick");
-    } else if (name == "key") {
-        pressKey(str(command[1]));
-    } else if (name == "columnClick") {
-        clickColumn(command[1].toInt());
-    } else if (name == "type") {
-        typeText(str(command[1]));
-    } else if (name == "paste") {
-        pasteText(str(command[1]));
-    } else if (name == "pick") {
-        pick(str(command[1]), command[2].toInt());
-    } else if (name == "setDate") {
-        setDate(str(command[1]), str(command[2]));
     } else if (name == "answer") {
         boxes_.answers.push_back(str(command[1]) == "Yes" ? platform::vbYes : platform::vbNo);
     } else if (name == "wait") {
@@ -210,6 +195,38 @@ void ScriptHost::execute(const QJsonArray& command) {
         out_ << dumpControl(controlOf(*control_), boxes_.shown) << '\n';
         boxes_.shown.clear();
     }
+}
+
+// The user's actions; false for a command that is none.
+bool ScriptHost::playGesture(const QJsonArray& command) {
+    platform::Form& form = controlOf(*control_).form();
+    const std::string name = str(command[0]);
+    if (name == "click") {
+        gestures::click(form, str(command[1]));
+    } else if (name == "select" || name == "dblclick") {
+        gestures::selectRow(form, command[1].toInt(), name == "dblclick");
+    } else if (name == "key") {
+        const std::string key = str(command[1]);
+        const auto named = namedKeys.find(key);
+        if (named != namedKeys.end())
+            gestures::pressKey(form, named->second);
+        else
+            gestures::pressKey(form, QChar::fromLatin1(key[0]));
+    } else if (name == "columnClick") {
+        gestures::clickColumn(form, command[1].toInt());
+    } else if (name == "type") {
+        gestures::type(form, QString::fromStdString(str(command[1])));
+    } else if (name == "paste") {
+        gestures::paste(form, QString::fromStdString(str(command[1])));
+    } else if (name == "pick") {
+        gestures::pick(form, str(command[1]), command[2].toInt());
+    } else if (name == "setDate") {
+        gestures::setDate(form, str(command[1]),
+                          QDate::fromString(QString::fromStdString(str(command[2])), Qt::ISODate));
+    } else {
+        return false;
+    }
+    return true;
 }
 
 // Commands queued with whileWaiting play inside the first wait for a transfer.
@@ -240,117 +257,6 @@ void ScriptHost::play(std::deque<Queued>& queue, const char* command) {
         }
     }
     out_.flush();
-}
-
-void ScriptHost::click(const std::string& name) {
-    QWidget* widget = platform::qt::findWidget(controlOf(*control_).form(), name);
-    // A user cannot click what is not shown; a disabled widget ignores the click itself.
-    if (!widget->isVisible())
-        return;
-    QTest::mouseClick(widget, Qt::LeftButton);
-}
-
-void ScriptHost::selectRow(int row, bool doubleClick) {
-    auto* view = qobject_cast<QAbstractItemView*>(
-        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
-    if (!view->isEnabled())
-        return;
-    QAbstractItemModel* model = view->model();
-    if (row < -1 || row >= model->rowCount())
-        throw LineError("lstComments has no row " + std::to_string(row));
-
-    if (row == -1) {
-        // A control-click on the selected row clears the selection.
-        const QModelIndexList selected = view->selectionModel()->selectedRows();
-        QPoint where = view->viewport()->rect().bottomRight() - QPoint(1, 1);
-        if (!selected.isEmpty()) {
-            view->scrollTo(selected.front());
-            where = view->visualRect(selected.front()).center();
-        }
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, where);
-        return;
-    }
-    const QModelIndex index = model->index(row, 0);
-    view->scrollTo(index);
-    const QPoint where = view->visualRect(index).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
-    if (doubleClick)
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
-}
-
-void ScriptHost::pressKey(const std::string& key) {
-    QWidget* list = platform::qt::findWidget(controlOf(*control_).form(), "lstComments");
-    if (!list->isEnabled())
-        return;
-    list->setFocus(Qt::OtherFocusReason);
-    const auto named = namedKeys.find(key);
-    if (named != namedKeys.end())
-        QTest::keyClick(list, named->second);
-    else
-        QTest::keyClick(list, key[0]);
-}
-
-void ScriptHost::clickColumn(int column) {
-    auto* view = qobject_cast<QTreeView*>(
-        platform::qt::findWidget(controlOf(*control_).form(), "lstComments"));
-    QHeaderView* header = view->header();
-    if (column < 0 || column >= controlOf(*control_).form().lstComments().columnCount())
-        throw LineError("lstComments has no column " + std::to_string(column));
-    if (!view->isEnabled())
-        return;
-    const int width = column < header->count() ? header->sectionSize(column) : 0;
-    if (width == 0) {
-        // A zero-width header (one the view leaves out, too) cannot be hit by the pointer;
-        // deliver its click directly.
-        emit header->sectionClicked(column);
-        return;
-    }
-    const QPoint where(header->sectionViewportPosition(column) + width / 2, header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, where);
-}
-
-void ScriptHost::typeText(const std::string& text) {
-    auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
-    if (!box->isEnabled())
-        return;
-    box->setFocus(Qt::OtherFocusReason);
-    box->moveCursor(QTextCursor::End);
-    for (const QChar c : QString::fromStdString(text)) {
-        if (c == '\r')
-            QTest::keyClick(box, Qt::Key_Return);
-        else
-            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void ScriptHost::pasteText(const std::string& text) {
-    auto* box = qobject_cast<QPlainTextEdit*>(
-        platform::qt::findWidget(controlOf(*control_).form(), "txtComment"));
-    if (!box->isEnabled() || box->isReadOnly())
-        return;
-    box->moveCursor(QTextCursor::End);
-    box->insertPlainText(QString::fromStdString(text));
-}
-
-void ScriptHost::pick(const std::string& name, int index) {
-    platform::Form& form = controlOf(*control_).form();
-    const platform::ComboBox& combo = name == "cboType" ? form.cboType() : form.cboLocation();
-    auto* box = qobject_cast<QComboBox*>(platform::qt::findWidget(form, name));
-    if (index < 0 || index >= box->count())
-        throw LineError(name + " has no entry " + std::to_string(index));
-    if (combo.locked() || !box->isEnabled())
-        return;
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
-
-void ScriptHost::setDate(const std::string& name, const std::string& isoDate) {
-    auto* picker =
-        qobject_cast<QDateEdit*>(platform::qt::findWidget(controlOf(*control_).form(), name));
-    if (!picker->isVisible() || !picker->isEnabled())
-        return;
-    picker->setDate(QDate::fromString(QString::fromStdString(isoDate), Qt::ISODate));
 }
 
 void ScriptHost::waitForTransfers(int milliseconds) {

@@ -42,14 +42,7 @@ private:
     void playQueuedWhileCompleting();
     void play(std::deque<Queued>& queue, const char* command);
 
-    void click(const std::string& name);
-    void selectRow(int row, bool doubleClick);
-    void pressKey(const std::string& key);
-    void clickColumn(int column);
-    void typeText(const std::string& text);
-    void pasteText(const std::string& text);
-    void pick(const std::string& name, int index);
-    void setDate(const std::string& name, const std::string& isoDate);
+    bool playGesture(const QJsonArray& command);
     void waitForTransfers(int milliseconds);
     void screenshot(const std::string& path);
 

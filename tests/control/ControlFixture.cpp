@@ -3,11 +3,8 @@
 #include "common/XmlText.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
+#include "shell/gestures/Gestures.h"
 
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QDateEdit>
-#include <QPlainTextEdit>
 #include <QTest>
 
 using namespace tavik;
@@ -133,49 +130,29 @@ QWidget* ControlTest::widget(const std::string& name) {
 }
 
 void ControlTest::click(const std::string& name) {
-    QTest::mouseClick(widget(name), Qt::LeftButton);
+    gestures::click(form(), name);
 }
 
 void ControlTest::selectRow(int row) {
-    auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
-    const QModelIndex index = view->model()->index(row, 0);
-    view->scrollTo(index);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+    gestures::selectRow(form(), row);
 }
 
 void ControlTest::doubleClickRow(int row) {
-    auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
-    const QModelIndex index = view->model()->index(row, 0);
-    view->scrollTo(index);
-    const QPoint where = view->visualRect(index).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
+    gestures::selectRow(form(), row, true);
 }
 
 void ControlTest::keyOnList(int qtKey) {
-    QWidget* list = widget("lstComments");
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key(qtKey));
+    gestures::pressKey(form(), Qt::Key(qtKey));
 }
 
 void ControlTest::type(const std::string& text) {
-    auto* box = qobject_cast<QPlainTextEdit*>(widget("txtComment"));
-    box->setFocus();
-    box->moveCursor(QTextCursor::End);
-    for (const QChar c : QString::fromStdString(text)) {
-        if (c == '\r')
-            QTest::keyClick(box, Qt::Key_Return);
-        else
-            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
+    gestures::type(form(), QString::fromStdString(text));
 }
 
 void ControlTest::pick(const std::string& combo, int index) {
-    auto* box = qobject_cast<QComboBox*>(widget(combo));
-    box->setCurrentIndex(index);
+    gestures::pick(form(), combo, index);
 }
 
 void ControlTest::setDate(int index, int year, int month, int day) {
-    auto* picker = qobject_cast<QDateEdit*>(widget("DateBox(" + std::to_string(index) + ")"));
-    picker->setDate(QDate(year, month, day));
+    gestures::setDate(form(), "DateBox(" + std::to_string(index) + ")", QDate(year, month, day));
 }

@@ -80,6 +80,7 @@ TEST_F(ControlTest, WhileAddingOnlyKeysThatMoveTheSelectionResetThePickers) {
     load("1");
     selectRow(0);
     click("cmdAdd");
+    click("chkDate(0)"); // shows the picker
     setDate(0, 2010, 5, 6);
     keyOnList(Qt::Key_Z); // no row starts with it
     EXPECT_EQ(platform::isoDate(form().DateBox(0).value()), "2010-05-06");

@@ -8,12 +8,10 @@
 #include "http/CommentServer.h"
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
+#include "shell/gestures/Gestures.h"
 
 #include <gtest/gtest.h>
 
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -74,22 +72,11 @@ protected:
         control->LoadData(prefix.empty() ? server->baseUrl() : prefix, "V7", "1", "", "",
                           "12/8/2026");
     }
-    QWidget* widget(const std::string& name) {
-        return platform::qt::findWidget(control->form(), name);
-    }
-    void click(const std::string& name) { QTest::mouseClick(widget(name), Qt::LeftButton); }
-    void selectRow(int row) {
-        auto* view = qobject_cast<QAbstractItemView*>(widget("lstComments"));
-        const QPoint where = view->visualRect(view->model()->index(row, 0)).center();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, where);
-    }
-    void type(const QString& text) {
-        widget("txtComment")->setFocus();
-        QTest::keyClick(widget("txtComment"), Qt::Key_End, Qt::ControlModifier);
-        QTest::keyClicks(widget("txtComment"), text);
-    }
+    void click(const std::string& name) { gestures::click(control->form(), name); }
+    void selectRow(int row) { gestures::selectRow(control->form(), row); }
+    void type(const QString& text) { gestures::type(control->form(), text); }
     void pick(const std::string& combo, int index) {
-        qobject_cast<QComboBox*>(widget(combo))->setCurrentIndex(index);
+        gestures::pick(control->form(), combo, index);
     }
     std::vector<std::string> row(int index) {
         const platform::ListView& list = control->form().lstComments();
@@ -171,7 +158,6 @@ TEST_F(EndToEndTest, EditAndDeleteAfterAKeyActOnTheRowShown) {
             shown.push_back(row(i)[0]);
         return shown;
     };
-    auto* list = widget("lstComments");
     const struct {
         int from;
         Qt::Key key;
@@ -181,8 +167,7 @@ TEST_F(EndToEndTest, EditAndDeleteAfterAKeyActOnTheRowShown) {
     for (const auto& d : deletes) {
         SCOPED_TRACE(d.goes);
         selectRow(d.from);
-        list->setFocus();
-        QTest::keyClick(list, d.key);
+        gestures::pressKey(control->form(), d.key);
         click("cmdDelete");
         const auto shown = texts();
         load();
@@ -191,8 +176,7 @@ TEST_F(EndToEndTest, EditAndDeleteAfterAKeyActOnTheRowShown) {
     }
 
     selectRow(1);
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_Home);
+    gestures::pressKey(control->form(), Qt::Key_Home);
     click("cmdEdit");
     type(" edited");
     click("cmdAdd");
