@@ -194,6 +194,8 @@ public:
     }
     static void XMLCALL endElement(void* self, const XML_Char*) {
         auto& b = *static_cast<TreeBuilder*>(self);
+        if (!b.failure_.empty())
+            return;
         b.closeText();
         b.tree_.nodes[b.open.back()].end = std::uint32_t(b.tree_.nodes.size());
         b.open.pop_back();
@@ -202,24 +204,24 @@ public:
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             const std::string_view piece(data, std::size_t(length));
             if (b.text == kNone) {
-                if (b.cdata == kNone)
-                    b.text = b.add(XmlTree::Kind::Text);
-                b.textIsWhitespace = b.cdata == kNone;
+                b.text = b.add(XmlTree::Kind::Text);
+                b.textIsWhitespace = true;
             }
-            b.textIsWhitespace = b.textIsWhitespace && isWhitespace(piece);
-            b.append(b.cdata != kNone ? b.cdata : b.text, piece);
+            b.textIsWhitespace = b.textIsWhitespace && !b.inCdata && isWhitespace(piece);
+            b.append(b.text, piece);
         });
     }
     static void XMLCALL startCdata(void* self) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             b.closeText();
-            b.cdata = b.add(XmlTree::Kind::CData);
-            b.text = b.cdata;
+            b.text = b.add(XmlTree::Kind::CData);
+            b.inCdata = true;
         });
     }
     static void XMLCALL endCdata(void* self) {
         auto& b = *static_cast<TreeBuilder*>(self);
-        b.cdata = b.text = kNone;
+        b.text = kNone;
+        b.inCdata = false;
     }
     static void XMLCALL comment(void* self, const XML_Char* data) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
@@ -243,7 +245,10 @@ private:
 
     // Runs one step of the build; a step that fails (no memory, a tree beyond what 32-bit
     // indices hold) stops the parse instead of unwinding through the parser.
+    // Once stopped, the parser may still report a little; that is passed over.
     template <typename Step> void guarded(Step step) noexcept {
+        if (!failure_.empty())
+            return;
         try {
             step(*this);
         } catch (const std::bad_alloc&) {
@@ -279,7 +284,7 @@ private:
 
     // Ends the text node being gathered; one of nothing but whitespace goes again.
     void closeText() {
-        if (text != kNone && cdata == kNone && textIsWhitespace) {
+        if (text != kNone && textIsWhitespace) {
             tree_.texts.resize(tree_.nodes.back().text);
             tree_.nodes.pop_back();
             --tree_.nodes[open.back()].children;
@@ -299,7 +304,7 @@ private:
     XmlTree& tree_;
     std::vector<std::uint32_t> open; // the elements entered and not yet ended
     std::uint32_t text = kNone;      // the text or CDATA node being gathered
-    std::uint32_t cdata = kNone;
+    bool inCdata = false;
     bool textIsWhitespace = false;
     struct NameHash {
         using is_transparent = void;
