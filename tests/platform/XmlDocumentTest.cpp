@@ -146,10 +146,8 @@ TEST(XmlDocument, WhatIsNotOneWellFormedDocumentLeavesItEmpty) {
         "<?XML version=\"1.0\"?><a/>", "<?xml?><a/>", "<?xml encoding=\"UTF-8\"?><a/>",
         "<?xml version=\"1.0\" standalone=\"yes\" encoding=\"UTF-8\"?><a/>",
         "<?xml version=\"1.0\"encoding=\"UTF-8\"?><a/>", "<?xml version='1.0\"?><a/>",
-        "<?xml<b/>version=\"1.0\"?><a/>", "<a><?pi&x?></a>",
-        "<a><?"
-        "?></a>",
-        "<a>\xEF\xBF\xBE</a>", "<a b='\xEF\xBF\xBF'/>",
+        "<?xml<b/>version=\"1.0\"?><a/>", "<a><?pi&x?></a>", "<a><?\?></a>", "<a>\xEF\xBF\xBE</a>",
+        "<a b='\xEF\xBF\xBF'/>",
         // An encoding no one knows, and bytes the declared one does not have.
         "<?xml version=\"1.0\" encoding=\"UTF-\"?><a/>",
         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xC3\xA9</a>"};
