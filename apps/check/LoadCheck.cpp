@@ -255,7 +255,7 @@ void checkLoad(const LoadRequest& request, const TimeLimits& limits, Report& rep
     progress.show("parsing the load document");
     const bool wellFormed = document.loadXml(std::move(fetched.body));
     if (!wellFormed) {
-        report.fail("document", "not well-formed XML (" + document.failure() + "): " + kEmptyLists);
+        report.fail("document", document.failure() + ": " + kEmptyLists);
         return;
     }
     const std::string root = document.documentElement().nodeName();
@@ -290,7 +290,7 @@ LoadedPage readLoad(const LoadRequest& request, const TimeLimits& limits) {
     }
     platform::XmlDocument document;
     if (!document.loadXml(std::move(fetched.body))) {
-        page.failure = "not well-formed XML (" + document.failure() + ")";
+        page.failure = document.failure();
         return page;
     }
     PageReader reader(page);

@@ -16,9 +16,13 @@ constexpr std::array<char32_t, 32> bytes80To9F = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-char32_t unicodeOf(unsigned char byte) {
+} // namespace
+
+char32_t unicodeOfAnsi(unsigned char byte) {
     return byte >= 0x80 && byte <= 0x9F ? bytes80To9F[byte - 0x80] : char32_t(byte);
 }
+
+namespace {
 
 std::optional<unsigned char> byteOf(char32_t c) {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
@@ -100,7 +104,7 @@ std::string fromAnsi(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
     for (const char b : bytes)
-        appendUtf8(out, unicodeOf(static_cast<unsigned char>(b)));
+        appendUtf8(out, unicodeOfAnsi(static_cast<unsigned char>(b)));
     return out;
 }
 

@@ -10,6 +10,8 @@ namespace tavik::common {
 std::string toAnsi(std::string_view utf8);
 // Windows-1252 bytes to UTF-8 (the five unassigned bytes map to the C1 controls).
 std::string fromAnsi(std::string_view bytes);
+// The character a Windows-1252 byte stands for, as fromAnsi reads it.
+char32_t unicodeOfAnsi(unsigned char byte);
 bool isValidUtf8(std::string_view bytes);
 
 } // namespace tavik::common

@@ -2,17 +2,18 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The XML document component: a blocking HTTP GET of a URL, parsed keeping the child-node
 // positions of the document (whitespace-only text dropped).
 namespace tavik::platform {
 
 class XmlNodeList;
+struct XmlTree;
 struct FetchedDocument;
 
 // Fetches what XmlDocument::load(url) would, with its time limits, on any thread; setting
@@ -33,19 +34,17 @@ public:
 private:
     friend class XmlDocument;
     friend class XmlNodeList;
-    XmlNode(const void* node, std::shared_ptr<const void> part, const void* parted = nullptr)
-        : node_(node), part_(std::move(part)), parted_(parted) {}
-    const void* node_;                 // pugi::xml_node_struct
-    std::shared_ptr<const void> part_; // the separately parsed part it lives in, if any
-    const void* parted_;               // the document, on the root of one parsed in parts
+    XmlNode(const XmlTree* tree, std::uint32_t index) : tree_(tree), index_(index) {}
+    const XmlTree* tree_; // the document's, valid while the document holds it
+    std::uint32_t index_;
 };
 
-// The child nodes of a node, in document order. The children of a large document's root
-// are parsed a part at a time as they are reached, so a walk over them holds one part.
+// The child nodes of a node, in document order. Reaching them in order, or one after
+// another forward, costs one step each.
 class XmlNodeList {
 public:
-    std::size_t size() const;
-    bool empty() const { return size() == 0; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
     // The node at a position counted from 0; throws when there is none.
     XmlNode operator[](std::size_t position) const;
 
@@ -75,17 +74,22 @@ public:
 
 private:
     friend class XmlNode;
-    std::vector<const void*> nodes_;   // the children of an ordinary node
-    std::shared_ptr<const void> part_; // the part they live in, if any
-    const void* parted_ = nullptr;     // or the document whose root's children come in parts
+    XmlNodeList(const XmlTree* tree, std::uint32_t first, std::size_t size)
+        : tree_(tree), first_(first), size_(size), reachedIndex_(first) {}
+    const XmlTree* tree_;
+    std::uint32_t first_; // the first child's index in the tree
+    std::size_t size_;
+    // The child last reached, from which the next one forward is found.
+    mutable std::size_t reachedPosition_ = 0;
+    mutable std::uint32_t reachedIndex_;
 };
 
-// How a document's bytes are read. The parser knows no Windows-1252: a document declared so
-// is converted to UTF-8 first. So is a document meant as UTF-8 whose bytes are not, which a
-// server wrote in its ANSI code page; converting it keeps its texts instead of passing broken
-// UTF-8 on. (UTF-16 and UTF-32 documents hold zero bytes and are left to the parser, as is
-// ISO-8859-1. The parser reads any other name a declaration gives as UTF-8, so such a
-// document loads only when its bytes are UTF-8.)
+// How a document's bytes are read. A document declared Windows-1252 is read with that code
+// page; so is a document meant as UTF-8 whose bytes are not, which a server wrote in its ANSI
+// code page: reading it so keeps its texts instead of refusing them. (UTF-16 documents hold
+// zero bytes and are left to the parser, as are US-ASCII and ISO-8859-1. A document declaring
+// another encoding the system knows is read as UTF-8 when its bytes are UTF-8, and refused
+// otherwise.)
 struct DocumentEncoding {
     enum class Reading { Utf8, Windows1252, AsDeclared };
     std::string declared; // what the XML declaration names, in lower case; empty for nothing
@@ -104,10 +108,11 @@ public:
     // other than 2xx) or a body that is not well-formed XML leaves the document empty.
     // Returns whether a document was loaded.
     bool load(const std::string& url);
-    // Parses a document from memory, with the same rules as load. A text moved in is parsed
-    // where it lies, without a copy.
+    // Parses a document from memory, with the same rules as load.
     bool loadXml(std::string xml);
-    // Why the last load or loadXml left the document empty; empty after a success.
+    // Why the last load or loadXml left the document empty; empty after a success. A document
+    // that is not well-formed XML says where and why: "not well-formed XML at line 3,
+    // column 5: junk after document element".
     const std::string& failure() const;
     // The root element; throws when the document is empty.
     XmlNode documentElement() const;

@@ -5,33 +5,55 @@
 #include "../RuntimeError.h"
 #include "../TestHooks.h"
 #include "DocumentFetch.h"
-#include "XmlWellFormed.h"
 
-#include <pugixml.hpp>
+// The entity limits of expat are declared for a library built with DTD support, as the
+// system's is.
+#define XML_DTD
+#include <expat.h>
+#include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <memory>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace tavik::platform {
+
+// The parsed document: its nodes in document order (each element followed by its
+// descendants), their texts in one string. Two large blocks instead of a node per
+// allocation, so a large document's tree costs few allocations and its memory goes back
+// to the system when the document goes.
+struct XmlTree {
+    enum class Kind : std::uint8_t { Element, Text, CData, Comment, Instruction };
+    struct Node {
+        std::uint32_t text = 0, length = 0; // the value of a text, CDATA section, comment or
+                                            // processing instruction, in texts
+        std::uint32_t end = 0;              // the index just past its last descendant
+        std::uint32_t children = 0;
+        std::uint32_t name = 0; // of an element or processing instruction, in names
+        Kind kind = Kind::Element;
+    };
+    std::vector<Node> nodes; // nodes[0] is the root element
+    std::string texts;
+    std::vector<std::string> names;
+
+    std::string_view value(const Node& node) const {
+        return std::string_view(texts).substr(node.text, node.length);
+    }
+};
 
 namespace {
 
 std::atomic<long> connectLimitMs{xmlConnectLimit.count()};
 std::atomic<long> transferLimitMs{xmlTransferLimit.count()};
-
-// Comments, processing instructions and CDATA sections stay nodes of their own, so the
-// positions of an element's children are those of the document as written. Fragment mode
-// keeps text outside the root element, so that hasSingleRoot can refuse it.
-constexpr unsigned parseOptions =
-    pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment;
-
-pugi::xml_node toNode(const void* node) {
-    return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
-}
 
 // The body of a successful (2xx) GET, or nothing with the reason in `failure`.
 std::optional<std::string> fetch(const std::string& url, std::string& failure) {
@@ -68,72 +90,277 @@ std::string declaredEncoding(std::string_view xml) {
 
 using Reading = DocumentEncoding::Reading;
 
-// UTF-16 and UTF-32 documents (a byte-order mark, or zero bytes among the first) are left
-// to the parser; every other document is read byte by byte.
-bool isByteOriented(std::string_view xml) {
-    return !(xml.starts_with("\xFE\xFF") || xml.starts_with("\xFF\xFE") ||
-             xml.substr(0, 4).find('\0') != std::string_view::npos);
-}
+using CharacterTable = std::array<int, 256>;
 
-// pugixml reads UTF-16, UTF-32 and ISO-8859-1 as they are declared, and any other name as
-// UTF-8: right for ASCII and UTF-8 bytes, but it would pass any other bytes on as broken
-// UTF-8.
-bool isReadableAsDeclared(const std::string& name, std::string_view xml) {
-    static constexpr std::string_view pugixmlReads[] = {
-        "iso-8859-1", "latin1", "utf-16", "utf-16le", "utf-16be", "utf-32", "utf-32le", "utf-32be"};
-    for (const std::string_view known : pugixmlReads)
-        if (name == known)
-            return true;
-    return !isByteOriented(xml) || common::isValidUtf8(xml);
-}
-
-// A well-formed document has exactly one element at its top level and no text there.
-bool hasSingleRoot(const pugi::xml_document& doc) {
-    int elements = 0;
-    for (const pugi::xml_node node : doc.children()) {
-        if (node.type() == pugi::node_element)
-            ++elements;
-        else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
-            return false;
+// What each byte stands for in a single-byte encoding that keeps ASCII as it is (-1 for a
+// byte it leaves unassigned), as the system's iconv reads it; nothing for an encoding it does
+// not know, one that reads some bytes only together with others, or one that moves ASCII.
+// Windows-1252 is read as the control's code page reads it.
+std::optional<CharacterTable> singleByteTable(const std::string& name) {
+    CharacterTable table{};
+    if (name == "windows-1252" || name == "cp1252") {
+        for (int byte = 0; byte < 256; ++byte)
+            table[byte] = int(common::unicodeOfAnsi(static_cast<unsigned char>(byte)));
+        return table;
     }
-    return elements == 1;
-}
-
-bool isText(const pugi::xml_node& node) {
-    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
-}
-
-// Appends the text of every text and CDATA node below a node, in document order.
-void gatherText(const pugi::xml_node& node, std::string& text) {
-    for (const pugi::xml_node child : node.children()) {
-        if (isText(child))
-            text += child.value();
-        else if (child.first_child())
-            gatherText(child, text);
+    const iconv_t conversion = iconv_open("UTF-32LE", name.c_str());
+    if (conversion == iconv_t(-1))
+        return std::nullopt;
+    bool singleByte = true;
+    for (int byte = 0; byte < 256 && singleByte; ++byte) {
+        char in = char(byte);
+        unsigned char out[8] = {};
+        char* inAt = &in;
+        char* outAt = reinterpret_cast<char*>(out);
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        iconv(conversion, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(conversion, &inAt, &inLeft, &outAt, &outLeft) == std::size_t(-1)) {
+            table[byte] = -1;
+            singleByte = errno == EILSEQ;
+        } else {
+            table[byte] = out[0] | out[1] << 8 | out[2] << 16 | out[3] << 24;
+            singleByte = outLeft == sizeof out - 4 && (byte >= 0x80 || table[byte] == byte);
+        }
     }
+    iconv_close(conversion);
+    if (!singleByte)
+        return std::nullopt;
+    return table;
 }
 
-// One part of a large root's content, parsed on its own as a fragment.
-struct ParsedPart {
-    std::string text; // a copy: parsing in place changes it
-    pugi::xml_document doc;
-    std::vector<const void*> nodes; // its top-level nodes, in order
+// What the parser is told to read a document as, overriding its declaration; nullptr to
+// follow the declaration (or the byte-order mark).
+const char* readingOverride(const DocumentEncoding& encoding, std::string_view xml) {
+    switch (encoding.reading) {
+    case Reading::Windows1252:
+        return "windows-1252";
+    case Reading::Utf8:
+        return encoding.declared == "utf8" ? "UTF-8" : nullptr;
+    case Reading::AsDeclared:
+        break;
+    }
+    // The parser reads these itself; any other encoding goes to singleByteEncoding, except
+    // that a document declaring a single-byte one whose bytes are UTF-8 is read as UTF-8: a
+    // server that names one and writes UTF-8 is read as it writes. (Only where the declared
+    // encoding has every byte: otherwise the document is not what it says it is.)
+    static constexpr std::string_view readByTheParser[] = {"",       "iso-8859-1", "us-ascii",
+                                                           "utf-16", "utf-16le",   "utf-16be"};
+    for (const std::string_view name : readByTheParser)
+        if (encoding.declared == name)
+            return nullptr;
+    if (!common::isValidUtf8(xml))
+        return nullptr;
+    const auto table = singleByteTable(encoding.declared);
+    const auto assigned = [&](char byte) {
+        return (*table)[static_cast<unsigned char>(byte)] >= 0;
+    };
+    return table && std::all_of(xml.begin(), xml.end(), assigned) ? "UTF-8" : nullptr;
+}
+
+// The encodings the parser does not know itself: the single-byte ones that keep ASCII.
+int XMLCALL singleByteEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+    std::string lower(name);
+    for (char& c : lower)
+        c = common::asciiLower(c);
+    const auto table = singleByteTable(lower);
+    if (!table)
+        return XML_STATUS_ERROR;
+    std::copy(table->begin(), table->end(), info->map);
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+}
+
+bool isWhitespace(std::string_view text) {
+    return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
+}
+
+// Builds the tree from the parser's events. Whitespace-only text is dropped, so that an
+// indented document reads as the same document without the indentation; consecutive
+// pieces of text (split by the parser at line ends and references) make one text node.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(XmlTree& tree) : tree_(tree) {}
+
+    // The reason the build stopped the parser, if it did.
+    const std::string& failure() const { return failure_; }
+
+    static void XMLCALL startElement(void* self, const XML_Char* name, const XML_Char**) {
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            b.closeText();
+            b.open.push_back(b.add(XmlTree::Kind::Element, b.nameIndex(name)));
+        });
+    }
+    static void XMLCALL endElement(void* self, const XML_Char*) {
+        auto& b = *static_cast<TreeBuilder*>(self);
+        if (!b.failure_.empty())
+            return;
+        b.closeText();
+        b.tree_.nodes[b.open.back()].end = std::uint32_t(b.tree_.nodes.size());
+        b.open.pop_back();
+    }
+    static void XMLCALL characters(void* self, const XML_Char* data, int length) {
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            const std::string_view piece(data, std::size_t(length));
+            if (b.text == kNone) {
+                b.text = b.add(XmlTree::Kind::Text);
+                b.textIsWhitespace = true;
+            }
+            b.textIsWhitespace = b.textIsWhitespace && !b.inCdata && isWhitespace(piece);
+            b.append(b.text, piece);
+        });
+    }
+    static void XMLCALL startCdata(void* self) {
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            b.closeText();
+            b.text = b.add(XmlTree::Kind::CData);
+            b.inCdata = true;
+        });
+    }
+    static void XMLCALL endCdata(void* self) {
+        auto& b = *static_cast<TreeBuilder*>(self);
+        b.text = kNone;
+        b.inCdata = false;
+    }
+    static void XMLCALL comment(void* self, const XML_Char* data) {
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            b.closeText();
+            if (!b.open.empty()) // those of the prologue and the DTD belong to no element
+                b.append(b.add(XmlTree::Kind::Comment), data);
+        });
+    }
+    static void XMLCALL instruction(void* self, const XML_Char* target, const XML_Char* data) {
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            b.closeText();
+            if (!b.open.empty())
+                b.append(b.add(XmlTree::Kind::Instruction, b.nameIndex(target)), data);
+        });
+    }
+
+    XML_Parser parser = nullptr;
+
+private:
+    static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+    // Runs one step of the build; a step that fails (no memory, a tree beyond what 32-bit
+    // indices hold) stops the parse instead of unwinding through the parser.
+    // Once stopped, the parser may still report a little; that is passed over.
+    template <typename Step> void guarded(Step step) noexcept {
+        if (!failure_.empty())
+            return;
+        try {
+            step(*this);
+        } catch (const std::bad_alloc&) {
+            failure_ = "not enough memory";
+            XML_StopParser(parser, XML_FALSE);
+        } catch (const std::exception& error) {
+            failure_ = error.what();
+            XML_StopParser(parser, XML_FALSE);
+        }
+    }
+
+    std::uint32_t add(XmlTree::Kind kind, std::uint32_t name = 0) {
+        if (tree_.nodes.size() >= kNone)
+            throw RuntimeError("the document holds too many nodes");
+        if (!open.empty())
+            ++tree_.nodes[open.back()].children;
+        const auto index = std::uint32_t(tree_.nodes.size());
+        XmlTree::Node& node = tree_.nodes.emplace_back();
+        node.kind = kind;
+        node.name = name;
+        node.end = index + 1;
+        node.text = std::uint32_t(tree_.texts.size());
+        return index;
+    }
+
+    // Appends to the value of the node last added.
+    void append(std::uint32_t index, std::string_view piece) {
+        if (tree_.texts.size() + piece.size() >= kNone)
+            throw RuntimeError("the document's text is larger than 4 GiB");
+        tree_.texts.append(piece);
+        tree_.nodes[index].length += std::uint32_t(piece.size());
+    }
+
+    // Ends the text node being gathered; one of nothing but whitespace goes again.
+    void closeText() {
+        if (text != kNone && textIsWhitespace) {
+            tree_.texts.resize(tree_.nodes.back().text);
+            tree_.nodes.pop_back();
+            --tree_.nodes[open.back()].children;
+        }
+        text = kNone;
+    }
+
+    std::uint32_t nameIndex(std::string_view name) {
+        if (const auto at = nameIndices.find(name); at != nameIndices.end())
+            return at->second;
+        const auto index = std::uint32_t(tree_.names.size());
+        tree_.names.emplace_back(name);
+        nameIndices.emplace(name, index);
+        return index;
+    }
+
+    XmlTree& tree_;
+    std::vector<std::uint32_t> open; // the elements entered and not yet ended
+    std::uint32_t text = kNone;      // the text or CDATA node being gathered
+    bool inCdata = false;
+    bool textIsWhitespace = false;
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>()(name);
+        }
+    };
+    std::unordered_map<std::string, std::uint32_t, NameHash, std::equal_to<>> nameIndices;
+    std::string failure_;
 };
 
-std::shared_ptr<const ParsedPart> parsePart(std::string_view text) {
-    auto part = std::make_shared<ParsedPart>();
-    part->text.assign(text);
-    if (!part->doc.load_buffer_inplace(part->text.data(), part->text.size(), parseOptions,
-                                       pugi::encoding_utf8))
-        return nullptr;
-    for (const pugi::xml_node node : part->doc.children())
-        part->nodes.push_back(node.internal_object());
-    return part;
-}
+// Entities may multiply a document's text at most this many times (once it is 8 MiB), so
+// the tree stays within a small multiple of the largest document fetched.
+constexpr float kMaxAmplification = 4.0f;
 
-std::atomic<std::size_t> partBytes{xmlPartBytes};
-// A root's content is parsed in parts from this many parts' worth on: 1 MiB, a 3 MB tree.
-constexpr std::size_t kPartsFrom = 16;
+// Parses a document into `tree`; the failure text when it is not well-formed XML.
+std::optional<std::string> parseTree(std::string_view xml, XmlTree& tree) {
+    const DocumentEncoding encoding = documentEncoding(xml);
+    const std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)> parser(
+        XML_ParserCreate(readingOverride(encoding, xml)), &XML_ParserFree);
+    if (!parser)
+        return "the XML parser could not be set up";
+    XML_Parser p = parser.get();
+    TreeBuilder builder(tree);
+    builder.parser = p;
+    XML_SetUserData(p, &builder);
+    XML_SetElementHandler(p, &TreeBuilder::startElement, &TreeBuilder::endElement);
+    XML_SetCharacterDataHandler(p, &TreeBuilder::characters);
+    XML_SetCdataSectionHandler(p, &TreeBuilder::startCdata, &TreeBuilder::endCdata);
+    XML_SetCommentHandler(p, &TreeBuilder::comment);
+    XML_SetProcessingInstructionHandler(p, &TreeBuilder::instruction);
+    XML_SetUnknownEncodingHandler(p, &singleByteEncoding, nullptr);
+    // Nothing beyond the document is read: no external DTD or entity (no handler for
+    // them), and no parameter entity.
+    XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
+    tree.texts.reserve(xml.size());
+
+    // kMaxDocumentBytes keeps a fetched document within one call; a larger text in memory
+    // goes in pieces.
+    constexpr std::size_t kPiece = std::size_t(std::numeric_limits<int>::max()) / 2;
+    XML_Status status = XML_STATUS_OK;
+    do {
+        const std::size_t piece = std::min(xml.size(), kPiece);
+        status = XML_Parse(p, xml.data(), int(piece), piece == xml.size());
+        xml.remove_prefix(piece);
+    } while (status == XML_STATUS_OK && !xml.empty());
+    if (status == XML_STATUS_OK)
+        return std::nullopt;
+    if (!builder.failure().empty())
+        return "the document could not be read: " + builder.failure();
+    // Columns counted from 1, as editors count them.
+    return "not well-formed XML at line " + std::to_string(XML_GetCurrentLineNumber(p)) +
+           ", column " + std::to_string(XML_GetCurrentColumnNumber(p) + 1) + ": " +
+           XML_ErrorString(XML_GetErrorCode(p));
+}
 
 } // namespace
 
@@ -162,263 +389,99 @@ void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
     transferLimitMs = long(transfer.count());
 }
 
-void setXmlPartBytesForTesting(std::size_t bytes) {
-    partBytes = bytes;
-}
-
-// A document is parsed whole, in place. One whose root holds more than sixteen parts' worth
-// of children is parsed in parts instead: the document without the root's content, then the
-// content a part at a time, each part on its own. Its parsed tree would take three times
-// the text, and more than the rows it fills; a part is parsed once to check the whole
-// document before anything is read from it, and again when it is reached.
 struct XmlDocument::Impl {
-    pugi::xml_document doc;
-    std::string text;    // what doc was parsed from, in place
-    std::string content; // when parsed in parts: the whole document, whose root content the
-                         // parts are cut from
-    struct Part {
-        std::size_t begin, end; // in content
-        std::size_t first;      // the position of its first node among the root's children
-    };
-    std::vector<Part> parts;
-    std::size_t partedCount = 0; // the root's children, when parsed in parts
-    mutable std::shared_ptr<const ParsedPart> current;
-    mutable std::size_t currentIndex = 0;
+    XmlTree tree;
     bool loaded = false;
     std::string failure;
-
-    bool parse(std::string xml);
-    bool parseWhole(pugi::xml_encoding encoding);
-    bool parseInParts(const XmlOutline& outline, pugi::xml_encoding encoding);
-    std::shared_ptr<const ParsedPart> part(std::size_t index) const;
-    XmlNode child(std::size_t position) const;
-    std::string partedText() const;
-    void clear() {
-        doc.reset();
-        text = std::string();
-        content = std::string();
-        parts = {};
-        partedCount = 0;
-        current.reset();
-        loaded = false;
-    }
 };
 
 namespace {
 
-const XmlDocument::Impl& partedDocument(const void* parted) {
-    return *static_cast<const XmlDocument::Impl*>(parted);
+[[noreturn]] void noObject() {
+    throw RuntimeError("Object variable or With block variable not set");
 }
 
 } // namespace
 
 std::string XmlNode::nodeName() const {
-    const pugi::xml_node node = toNode(node_);
-    switch (node.type()) {
-    case pugi::node_pcdata:
+    const XmlTree::Node& node = tree_->nodes[index_];
+    switch (node.kind) {
+    case XmlTree::Kind::Text:
         return "#text";
-    case pugi::node_cdata:
+    case XmlTree::Kind::CData:
         return "#cdata-section";
-    case pugi::node_comment:
+    case XmlTree::Kind::Comment:
         return "#comment";
-    case pugi::node_document:
-        return "#document";
-    default:
-        return node.name();
+    case XmlTree::Kind::Element:
+    case XmlTree::Kind::Instruction:
+        break;
     }
+    return tree_->names[node.name];
 }
 
 XmlNodeList XmlNode::childNodes() const {
-    XmlNodeList children;
-    if (parted_) {
-        children.parted_ = parted_;
-        return children;
-    }
-    children.part_ = part_;
-    for (pugi::xml_node child = toNode(node_).first_child(); child; child = child.next_sibling())
-        children.nodes_.push_back(child.internal_object());
-    return children;
+    return XmlNodeList(tree_, index_ + 1, tree_->nodes[index_].children);
 }
 
 XmlNode XmlNode::item(int position) const {
-    if (position >= 0) {
-        if (parted_)
-            return partedDocument(parted_).child(std::size_t(position));
-        pugi::xml_node child = toNode(node_).first_child();
-        for (int index = 0; child && index < position; ++index)
-            child = child.next_sibling();
-        if (child)
-            return XmlNode(child.internal_object(), part_);
-    }
-    throw RuntimeError("Object variable or With block variable not set");
+    if (position < 0)
+        noObject();
+    return childNodes()[std::size_t(position)];
 }
 
 std::string XmlNode::text() const {
-    if (parted_)
-        return partedDocument(parted_).partedText();
-    const pugi::xml_node node = toNode(node_);
-    if (node.type() != pugi::node_element && node.type() != pugi::node_document)
-        return node.value();
+    const XmlTree::Node& node = tree_->nodes[index_];
+    if (node.kind != XmlTree::Kind::Element)
+        return std::string(tree_->value(node));
     // Most elements hold one text or none; those need no gathering.
-    const pugi::xml_node first = node.first_child();
-    if (!first)
+    if (node.children == 0)
         return {};
-    if (isText(first) && !first.next_sibling())
-        return first.value();
+    const XmlTree::Node& first = tree_->nodes[index_ + 1];
+    const bool isText = first.kind == XmlTree::Kind::Text || first.kind == XmlTree::Kind::CData;
+    if (node.children == 1 && isText)
+        return std::string(tree_->value(first));
+    // The descendants follow the element, in document order.
     std::string text;
-    gatherText(node, text);
+    for (std::uint32_t i = index_ + 1; i < node.end; ++i) {
+        const XmlTree::Node& descendant = tree_->nodes[i];
+        if (descendant.kind == XmlTree::Kind::Text || descendant.kind == XmlTree::Kind::CData)
+            text += tree_->value(descendant);
+    }
     return text;
 }
 
-std::size_t XmlNodeList::size() const {
-    return parted_ ? partedDocument(parted_).partedCount : nodes_.size();
-}
-
 XmlNode XmlNodeList::operator[](std::size_t position) const {
-    if (parted_)
-        return partedDocument(parted_).child(position);
-    if (position >= nodes_.size())
-        throw RuntimeError("Object variable or With block variable not set");
-    return XmlNode(nodes_[position], part_);
+    if (position >= size_)
+        noObject();
+    if (position < reachedPosition_) {
+        reachedPosition_ = 0;
+        reachedIndex_ = first_;
+    }
+    // A node's next sibling follows its last descendant.
+    for (; reachedPosition_ < position; ++reachedPosition_)
+        reachedIndex_ = tree_->nodes[reachedIndex_].end;
+    return XmlNode(tree_, reachedIndex_);
 }
 
 XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const std::string& url) {
-    impl_->clear();
+    impl_ = std::make_unique<Impl>();
     auto body = fetch(url, impl_->failure);
-    return body && impl_->parse(std::move(*body));
+    return body && loadXml(std::move(*body));
 }
 
 bool XmlDocument::loadXml(std::string xml) {
-    impl_->clear();
-    return impl_->parse(std::move(xml));
-}
-
-bool XmlDocument::Impl::parse(std::string xml) {
-    const DocumentEncoding declared = documentEncoding(xml);
-    const Reading reading = declared.reading;
-    if (reading == Reading::AsDeclared && !isReadableAsDeclared(declared.declared, xml)) {
-        clear();
-        failure = "not well-formed XML: the encoding \"" + declared.declared +
-                  "\" is not one the control reads";
+    impl_ = std::make_unique<Impl>();
+    auto failure = parseTree(xml, impl_->tree);
+    if (failure) {
+        impl_ = std::make_unique<Impl>();
+        impl_->failure = std::move(*failure);
         return false;
     }
-    if (reading == Reading::Windows1252) {
-        text = common::fromAnsi(xml);
-        xml = std::string();
-    } else {
-        text = std::move(xml);
-    }
-    const pugi::xml_encoding encoding =
-        reading == Reading::Windows1252 ? pugi::encoding_utf8 : pugi::encoding_auto;
-    // pugixml lets through what XML refuses (a bare "&", an undefined entity, a duplicate
-    // attribute...); such a document is not well-formed, so it is refused before parsing.
-    XmlOutline outline;
-    const bool byteOriented = reading == Reading::Windows1252 || isByteOriented(text);
-    const bool lax = byteOriented && !isFreeOfLaxMarkup(text, outline, partBytes.load());
-    // Parts are parsed as UTF-8, so only a document read as UTF-8 is parsed in parts; and
-    // only a large one: a small tree costs less than a second parse of its parts.
-    loaded = !lax && reading != Reading::AsDeclared && byteOriented && outline.partable &&
-             !outline.cuts.empty() &&
-             outline.contentEnd - outline.contentBegin >= kPartsFrom * partBytes.load() &&
-             parseInParts(outline, encoding);
-    if (!loaded && !lax)
-        loaded = parseWhole(encoding);
-    if (!loaded) {
-        clear();
-        if (lax)
-            failure = "not well-formed XML: a reference or markup XML does not allow";
-    } else {
-        failure.clear();
-    }
-    return loaded;
-}
-
-bool XmlDocument::Impl::parseWhole(pugi::xml_encoding encoding) {
-    const pugi::xml_parse_result result =
-        doc.load_buffer_inplace(text.data(), text.size(), parseOptions, encoding);
-    if (result && hasSingleRoot(doc))
-        return true;
-    failure = !result ? std::string("not well-formed XML: ") + result.description()
-                      : "not well-formed XML: not exactly one root element";
-    return false;
-}
-
-// Parses the document without its root's content, then checks every part of the content.
-// Anything that does not parse falls back to the whole document, for its verdict.
-bool XmlDocument::Impl::parseInParts(const XmlOutline& outline, pugi::xml_encoding encoding) {
-    content = std::move(text);
-    const std::string_view whole = content;
-    text = std::string(whole.substr(0, outline.contentBegin));
-    text += whole.substr(outline.contentEnd);
-    bool sound = doc.load_buffer_inplace(text.data(), text.size(), parseOptions, encoding) &&
-                 hasSingleRoot(doc) && !doc.document_element().first_child();
-    std::size_t begin = outline.contentBegin;
-    for (std::size_t i = 0; sound && i <= outline.cuts.size(); ++i) {
-        const std::size_t end = i < outline.cuts.size() ? outline.cuts[i] : outline.contentEnd;
-        if (end == begin)
-            continue;
-        const auto parsed = parsePart(whole.substr(begin, end - begin));
-        sound = parsed != nullptr;
-        if (sound) {
-            parts.push_back({begin, end, partedCount});
-            partedCount += parsed->nodes.size();
-        }
-        begin = end;
-    }
-    if (!sound) {
-        doc.reset();
-        parts = {};
-        partedCount = 0;
-        text = std::move(content);
-        content = std::string();
-    }
-    return sound;
-}
-
-std::shared_ptr<const ParsedPart> XmlDocument::Impl::part(std::size_t index) const {
-    const Part& p = parts[index];
-    auto parsed = parsePart(std::string_view(content).substr(p.begin, p.end - p.begin));
-    if (!parsed) // it parsed when the document was loaded
-        throw RuntimeError("Out of memory");
-    return parsed;
-}
-
-// A child of the root of a document parsed in parts, from the part that holds it. The part
-// last reached is kept, so a walk in order parses each part once.
-XmlNode XmlDocument::Impl::child(std::size_t position) const {
-    if (position >= partedCount)
-        throw RuntimeError("Object variable or With block variable not set");
-    const auto holds = [&](std::size_t index) {
-        return position >= parts[index].first &&
-               (index + 1 == parts.size() || position < parts[index + 1].first);
-    };
-    if (!current || !holds(currentIndex)) {
-        const auto after =
-            std::upper_bound(parts.begin(), parts.end(), position,
-                             [](std::size_t p, const Part& part) { return p < part.first; });
-        currentIndex = std::size_t(after - parts.begin()) - 1;
-        current.reset(); // before the next part is parsed, not after
-        current = part(currentIndex);
-    }
-    return XmlNode(current->nodes[position - parts[currentIndex].first], current);
-}
-
-std::string XmlDocument::Impl::partedText() const {
-    std::string gathered;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const auto parsed = part(i);
-        for (const void* node : parsed->nodes) {
-            const pugi::xml_node n = toNode(node);
-            if (isText(n))
-                gathered += n.value();
-            else
-                gatherText(n, gathered);
-        }
-    }
-    return gathered;
+    impl_->loaded = true;
+    return true;
 }
 
 const std::string& XmlDocument::failure() const {
@@ -427,9 +490,8 @@ const std::string& XmlDocument::failure() const {
 
 XmlNode XmlDocument::documentElement() const {
     if (!impl_->loaded)
-        throw RuntimeError("Object variable or With block variable not set");
-    return XmlNode(impl_->doc.document_element().internal_object(), nullptr,
-                   impl_->parts.empty() ? nullptr : impl_.get());
+        noObject();
+    return XmlNode(&impl_->tree, 0);
 }
 
 } // namespace tavik::platform

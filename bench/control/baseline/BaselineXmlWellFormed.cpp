@@ -1,12 +1,12 @@
-#include "XmlWellFormed.h"
+#include "BaselineXmlWellFormed.h"
 
-#include "../../common/Text.h"
+#include "common/Text.h"
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-namespace tavik::platform {
+namespace tavik::baseline {
 
 namespace {
 
@@ -401,4 +401,4 @@ bool isFreeOfLaxMarkup(std::string_view xml, XmlOutline& outline, std::size_t pa
     return Scanner(xml, &outline, partBytes).run();
 }
 
-} // namespace tavik::platform
+} // namespace tavik::baseline

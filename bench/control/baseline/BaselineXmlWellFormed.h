@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavik::platform {
+namespace tavik::baseline {
 
 // Whether an XML text in UTF-8 (or another byte-oriented encoding that keeps ASCII as it is)
 // is free of what an XML 1.0 parser refuses but pugixml lets through: references to
@@ -27,4 +27,4 @@ struct XmlOutline {
 // isFreeOfLaxMarkup, outlining the root's content on the way.
 bool isFreeOfLaxMarkup(std::string_view xml, XmlOutline& outline, std::size_t partBytes);
 
-} // namespace tavik::platform
+} // namespace tavik::baseline
