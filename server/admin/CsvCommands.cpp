@@ -237,7 +237,7 @@ int runImportCommand(int argc, char** argv) {
     }
 
     int exitCode = 0;
-    const auto store = openForCommand(db, kImportVoice, exitCode);
+    const auto store = openForCommand(db, NewDatabase::Create, kImportVoice, exitCode);
     if (!store) {
         return exitCode;
     }
@@ -287,7 +287,7 @@ int runExportCommand(int argc, char** argv) {
                                        "'; the CSV goes to standard output");
     }
     int exitCode = 0;
-    const auto store = openForCommand(db, kExportVoice, exitCode);
+    const auto store = openForCommand(db, NewDatabase::Refuse, kExportVoice, exitCode);
     if (!store) {
         return exitCode;
     }

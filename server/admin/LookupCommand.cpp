@@ -116,7 +116,8 @@ int runLookupCommand(int argc, char** argv) {
     }
 
     int exitCode = 0;
-    const auto store = openForCommand(db, kVoice, exitCode);
+    const auto store = openForCommand(
+        db, action == "add" ? NewDatabase::Create : NewDatabase::Refuse, kVoice, exitCode);
     if (!store) {
         return exitCode;
     }
@@ -136,7 +137,8 @@ int runLookupCommand(int argc, char** argv) {
             const auto deleted = store->removeLookup(kind, code, force);
             std::cout << "removed " << entry;
             if (force) {
-                std::cout << " and deleted the " << deleted << " comments that used it";
+                std::cout << " and deleted the " << deleted
+                          << (deleted == 1 ? " comment" : " comments") << " that used it";
             }
             std::cout << "\n";
         }

@@ -119,7 +119,8 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     EXPECT_EQ(vcserver::openStore(at, 1)->load("V1").comments.size(), 1u);
     const Ran forced = run({"lookup", "remove", "--db", at, "type", "1", "--force"});
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_NE(forced.out.find("deleted the 1 comments"), std::string::npos) << forced.out;
+    EXPECT_NE(forced.out.find("deleted the 1 comment that used it"), std::string::npos)
+        << forced.out;
     const auto after = vcserver::openStore(at, 1)->load("V1");
     EXPECT_TRUE(after.comments.empty());
     EXPECT_TRUE(after.types.empty());
@@ -258,6 +259,37 @@ TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
 
 INSTANTIATE_TEST_SUITE_P(Store, Admin, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
                          [](const auto& info) { return std::string(storeName(info.param)); });
+
+// A mistyped --db is refused by every command that only reads or changes a database, in
+// one line, and no file is left behind; the commands that set one up make it.
+TEST(AdminDatabase, OnlyTheCommandsThatSetUpADatabaseMakeOne) {
+    TempDir dir;
+    const std::string typo = (dir.path() / "typo.db").string();
+    const std::string csv = (dir.path() / "rows.csv").string();
+    std::ofstream(csv) << "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment\n";
+    const std::vector<std::string> commands[] = {
+        {"lookup", "list", "--db", typo, "type"},
+        {"lookup", "rename", "--db", typo, "type", "1", "X"},
+        {"lookup", "remove", "--db", typo, "type", "1", "--force"},
+        {"export", "--db", typo},
+        {"backup", "--db", typo, (dir.path() / "copy.db").string()},
+        {"lookup", "add", "--db", typo, "type", "1", "General"},
+        {"import", "--db", (dir.path() / "fresh.db").string(), csv},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const bool setsUp = args[1] == "add" || args[0] == "import";
+        const Ran r = run(args);
+        EXPECT_EQ(r.status, setsUp ? 0 : 1) << r.err;
+        if (!setsUp) {
+            EXPECT_EQ(r.err, "vendor-comment-server " + args[0] + ": there is no database file '" +
+                                 typo + "' (lookup add, import and the server make one)\n");
+            EXPECT_FALSE(std::filesystem::exists(typo));
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(typo));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "fresh.db"));
+}
 
 // A backup taken while eight clients insert opens, passes integrity_check and holds every
 // comment acknowledged before it began; the database, its log and the copy are private.
