@@ -115,7 +115,8 @@ std::string readRow(const CsvRecord& record, const std::array<int, Column::Count
         const char* last = sequence.data() + sequence.size();
         const auto [end, ec] = std::from_chars(sequence.data(), last, value);
         if (ec != std::errc{} || end != last || value < 1 || sequence[0] == '+') {
-            return "the comment sequence '" + sequence + "' is not a whole number from 1";
+            return "the comment sequence '" + tavik::common::excerpt(sequence) +
+                   "' is not a whole number from 1";
         }
         row.sequence = value;
     }
@@ -139,7 +140,8 @@ std::string readRow(const CsvRecord& record, const std::array<int, Column::Count
     }
     row.lastUpdated = field(LastUpdated);
     if (!row.lastUpdated.empty() && !isTimestamp(row.lastUpdated)) {
-        return "the last-updated time '" + row.lastUpdated + "' is not yyyy-mm-dd hh:mm:ss";
+        return "the last-updated time '" + tavik::common::excerpt(row.lastUpdated) +
+               "' is not yyyy-mm-dd hh:mm:ss";
     }
     return {};
 }
@@ -190,7 +192,8 @@ int runImportCommand(int argc, char** argv) {
             return tavik::common::equalsIgnoreCase(name, c);
         });
         if (known == kColumns.end()) {
-            return kImportVoice.failure(file + " line 1: unknown column '" + name +
+            return kImportVoice.failure(file + " line 1: unknown column '" +
+                                        tavik::common::excerpt(name) +
                                         "'; the columns are VendorID, CommentSequence, Type, "
                                         "Location, Effective, Expires, Comment, "
                                         "RecordLastUpdated");
@@ -283,7 +286,8 @@ int runExportCommand(int argc, char** argv) {
         return kExportVoice.usageError("--db FILE|URI is required");
     }
     if (!arguments->operands.empty()) {
-        return kExportVoice.usageError("unexpected argument '" + arguments->operands[0] +
+        return kExportVoice.usageError("unexpected argument '" +
+                                       tavik::common::excerpt(arguments->operands[0]) +
                                        "'; the CSV goes to standard output");
     }
     int exitCode = 0;

@@ -291,6 +291,60 @@ TEST(AdminDatabase, OnlyTheCommandsThatSetUpADatabaseMakeOne) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "fresh.db"));
 }
 
+// A refusal quotes at most 80 characters of the value it refuses, UTF-8 characters kept
+// whole, however long the value: on the command line (whose words hold at most 128 KiB) and
+// in a CSV file of 10 MB lines.
+TEST(AdminRefusals, QuoteAtMostEightyCharactersOfAValue) {
+    TempDir dir;
+    const std::string db = (dir.path() / "comments.db").string();
+    const std::string word(100'000, 'x');
+    std::string accents;
+    for (int i = 0; i < 50'000; ++i) {
+        accents += "\xC3\xA9";
+    }
+    const std::string line(10'000'000, '7');
+    const auto csv = [&](const std::string& name, const std::string& text) {
+        const auto file = dir.path() / name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    };
+    const std::string header = "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,"
+                               "RecordLastUpdated\r\n";
+    const struct {
+        const char* site;
+        std::vector<std::string> args;
+        std::string shown; // what the refusal quotes before "..."
+    } cases[] = {
+        {"lookup action", {"lookup", word, "--db", db}, std::string(80, 'x')},
+        {"lookup kind", {"lookup", "list", "--db", db, accents}, accents.substr(0, 160)},
+        {"lookup code", {"lookup", "remove", "--db", db, "type", word}, std::string(80, 'x')},
+        {"export operand", {"export", "--db", db, word}, std::string(80, 'x')},
+        {"unknown option", {"backup", "--" + word}, "--" + std::string(78, 'x')},
+        {"server operand", {word}, std::string(80, 'x')},
+        {"listen address", {"--listen", word}, std::string(80, 'x')},
+        {"log format", {"--log-format", accents}, accents.substr(0, 160)},
+        {"CSV sequence",
+         {"import", "--db", db, csv("sequence.csv", header + "V1," + line + ",1,1,,,x,\r\n")},
+         std::string(80, '7')},
+        {"CSV last updated",
+         {"import", "--db", db, csv("updated.csv", header + "V1,,1,1,,,x," + line + "\r\n")},
+         std::string(80, '7')},
+        {"CSV column",
+         {"import", "--db", db, csv("header.csv", line + "\r\n")},
+         std::string(80, '7')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.site);
+        const Ran r = run(c.args);
+        EXPECT_NE(r.status, 0);
+        const std::string refusal = r.err.substr(0, r.err.find('\n'));
+        EXPECT_NE(refusal.find("'" + c.shown + "...'"), std::string::npos)
+            << refusal.substr(0, 300);
+        EXPECT_LT(refusal.size(), 300u);
+        EXPECT_LT(r.err.size(), 5000u); // the usage included
+    }
+}
+
 // A backup taken while eight clients insert opens, passes integrity_check and holds every
 // comment acknowledged before it began; the database, its log and the copy are private.
 TEST(AdminBackup, CopyTakenWhileClientsInsertHoldsEveryAcknowledgedComment) {
