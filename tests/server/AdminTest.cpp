@@ -257,6 +257,53 @@ TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
     EXPECT_EQ(copy->snapshot(), db->snapshot());
 }
 
+// For a spreadsheet, every field that would start a formula gets an apostrophe, and so does
+// one whose own leading apostrophes come before such a character; import --for-spreadsheet
+// takes exactly those off again, so every comment, real apostrophes included, comes back.
+TEST_P(Admin, SpreadsheetExportRunsNoFormulaAndReadsBack) {
+    const std::pair<std::string, std::string> comments[] = {
+        // as stored, as the spreadsheet export writes it
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+49 30 1234", "'+49 30 1234"},
+        {"-5 pieces", "'-5 pieces"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tindented", "'\tindented"},
+        {"\r\nafter a line break", "\"'\r\nafter a line break\""},
+        {"'tis the season", "'tis the season"},
+        {"'=a real apostrophe", "''=a real apostrophe"},
+        {"''+two of them", "'''+two of them"},
+        {"a=b", "a=b"},
+    };
+    const auto db = makeDatabase(GetParam());
+    const auto copy = makeDatabase(GetParam());
+    ASSERT_TRUE(db && copy);
+    for (const auto& at : {db->location(), copy->location()}) {
+        auto store = vcserver::openStore(at, 1);
+        store->addLookup(vcserver::LookupKind::Type, -3, "Minus");
+        store->addLookup(vcserver::LookupKind::Location, 7, "Dock");
+    }
+    {
+        auto store = vcserver::openStore(db->location(), 1);
+        for (const auto& [comment, written] : comments) {
+            ASSERT_EQ(store->execute(insertOf("-V", -3, 7, comment)).outcome,
+                      vcserver::ExecResult::Outcome::Done);
+        }
+    }
+    const Ran exported = run({"export", "--db", db->location(), "--for-spreadsheet"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    for (std::size_t i = 0; i < std::size(comments); ++i) {
+        const std::string row =
+            "\r\n'-V," + std::to_string(i + 1) + ",'-3,7,,," + comments[i].second + ",";
+        EXPECT_NE(exported.out.find(row), std::string::npos) << row << "\n" << exported.out;
+    }
+    TempDir dir;
+    std::ofstream(dir.path() / "sheet.csv", std::ios::binary) << exported.out;
+    const Ran back = run({"import", "--db", copy->location(), (dir.path() / "sheet.csv").string(),
+                          "--for-spreadsheet"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(copy->snapshot(), db->snapshot());
+}
+
 INSTANTIATE_TEST_SUITE_P(Store, Admin, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
                          [](const auto& info) { return std::string(storeName(info.param)); });
 
