@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "common/Text.h"
+
 #include <getopt.h>
 
 #include <utility>
@@ -38,14 +40,15 @@ std::optional<Arguments> readArguments(int argc, char** argv, const std::vector<
             problem = std::string(argv[optind - 1]) + " wants a value";
             return std::nullopt;
         } else if (code == '?') {
-            problem = "unexpected argument '" + std::string(argv[optind - 1]) + "'";
+            problem = "unexpected argument '" + tavik::common::excerpt(argv[optind - 1]) + "'";
             return std::nullopt;
         } else {
             found.emplace_back(code, optarg ? optarg : "");
         }
     }
     if (!takesOperands && !arguments.operands.empty()) {
-        problem = "unexpected argument '" + arguments.operands.front() + "'";
+        problem =
+            "unexpected argument '" + tavik::common::excerpt(arguments.operands.front()) + "'";
         return std::nullopt;
     }
 

@@ -6,6 +6,8 @@
 #include "store/DemoData.h"
 #include "store/PostgresUri.h"
 
+#include "common/Text.h"
+
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -105,9 +107,9 @@ bool parseAddress(const std::string& text, std::string& hostOut, int& portOut) {
 // Why an option's HOST:PORT will not do, empty when it does.
 std::string addressProblem(const char* option, const std::string& text, std::string& host,
                            int& port) {
-    return parseAddress(text, host, port)
-               ? std::string()
-               : std::string(option) + " wants HOST:PORT, got '" + text + "'";
+    return parseAddress(text, host, port) ? std::string()
+                                          : std::string(option) + " wants HOST:PORT, got '" +
+                                                tavik::common::excerpt(text) + "'";
 }
 
 std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
@@ -126,7 +128,8 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
          {"log-format",
           [&](const std::string& value) {
               if (value != "text" && value != "json") {
-                  return "--log-format wants text or json, got '" + value + "'";
+                  return "--log-format wants text or json, got '" + tavik::common::excerpt(value) +
+                         "'";
               }
               options.logFormat =
                   value == "json" ? vcserver::LogFormat::Json : vcserver::LogFormat::Text;

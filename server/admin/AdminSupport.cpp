@@ -4,6 +4,7 @@
 #include "store/PostgresUri.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 namespace vcserver {
@@ -22,8 +23,22 @@ std::string shownDb(const std::string& db) {
     return isPostgresUri(db) ? redactedUri(db) : db;
 }
 
-std::unique_ptr<CommentStore> openForCommand(const std::string& db, const CommandVoice& voice,
-                                             int& exitCode) {
+std::string missingDatabaseProblem(const std::string& db) {
+    std::error_code ec;
+    if (isPostgresUri(db) || std::filesystem::exists(db, ec) || ec) {
+        return {}; // a file that cannot be looked at is for the store to report
+    }
+    return "there is no database file '" + db + "' (lookup add, import and the server make one)";
+}
+
+std::unique_ptr<CommentStore> openForCommand(const std::string& db, NewDatabase newDatabase,
+                                             const CommandVoice& voice, int& exitCode) {
+    if (newDatabase == NewDatabase::Refuse) {
+        if (const std::string problem = missingDatabaseProblem(db); !problem.empty()) {
+            exitCode = voice.failure(problem);
+            return nullptr;
+        }
+    }
     try {
         return openStore(db, 1);
     } catch (const StoreError& e) {

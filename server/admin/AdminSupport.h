@@ -15,9 +15,17 @@ struct CommandVoice {
     int failure(const std::string& message) const;
 };
 
+// Whether a command may make the SQLite file --db names when there is none: only the commands
+// that set a database up do, so a mistyped path is not taken for an empty database.
+enum class NewDatabase { Create, Refuse };
+
+// Why a command that does not set a database up will not take db: no SQLite file there.
+// Empty for an existing file or a PostgreSQL URI.
+std::string missingDatabaseProblem(const std::string& db);
+
 // The store of --db for one command, or a failure line (the password never shown).
-std::unique_ptr<CommentStore> openForCommand(const std::string& db, const CommandVoice& voice,
-                                             int& exitCode);
+std::unique_ptr<CommentStore> openForCommand(const std::string& db, NewDatabase newDatabase,
+                                             const CommandVoice& voice, int& exitCode);
 
 // db with a PostgreSQL URI's password hidden.
 std::string shownDb(const std::string& db);

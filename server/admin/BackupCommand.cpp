@@ -44,6 +44,9 @@ int runBackupCommand(int argc, char** argv) {
     if (isPostgresUri(db)) {
         return kVoice.failure("backs up SQLite files only; for PostgreSQL use pg_dump");
     }
+    if (const std::string missing = missingDatabaseProblem(db); !missing.empty()) {
+        return kVoice.failure(missing);
+    }
     const std::string& out = arguments->operands[0];
     try {
         const auto bytes = backupSqlite(db, out);

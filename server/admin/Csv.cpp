@@ -108,4 +108,24 @@ std::string csvField(std::string_view value) {
     return out;
 }
 
+namespace {
+
+// Whether the field, past its leading apostrophes, starts with a character that a spreadsheet
+// program takes for the start of a formula.
+bool formulaAfterApostrophes(std::string_view field) {
+    const std::size_t at = field.find_first_not_of('\'');
+    return at != std::string_view::npos &&
+           std::string_view("=+-@\t\r").find(field[at]) != std::string_view::npos;
+}
+
+} // namespace
+
+std::string forSpreadsheet(std::string_view value) {
+    return formulaAfterApostrophes(value) ? "'" + std::string(value) : std::string(value);
+}
+
+std::string_view fromSpreadsheet(std::string_view field) {
+    return field.starts_with('\'') && formulaAfterApostrophes(field) ? field.substr(1) : field;
+}
+
 } // namespace vcserver

@@ -33,4 +33,14 @@ private:
 // or blanks at an end.
 std::string csvField(std::string_view value);
 
+// A field as a spreadsheet program takes it as text: "'" before one that starts with "=",
+// "+", "-", "@", a tab or a CR, which it would otherwise run as a formula. Also before one
+// that starts with apostrophes and then such a character, so that fromSpreadsheet gives back
+// a real leading apostrophe.
+std::string forSpreadsheet(std::string_view value);
+
+// What forSpreadsheet was given: one "'" taken off a field that starts with apostrophes and
+// then one of its characters; every other field as it stands.
+std::string_view fromSpreadsheet(std::string_view field);
+
 } // namespace vcserver

@@ -20,7 +20,7 @@ namespace vcserver {
 namespace {
 
 constexpr const char* kImportUsage =
-    "usage: vendor-comment-server import --db DB FILE.csv [--dry-run]\n"
+    "usage: vendor-comment-server import --db DB FILE.csv [--dry-run] [--for-spreadsheet]\n"
     "Adds the comments of a CSV file (RFC 4180, UTF-8, a header line naming the columns\n"
     "VendorID, CommentSequence, Type, Location, Effective, Expires, Comment and optionally\n"
     "RecordLastUpdated, in any order). Each row is checked as the page checks a saved\n"
@@ -29,12 +29,17 @@ constexpr const char* kImportUsage =
     "CommentSequence takes the vendor's next one; a sequence the vendor already has is\n"
     "refused; an empty RecordLastUpdated (yyyy-mm-dd hh:mm:ss) is now. All rows go in one\n"
     "transaction, or none: refused rows are listed with their line numbers.\n"
-    "  --dry-run  check every row and report, writing nothing\n";
+    "  --dry-run          check every row and report, writing nothing\n"
+    "  --for-spreadsheet  the file was written by export --for-spreadsheet: take off the '\n"
+    "                     it put before fields\n";
 
 constexpr const char* kExportUsage =
-    "usage: vendor-comment-server export --db DB [--vendor V] > FILE.csv\n"
+    "usage: vendor-comment-server export --db DB [--vendor V] [--for-spreadsheet] > FILE.csv\n"
     "Writes every comment (of vendor V only with --vendor) as CSV to standard output, in the\n"
-    "columns import reads, ordered by vendor and sequence, from one snapshot.\n";
+    "columns import reads, ordered by vendor and sequence, from one snapshot.\n"
+    "  --for-spreadsheet  for opening in a spreadsheet program: a field that starts with =, +,\n"
+    "                     -, @, a tab or a CR gets a ' before it, so that it shows as text\n"
+    "                     and never runs as a formula; import it with --for-spreadsheet\n";
 
 const CommandVoice kImportVoice{"import", kImportUsage};
 const CommandVoice kExportVoice{"export", kExportUsage};
@@ -115,7 +120,8 @@ std::string readRow(const CsvRecord& record, const std::array<int, Column::Count
         const char* last = sequence.data() + sequence.size();
         const auto [end, ec] = std::from_chars(sequence.data(), last, value);
         if (ec != std::errc{} || end != last || value < 1 || sequence[0] == '+') {
-            return "the comment sequence '" + sequence + "' is not a whole number from 1";
+            return "the comment sequence '" + tavik::common::excerpt(sequence) +
+                   "' is not a whole number from 1";
         }
         row.sequence = value;
     }
@@ -139,7 +145,8 @@ std::string readRow(const CsvRecord& record, const std::array<int, Column::Count
     }
     row.lastUpdated = field(LastUpdated);
     if (!row.lastUpdated.empty() && !isTimestamp(row.lastUpdated)) {
-        return "the last-updated time '" + row.lastUpdated + "' is not yyyy-mm-dd hh:mm:ss";
+        return "the last-updated time '" + tavik::common::excerpt(row.lastUpdated) +
+               "' is not yyyy-mm-dd hh:mm:ss";
     }
     return {};
 }
@@ -153,8 +160,11 @@ bool isBlankLine(const CsvRecord& record) {
 int runImportCommand(int argc, char** argv) {
     std::string db;
     bool dryRun = false;
+    bool spreadsheet = false;
     std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"dry-run", &dryRun}}, problem);
+    const auto arguments = readArguments(
+        argc, argv, {{"db", &db}, {"dry-run", &dryRun}, {"for-spreadsheet", &spreadsheet}},
+        problem);
     if (!arguments) {
         return kImportVoice.usageError(problem);
     }
@@ -190,7 +200,8 @@ int runImportCommand(int argc, char** argv) {
             return tavik::common::equalsIgnoreCase(name, c);
         });
         if (known == kColumns.end()) {
-            return kImportVoice.failure(file + " line 1: unknown column '" + name +
+            return kImportVoice.failure(file + " line 1: unknown column '" +
+                                        tavik::common::excerpt(name) +
                                         "'; the columns are VendorID, CommentSequence, Type, "
                                         "Location, Effective, Expires, Comment, "
                                         "RecordLastUpdated");
@@ -228,6 +239,11 @@ int runImportCommand(int argc, char** argv) {
                                                                [](int i) { return i >= 0; }))});
             continue;
         }
+        if (spreadsheet) {
+            for (auto& f : record.fields) {
+                f = std::string(fromSpreadsheet(f));
+            }
+        }
         ImportedComment row;
         if (std::string why = readRow(record, at, row); !why.empty()) {
             refused.push_back({record.line, std::move(why)});
@@ -237,7 +253,7 @@ int runImportCommand(int argc, char** argv) {
     }
 
     int exitCode = 0;
-    const auto store = openForCommand(db, kImportVoice, exitCode);
+    const auto store = openForCommand(db, NewDatabase::Create, kImportVoice, exitCode);
     if (!store) {
         return exitCode;
     }
@@ -270,8 +286,10 @@ int runImportCommand(int argc, char** argv) {
 int runExportCommand(int argc, char** argv) {
     std::string db;
     std::optional<std::string> vendor;
+    bool spreadsheet = false;
     std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"vendor", &vendor}}, problem);
+    const auto arguments = readArguments(
+        argc, argv, {{"db", &db}, {"vendor", &vendor}, {"for-spreadsheet", &spreadsheet}}, problem);
     if (!arguments) {
         return kExportVoice.usageError(problem);
     }
@@ -283,11 +301,12 @@ int runExportCommand(int argc, char** argv) {
         return kExportVoice.usageError("--db FILE|URI is required");
     }
     if (!arguments->operands.empty()) {
-        return kExportVoice.usageError("unexpected argument '" + arguments->operands[0] +
+        return kExportVoice.usageError("unexpected argument '" +
+                                       tavik::common::excerpt(arguments->operands[0]) +
                                        "'; the CSV goes to standard output");
     }
     int exitCode = 0;
-    const auto store = openForCommand(db, kExportVoice, exitCode);
+    const auto store = openForCommand(db, NewDatabase::Refuse, kExportVoice, exitCode);
     if (!store) {
         return exitCode;
     }
@@ -296,12 +315,16 @@ int runExportCommand(int argc, char** argv) {
         line += (c ? "," : "") + std::string(kColumns[c]);
     }
     std::cout << line << "\r\n";
+    const auto field = [&](const std::string& value) {
+        return csvField(spreadsheet ? forSpreadsheet(value) : value);
+    };
     std::size_t count = 0;
     try {
         store->exportComments(vendor, [&](const ExportedComment& c) {
-            line = csvField(c.vendor) + "," + std::to_string(c.sequence) + "," +
-                   std::to_string(c.type) + "," + std::to_string(c.location) + "," + c.effective +
-                   "," + c.expires + "," + csvField(c.comment) + "," + csvField(c.lastUpdated);
+            line = field(c.vendor) + "," + std::to_string(c.sequence) + "," +
+                   field(std::to_string(c.type)) + "," + field(std::to_string(c.location)) + "," +
+                   c.effective + "," + c.expires + "," + field(c.comment) + "," +
+                   field(c.lastUpdated);
             std::cout << line << "\r\n";
             ++count;
         });

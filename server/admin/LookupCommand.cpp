@@ -83,7 +83,8 @@ int runLookupCommand(int argc, char** argv) {
                                : action == "remove"                    ? 3
                                                                        : 0;
     if (wanted == 0) {
-        return kVoice.usageError("expected list, add, rename or remove, got '" + action + "'");
+        return kVoice.usageError("expected list, add, rename or remove, got '" +
+                                 tavik::common::excerpt(action) + "'");
     }
     if (words.size() != wanted) {
         return kVoice.usageError(action + " takes " +
@@ -92,7 +93,8 @@ int runLookupCommand(int argc, char** argv) {
                                                 : "type|location CODE NAME"));
     }
     if (words[1] != "type" && words[1] != "location") {
-        return kVoice.usageError("expected type or location, got '" + words[1] + "'");
+        return kVoice.usageError("expected type or location, got '" +
+                                 tavik::common::excerpt(words[1]) + "'");
     }
     if (force && action != "remove") {
         return kVoice.usageError("--force goes with remove only");
@@ -105,7 +107,8 @@ int runLookupCommand(int argc, char** argv) {
     if (wanted > 2) {
         const auto parsed = codeOf(words[2]);
         if (!parsed) {
-            return kVoice.usageError("the code must be a whole number, got '" + words[2] + "'");
+            return kVoice.usageError("the code must be a whole number, got '" +
+                                     tavik::common::excerpt(words[2]) + "'");
         }
         code = *parsed;
     }
@@ -116,7 +119,8 @@ int runLookupCommand(int argc, char** argv) {
     }
 
     int exitCode = 0;
-    const auto store = openForCommand(db, kVoice, exitCode);
+    const auto store = openForCommand(
+        db, action == "add" ? NewDatabase::Create : NewDatabase::Refuse, kVoice, exitCode);
     if (!store) {
         return exitCode;
     }
@@ -136,7 +140,8 @@ int runLookupCommand(int argc, char** argv) {
             const auto deleted = store->removeLookup(kind, code, force);
             std::cout << "removed " << entry;
             if (force) {
-                std::cout << " and deleted the " << deleted << " comments that used it";
+                std::cout << " and deleted the " << deleted
+                          << (deleted == 1 ? " comment" : " comments") << " that used it";
             }
             std::cout << "\n";
         }

@@ -52,14 +52,7 @@ bool isBinaryAt(std::string_view s, std::size_t i) {
 
 // Shows a piece of the statement in a message: printable ASCII only, and short.
 std::string excerpt(std::string_view text) {
-    std::string out;
-    for (const char c : text.substr(0, 24)) {
-        out += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    if (text.size() > 24) {
-        out += "...";
-    }
-    return out;
+    return tavik::common::excerpt(text, 24, true);
 }
 
 // Splits the statement into tokens, one at a time. The input is UTF-8; positions count

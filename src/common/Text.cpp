@@ -33,6 +33,25 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+std::string excerpt(std::string_view value, std::size_t maxChars, bool asciiOnly) {
+    std::string out;
+    std::size_t chars = 0;
+    std::size_t at = 0;
+    for (; at < value.size(); ++at) {
+        const auto b = static_cast<unsigned char>(value[at]);
+        if (asciiOnly || (b & 0xC0) != 0x80) { // a character starts here
+            if (chars == maxChars)
+                break;
+            ++chars;
+        }
+        const bool shown = asciiOnly ? b >= 0x20 && b < 0x7F : b >= 0x20 && b != 0x7F;
+        out += shown ? char(b) : '?';
+    }
+    if (at < value.size())
+        out += "...";
+    return out;
+}
+
 std::string percentEncode(std::string_view text, std::string_view kept, bool spaceAsPlus) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,14 @@ std::string_view trimSpaces(std::string_view text);
 bool isBlank(std::string_view text);
 // Without leading and trailing spaces and tabs.
 std::string_view trimBlanks(std::string_view text);
+
+// How a message quotes a value it refuses: at most `maxChars` characters (UTF-8 sequences
+// kept whole), then "..." when there is more, so a huge value gives a short message. Control
+// characters show as "?", keeping the message on one line; with `asciiOnly`, every byte
+// outside printable ASCII does, each counting as one character.
+inline constexpr std::size_t kExcerptChars = 80;
+std::string excerpt(std::string_view value, std::size_t maxChars = kExcerptChars,
+                    bool asciiOnly = false);
 
 // Percent-encodes the code-page bytes of a text: ASCII letters, digits and the `kept`
 // punctuation stay, a space becomes "+" when `spaceAsPlus`, every other byte "%XX".

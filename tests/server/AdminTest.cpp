@@ -119,7 +119,8 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     EXPECT_EQ(vcserver::openStore(at, 1)->load("V1").comments.size(), 1u);
     const Ran forced = run({"lookup", "remove", "--db", at, "type", "1", "--force"});
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_NE(forced.out.find("deleted the 1 comments"), std::string::npos) << forced.out;
+    EXPECT_NE(forced.out.find("deleted the 1 comment that used it"), std::string::npos)
+        << forced.out;
     const auto after = vcserver::openStore(at, 1)->load("V1");
     EXPECT_TRUE(after.comments.empty());
     EXPECT_TRUE(after.types.empty());
@@ -256,8 +257,140 @@ TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
     EXPECT_EQ(copy->snapshot(), db->snapshot());
 }
 
+// For a spreadsheet, every field that would start a formula gets an apostrophe, and so does
+// one whose own leading apostrophes come before such a character; import --for-spreadsheet
+// takes exactly those off again, so every comment, real apostrophes included, comes back.
+TEST_P(Admin, SpreadsheetExportRunsNoFormulaAndReadsBack) {
+    const std::pair<std::string, std::string> comments[] = {
+        // as stored, as the spreadsheet export writes it
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+49 30 1234", "'+49 30 1234"},
+        {"-5 pieces", "'-5 pieces"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tindented", "'\tindented"},
+        {"\r\nafter a line break", "\"'\r\nafter a line break\""},
+        {"'tis the season", "'tis the season"},
+        {"'=a real apostrophe", "''=a real apostrophe"},
+        {"''+two of them", "'''+two of them"},
+        {"a=b", "a=b"},
+    };
+    const auto db = makeDatabase(GetParam());
+    const auto copy = makeDatabase(GetParam());
+    ASSERT_TRUE(db && copy);
+    for (const auto& at : {db->location(), copy->location()}) {
+        auto store = vcserver::openStore(at, 1);
+        store->addLookup(vcserver::LookupKind::Type, -3, "Minus");
+        store->addLookup(vcserver::LookupKind::Location, 7, "Dock");
+    }
+    {
+        auto store = vcserver::openStore(db->location(), 1);
+        for (const auto& [comment, written] : comments) {
+            ASSERT_EQ(store->execute(insertOf("-V", -3, 7, comment)).outcome,
+                      vcserver::ExecResult::Outcome::Done);
+        }
+    }
+    const Ran exported = run({"export", "--db", db->location(), "--for-spreadsheet"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    for (std::size_t i = 0; i < std::size(comments); ++i) {
+        const std::string row =
+            "\r\n'-V," + std::to_string(i + 1) + ",'-3,7,,," + comments[i].second + ",";
+        EXPECT_NE(exported.out.find(row), std::string::npos) << row << "\n" << exported.out;
+    }
+    TempDir dir;
+    std::ofstream(dir.path() / "sheet.csv", std::ios::binary) << exported.out;
+    const Ran back = run({"import", "--db", copy->location(), (dir.path() / "sheet.csv").string(),
+                          "--for-spreadsheet"});
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(copy->snapshot(), db->snapshot());
+}
+
 INSTANTIATE_TEST_SUITE_P(Store, Admin, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
                          [](const auto& info) { return std::string(storeName(info.param)); });
+
+// A mistyped --db is refused by every command that only reads or changes a database, in
+// one line, and no file is left behind; the commands that set one up make it.
+TEST(AdminDatabase, OnlyTheCommandsThatSetUpADatabaseMakeOne) {
+    TempDir dir;
+    const std::string typo = (dir.path() / "typo.db").string();
+    const std::string csv = (dir.path() / "rows.csv").string();
+    std::ofstream(csv) << "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment\n";
+    const std::vector<std::string> commands[] = {
+        {"lookup", "list", "--db", typo, "type"},
+        {"lookup", "rename", "--db", typo, "type", "1", "X"},
+        {"lookup", "remove", "--db", typo, "type", "1", "--force"},
+        {"export", "--db", typo},
+        {"backup", "--db", typo, (dir.path() / "copy.db").string()},
+        {"lookup", "add", "--db", typo, "type", "1", "General"},
+        {"import", "--db", (dir.path() / "fresh.db").string(), csv},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        const bool setsUp = args[1] == "add" || args[0] == "import";
+        const Ran r = run(args);
+        EXPECT_EQ(r.status, setsUp ? 0 : 1) << r.err;
+        if (!setsUp) {
+            EXPECT_EQ(r.err, "vendor-comment-server " + args[0] + ": there is no database file '" +
+                                 typo + "' (lookup add, import and the server make one)\n");
+            EXPECT_FALSE(std::filesystem::exists(typo));
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(typo));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "fresh.db"));
+}
+
+// A refusal quotes at most 80 characters of the value it refuses, UTF-8 characters kept
+// whole, however long the value: on the command line (whose words hold at most 128 KiB) and
+// in a CSV file of 10 MB lines.
+TEST(AdminRefusals, QuoteAtMostEightyCharactersOfAValue) {
+    TempDir dir;
+    const std::string db = (dir.path() / "comments.db").string();
+    const std::string word(100'000, 'x');
+    std::string accents;
+    for (int i = 0; i < 50'000; ++i) {
+        accents += "\xC3\xA9";
+    }
+    const std::string line(10'000'000, '7');
+    const auto csv = [&](const std::string& name, const std::string& text) {
+        const auto file = dir.path() / name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    };
+    const std::string header = "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,"
+                               "RecordLastUpdated\r\n";
+    const struct {
+        const char* site;
+        std::vector<std::string> args;
+        std::string shown; // what the refusal quotes before "..."
+    } cases[] = {
+        {"lookup action", {"lookup", word, "--db", db}, std::string(80, 'x')},
+        {"lookup kind", {"lookup", "list", "--db", db, accents}, accents.substr(0, 160)},
+        {"lookup code", {"lookup", "remove", "--db", db, "type", word}, std::string(80, 'x')},
+        {"export operand", {"export", "--db", db, word}, std::string(80, 'x')},
+        {"unknown option", {"backup", "--" + word}, "--" + std::string(78, 'x')},
+        {"server operand", {word}, std::string(80, 'x')},
+        {"listen address", {"--listen", word}, std::string(80, 'x')},
+        {"log format", {"--log-format", accents}, accents.substr(0, 160)},
+        {"CSV sequence",
+         {"import", "--db", db, csv("sequence.csv", header + "V1," + line + ",1,1,,,x,\r\n")},
+         std::string(80, '7')},
+        {"CSV last updated",
+         {"import", "--db", db, csv("updated.csv", header + "V1,,1,1,,,x," + line + "\r\n")},
+         std::string(80, '7')},
+        {"CSV column",
+         {"import", "--db", db, csv("header.csv", line + "\r\n")},
+         std::string(80, '7')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.site);
+        const Ran r = run(c.args);
+        EXPECT_NE(r.status, 0);
+        const std::string refusal = r.err.substr(0, r.err.find('\n'));
+        EXPECT_NE(refusal.find("'" + c.shown + "...'"), std::string::npos)
+            << refusal.substr(0, 300);
+        EXPECT_LT(refusal.size(), 300u);
+        EXPECT_LT(r.err.size(), 5000u); // the usage included
+    }
+}
 
 // A backup taken while eight clients insert opens, passes integrity_check and holds every
 // comment acknowledged before it began; the database, its log and the copy are private.
