@@ -15,10 +15,6 @@ namespace tavik::platform {
 class XmlNodeList;
 struct FetchedDocument;
 
-// Fetches what XmlDocument::load(url) would, with its time limits, on any thread; setting
-// `*cancel` ends it soon. Hand the result over (HandedOverDocument) to load it.
-FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel);
-
 class XmlNode {
 public:
     // The node name: the element's tag, "#text", "#comment", "#cdata-section",
@@ -104,6 +100,9 @@ public:
     // other than 2xx) or a body that is not well-formed XML leaves the document empty.
     // Returns whether a document was loaded.
     bool load(const std::string& url);
+    // Parses a document fetched for the load (fetchForLoad, BackgroundFetch); one that cannot
+    // be loaded leaves the document empty with the fetch's reason.
+    bool load(FetchedDocument fetched);
     // Parses a document from memory, with the same rules as load. A text moved in is parsed
     // where it lies, without a copy.
     bool loadXml(std::string xml);

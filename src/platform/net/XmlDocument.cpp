@@ -20,9 +20,6 @@ namespace tavik::platform {
 
 namespace {
 
-std::atomic<long> connectLimitMs{xmlConnectLimit.count()};
-std::atomic<long> transferLimitMs{xmlTransferLimit.count()};
-
 // Comments, processing instructions and CDATA sections stay nodes of their own, so the
 // positions of an element's children are those of the document as written. Fragment mode
 // keeps text outside the root element, so that hasSingleRoot can refuse it.
@@ -31,21 +28,6 @@ constexpr unsigned parseOptions =
 
 pugi::xml_node toNode(const void* node) {
     return pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(node)));
-}
-
-// The body of a successful (2xx) GET, or nothing with the reason in `failure`.
-std::optional<std::string> fetch(const std::string& url, std::string& failure) {
-    FetchedDocument fetched = fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
-                                            std::chrono::milliseconds(transferLimitMs.load()));
-    if (!fetched.completed) {
-        failure = std::move(fetched.failure);
-        return std::nullopt;
-    }
-    if (fetched.status < 200 || fetched.status > 299) {
-        failure = "HTTP status " + std::to_string(fetched.status);
-        return std::nullopt;
-    }
-    return std::move(fetched.body);
 }
 
 // The encoding the XML declaration names, in lower case; empty when it names none.
@@ -149,17 +131,6 @@ DocumentEncoding documentEncoding(std::string_view xml) {
     else if (!xml.starts_with("\xEF\xBB\xBF") && xml.find('\0') == std::string_view::npos)
         encoding.reading = Reading::Windows1252;
     return encoding;
-}
-
-FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel) {
-    return fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
-                         std::chrono::milliseconds(transferLimitMs.load()), {}, cancel);
-}
-
-void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
-                                std::chrono::milliseconds transfer) {
-    connectLimitMs = long(connect.count());
-    transferLimitMs = long(transfer.count());
 }
 
 void setXmlPartBytesForTesting(std::size_t bytes) {
@@ -286,9 +257,16 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const std::string& url) {
+    return load(fetchForLoad(url));
+}
+
+bool XmlDocument::load(FetchedDocument fetched) {
     impl_->clear();
-    auto body = fetch(url, impl_->failure);
-    return body && impl_->parse(std::move(*body));
+    if (!fetched.failure.empty()) {
+        impl_->failure = std::move(fetched.failure);
+        return false;
+    }
+    return impl_->parse(std::move(fetched.body));
 }
 
 bool XmlDocument::loadXml(std::string xml) {
