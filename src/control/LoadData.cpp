@@ -32,10 +32,7 @@ void VendorComment::LoadData(const std::string& ptServerName, const std::string&
     // The host's own call blocks until the document is there, as it always has.
     Load({ptServerName, ptVendorID, ptMode, ptSCRN, ptPODate, ptServerDate},
          [this](const std::string& url) {
-             platform::FetchedDocument fetched = platform::fetchForLoad(url, mCredentials);
-             if (fetched.status == 401 && SignInAgain())
-                 fetched = platform::fetchForLoad(url, mCredentials);
-             return fetched;
+             return FetchSigningIn([&] { return platform::fetchForLoad(url, mCredentials); });
          });
 }
 
@@ -61,6 +58,14 @@ bool VendorComment::SignInAgain() {
         return false;
     setCredentials(std::move(*given));
     return true;
+}
+
+platform::FetchedDocument
+VendorComment::FetchSigningIn(const std::function<platform::FetchedDocument()>& fetch) {
+    platform::FetchedDocument fetched = fetch();
+    if (fetched.status == 401 && SignInAgain())
+        fetched = fetch();
+    return fetched;
 }
 
 // Every load, however its document is fetched: the arguments become the control state, the

@@ -102,6 +102,9 @@ private:
               const std::function<platform::FetchedDocument(const std::string& url)>& fetch);
     void ReadLoadDocument(platform::FetchedDocument fetched);
     platform::FetchedDocument FetchInBackground(const std::string& url);
+    // Fetches, and once more after the host signed in anew when the page wanted a sign-in.
+    platform::FetchedDocument
+    FetchSigningIn(const std::function<platform::FetchedDocument()>& fetch);
     bool SignInAgain();
 
     // gateway/

@@ -25,20 +25,15 @@ std::string ListDate(const std::string& dateText) {
 } // namespace
 
 // Fetches a load document off the user-interface thread, waiting as the statement wait does,
-// with the busy pointer; asks the host to sign in anew once when the page wants it.
+// with the busy pointer.
 platform::FetchedDocument VendorComment::FetchInBackground(const std::string& url) {
     platform::setMousePointer(platform::vbHourglass);
-    platform::FetchedDocument fetched;
-    for (bool again = false;; again = true) {
-        {
-            platform::BackgroundFetch fetch(url, mCredentials, &platform::WakeWaiters);
-            while (!fetch.done())
-                WaitForEvents();
-            fetched = fetch.take();
-        }
-        if (again || fetched.status != 401 || !SignInAgain())
-            return fetched;
-    }
+    return FetchSigningIn([&] {
+        platform::BackgroundFetch fetch(url, mCredentials, &platform::WakeWaiters);
+        while (!fetch.done())
+            WaitForEvents();
+        return fetch.take();
+    });
 }
 
 // What an accepted statement changes: the list shows the change, and the editor returns to
