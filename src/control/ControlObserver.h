@@ -1,5 +1,8 @@
 #pragma once
 
+#include "../platform/Credentials.h"
+
+#include <optional>
 #include <string>
 
 namespace tavik {
@@ -27,6 +30,8 @@ public:
     virtual void editingChanged(bool editing) = 0;
     // A statement went to the server (true); its answer has been handled (false).
     virtual void statementInFlightChanged(bool inFlight) = 0;
+    // The server page wants a sign-in (HTTP 401): the credentials to try once more, or none.
+    virtual std::optional<platform::Credentials> credentialsRequired() = 0;
 
 protected:
     ~ControlObserver() = default;

@@ -2,9 +2,13 @@
 #include "VendorComment.h"
 
 #include "../common/Text.h"
+#include "../gateway/StatementExchange.h"
 #include "../platform/Locale.h"
 #include "../platform/RuntimeError.h"
 #include "../platform/XmlDocument.h"
+#include "../platform/net/DocumentFetch.h"
+
+#include <exception>
 
 namespace tavik {
 
@@ -54,8 +58,10 @@ private:
 
 std::string LoadDocumentURL(const std::string& serverName, const std::string& vendorID,
                             const std::string& scrn, const std::string& poDate) {
-    return serverName + "VendorCommentLOAD.asp?Vendor=" + QueryValue(vendorID) +
-           "&SCRN=" + QueryValue(scrn) + "&PODate=" + QueryValue(poDate);
+    const std::string page = PageURL(serverName);
+    return page + (page.find('?') == std::string::npos ? "?" : "&") +
+           "Vendor=" + QueryValue(vendorID) + "&SCRN=" + QueryValue(scrn) +
+           "&PODate=" + QueryValue(poDate);
 }
 
 std::int32_t LookupCode(const platform::XmlNode& node) {
@@ -88,15 +94,44 @@ void ReadLoadElements(const platform::XmlDocument& document, LoadDocumentReader&
         ReadLoadElement(node, reader);
 }
 
-// Fetches the load document and fills the two lookup lists and the comment list from it,
-// element by element in document order.
-void VendorComment::ReadLoadDocument() {
+namespace {
+
+// Why a root child stopped the load, in the document's terms rather than the runtime's.
+std::string ElementFault(const platform::XmlNode& element, std::size_t position,
+                         const std::exception& error) {
+    const std::string name = element.nodeName();
+    const std::size_t needed = name == "GRID" ? 9 : 2;
+    const std::size_t children = element.childNodes().size();
+    const std::string where =
+        name + " element at position " + std::to_string(position) + " of the root";
+    if (children < needed)
+        return "the " + where + " has " + std::to_string(children) + " children; it needs " +
+               std::to_string(needed);
+    if (name == "LOC" || name == "TYP")
+        return "the code \"" + element.childNodes()[0].text() + "\" of the " + where +
+               " is beyond the 32-bit range";
+    return "the " + where + " could not be shown: " + error.what();
+}
+
+} // namespace
+
+// Reads the fetched load document and fills the two lookup lists and the comment list from
+// it, element by element in document order.
+void VendorComment::ReadLoadDocument(platform::FetchedDocument fetched) {
     platform::XmlDocument objDoc;
     // Without a document there is no root element to read, and the load ends here.
-    if (!objDoc.load(LoadDocumentURL(mstrServerName, mstrVendorID, mstrSCRN, mstrPODate)))
+    if (!objDoc.load(std::move(fetched)))
         throw platform::RuntimeError(objDoc.failure());
     FormFiller filler(cboLocation, cboType, lstComments);
-    ReadLoadElements(objDoc, filler);
+    std::size_t position = 0;
+    for (const platform::XmlNode& node : objDoc.documentElement().childNodes()) {
+        try {
+            ReadLoadElement(node, filler);
+        } catch (const platform::RuntimeError& error) {
+            throw platform::RuntimeError(ElementFault(node, position, error));
+        }
+        ++position;
+    }
 }
 
 } // namespace tavik

@@ -2,12 +2,19 @@
 
 #include "ControlObserver.h"
 
+#include "../gateway/StatementExchange.h"
+#include "../platform/Credentials.h"
 #include "../platform/EventPump.h"
 #include "../platform/Form.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+namespace tavik::platform {
+struct FetchedDocument;
+}
 
 namespace tavik {
 
@@ -33,6 +40,21 @@ public:
     void LoadData(const std::string& ptServerName, const std::string& ptVendorID,
                   const std::string& ptMode, const std::string& ptSCRN, const std::string& ptPODate,
                   const std::string& ptServerDate);
+
+    // LoadData's six arguments, in order.
+    struct LoadArguments {
+        std::string server, vendor, mode, scrn, poDate, serverDate;
+        // The load document's address for them.
+        std::string url() const;
+    };
+    // LoadData with the document already fetched for these arguments (in the background, so
+    // the user-interface thread never waited for it).
+    void LoadData(const LoadArguments& arguments, platform::FetchedDocument fetched);
+
+    // The credentials for the load and the statements from now on; empty ones leave it to the
+    // server prefix and ~/.netrc.
+    void setCredentials(platform::Credentials credentials);
+    const platform::Credentials& credentials() const { return mCredentials; }
 
     // The control state, for hosts and tests that observe the control.
     struct State {
@@ -76,7 +98,14 @@ private:
     void Initialize();
     void ApplyMode();
     void ClearForm();
-    void ReadLoadDocument();
+    void Load(const LoadArguments& arguments,
+              const std::function<platform::FetchedDocument(const std::string& url)>& fetch);
+    void ReadLoadDocument(platform::FetchedDocument fetched);
+    platform::FetchedDocument FetchInBackground(const std::string& url);
+    // Fetches, and once more after the host signed in anew when the page wanted a sign-in.
+    platform::FetchedDocument
+    FetchSigningIn(const std::function<platform::FetchedDocument()>& fetch);
+    bool SignInAgain();
 
     // gateway/
     void PostSQL(std::string statement);
@@ -132,6 +161,11 @@ private:
     std::string mstrDeletingSequence;
     static constexpr int kNoKeyDown = -2;
     int mintKeyDownRow = kNoKeyDown;
+    // The statement posted last, to post again once after the host signed in anew, and
+    // whether that has been done.
+    StatementRequest mPosted;
+    bool mblnSignedInAgain = false;
+    platform::Credentials mCredentials;
 
     std::unique_ptr<platform::Form> form_;
     ControlObserver* observer_ = nullptr;

@@ -1,6 +1,9 @@
 #include "../control/VendorComment.h"
 
+#include "../platform/EventPump.h"
 #include "../platform/Locale.h"
+#include "../platform/MousePointer.h"
+#include "../platform/net/DocumentFetch.h"
 
 #include <set>
 
@@ -20,6 +23,18 @@ std::string ListDate(const std::string& dateText) {
 }
 
 } // namespace
+
+// Fetches a load document off the user-interface thread, waiting as the statement wait does,
+// with the busy pointer.
+platform::FetchedDocument VendorComment::FetchInBackground(const std::string& url) {
+    platform::setMousePointer(platform::vbHourglass);
+    return FetchSigningIn([&] {
+        platform::BackgroundFetch fetch(url, mCredentials, &platform::WakeWaiters);
+        while (!fetch.done())
+            WaitForEvents();
+        return fetch.take();
+    });
+}
 
 // What an accepted statement changes: the list shows the change, and the editor returns to
 // Browse.
@@ -56,9 +71,12 @@ std::string VendorComment::AcceptedSave() {
         std::set<std::string> before;
         for (int i = 0; i < lstComments.count(); ++i)
             before.insert(RowKey(i));
-        // Reload everything, the new comment with its server-made sequence included.
-        LoadData(mstrServerName, mstrVendorID, std::to_string(mintMode), mstrSCRN, mstrPODate,
-                 mstrServerDate);
+        // Reload everything, the new comment with its server-made sequence included. The
+        // document is fetched in the background while the window goes on with its events, as
+        // in the statement's wait; the statement counts as in flight until the reload is read.
+        const LoadArguments stored{mstrServerName, mstrVendorID, std::to_string(mintMode),
+                                   mstrSCRN,       mstrPODate,   mstrServerDate};
+        LoadData(stored, FetchInBackground(stored.url()));
         int added = 0;
         for (int i = 0; i < lstComments.count(); ++i) {
             if (!before.contains(RowKey(i))) {

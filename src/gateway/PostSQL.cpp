@@ -13,8 +13,9 @@ void VendorComment::PostSQL(std::string statement) {
     mblnPosting = true;
     try {
         Inet1.Cancel();
-        const StatementRequest request = MakeStatementRequest(mstrServerName, statement);
-        Inet1.Execute(request.url, "Post", request.body, request.headers);
+        mPosted = MakeStatementRequest(mstrServerName, statement);
+        mblnSignedInAgain = false;
+        Inet1.Execute(mPosted.url, "Post", mPosted.body, mPosted.headers);
     } catch (...) {
         mblnPosting = false; // no transfer started, so no end will come to clear it
         throw;

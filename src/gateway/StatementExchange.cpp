@@ -6,8 +6,21 @@
 
 namespace tavik {
 
+std::string PageURL(const std::string& serverName) {
+    const std::size_t cut = serverName.find_first_of("?#");
+    if (cut == std::string::npos)
+        return serverName + "VendorCommentLOAD.asp";
+    std::string url = serverName.substr(0, cut) + "VendorCommentLOAD.asp";
+    if (serverName[cut] == '?') {
+        const std::string query = serverName.substr(cut + 1, serverName.find('#', cut) - cut - 1);
+        if (!query.empty())
+            url += "?" + query;
+    }
+    return url;
+}
+
 StatementRequest MakeStatementRequest(const std::string& serverName, const std::string& statement) {
-    return {serverName + "VendorCommentLOAD.asp", "SQL=" + URLEncode(statement),
+    return {PageURL(serverName), "SQL=" + URLEncode(statement),
             "Content-Type: application/x-www-form-urlencoded"};
 }
 

@@ -14,6 +14,11 @@ struct StatementRequest {
     std::string headers; // the one header line the control adds
 };
 
+// The server page's address under a server prefix: the page name follows the prefix directly;
+// a prefix that carries a query ("http://host/app/?site=2") has the page name joined to its
+// path and keeps the query. A fragment is not sent, so it is dropped.
+std::string PageURL(const std::string& serverName);
+
 StatementRequest MakeStatementRequest(const std::string& serverName, const std::string& statement);
 
 enum class StatementAnswer {

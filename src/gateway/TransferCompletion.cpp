@@ -17,6 +17,20 @@ void VendorComment::Inet1_StateChanged(int State) {
     platform::setMousePointer(platform::vbDefault);
     if (State != platform::icError && State != platform::icResponseCompleted)
         return;
+    // A page that wants a sign-in gets the statement once more when the host signs in anew;
+    // the wait in PostSQL goes on for that transfer.
+    if (State == platform::icResponseCompleted && Inet1.ResponseCode() == 401 &&
+        !mblnSignedInAgain) {
+        mblnSignedInAgain = true;
+        try {
+            if (SignInAgain()) {
+                Inet1.Execute(mPosted.url, "Post", mPosted.body, mPosted.headers);
+                return;
+            }
+        } catch (const platform::RuntimeError& error) {
+            platform::Trapped("Inet1_StateChanged", error);
+        }
+    }
 
     Outcome outcome = Outcome::None;
     std::string strResponse;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Credentials.h"
+
 #include <cstddef>
 #include <string>
 
@@ -33,6 +35,9 @@ public:
     virtual bool StillExecuting() const = 0;
     // The next piece of the response body, at most `size` bytes; empty once exhausted.
     virtual std::string GetChunk(int size, int dataType = icString) = 0;
+    // The credentials of the requests started from now on, as the component's UserName and
+    // Password; empty ones leave them to the URL and ~/.netrc.
+    virtual void SetCredentials(const Credentials& credentials) = 0;
     // Details of the last failure: HTTP status or transfer error code, and its text.
     virtual long ResponseCode() const = 0;
     virtual std::string ResponseInfo() const = 0;

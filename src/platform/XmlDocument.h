@@ -16,10 +16,6 @@ class XmlNodeList;
 struct XmlTree;
 struct FetchedDocument;
 
-// Fetches what XmlDocument::load(url) would, with its time limits, on any thread; setting
-// `*cancel` ends it soon. Hand the result over (HandedOverDocument) to load it.
-FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel);
-
 class XmlNode {
 public:
     // The node name: the element's tag, "#text", "#comment", "#cdata-section",
@@ -108,7 +104,11 @@ public:
     // other than 2xx) or a body that is not well-formed XML leaves the document empty.
     // Returns whether a document was loaded.
     bool load(const std::string& url);
-    // Parses a document from memory, with the same rules as load.
+    // Parses a document fetched for the load (fetchForLoad, BackgroundFetch); one that cannot
+    // be loaded leaves the document empty with the fetch's reason.
+    bool load(FetchedDocument fetched);
+    // Parses a document from memory, with the same rules as load. A text moved in is parsed
+    // where it lies, without a copy.
     bool loadXml(std::string xml);
     // Why the last load or loadXml left the document empty; empty after a success. A document
     // that is not well-formed XML says where and why: "not well-formed XML at line 3,

@@ -63,7 +63,9 @@ std::string sampleDocument() {
 void ControlTest::SetUp() {
     server.http.Get("/VendorCommentLOAD.asp",
                     [this](const httplib::Request&, httplib::Response& res) {
-                        std::lock_guard lock(mutex_);
+                        std::unique_lock lock(mutex_);
+                        ++loadsArrived_;
+                        documentsReleased_.wait(lock, [this] { return !documentsHeld_; });
                         res.status = documentStatus_;
                         res.set_content(document_, "text/xml");
                     });
@@ -85,6 +87,7 @@ void ControlTest::SetUp() {
 }
 
 void ControlTest::TearDown() {
+    holdDocuments(false);
     control = nullptr;
     host.reset();
 }
@@ -98,6 +101,19 @@ void ControlTest::setDocument(const std::string& xml, int status) {
     std::lock_guard lock(mutex_);
     document_ = xml;
     documentStatus_ = status;
+}
+
+void ControlTest::holdDocuments(bool hold) {
+    {
+        std::lock_guard lock(mutex_);
+        documentsHeld_ = hold;
+    }
+    documentsReleased_.notify_all();
+}
+
+int ControlTest::loadsArrived() const {
+    std::lock_guard lock(mutex_);
+    return loadsArrived_;
 }
 
 void ControlTest::setStatementAnswer(const std::string& body, int status) {

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,9 @@ public: // open to the data tables of the tests
               const std::string& serverDate = "3/23/2009");
 
     void setDocument(const std::string& xml, int status = 200);
+    // Holds every answer to a load until released; TearDown releases them.
+    void holdDocuments(bool hold);
+    int loadsArrived() const; // load requests the server has begun to answer
     // What the server answers to the next statements (body, status), in order; the last
     // one stays for every later statement.
     void setStatementAnswer(const std::string& body, int status = 200);
@@ -78,6 +82,9 @@ private:
     mutable std::mutex mutex_;
     std::string document_;
     int documentStatus_ = 200;
+    bool documentsHeld_ = false;
+    int loadsArrived_ = 0;
+    std::condition_variable documentsReleased_;
     std::string statementAnswer_;
     int statementStatus_ = 200;
 };

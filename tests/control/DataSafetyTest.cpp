@@ -258,6 +258,24 @@ INSTANTIATE_TEST_SUITE_P(
                                           destroy);
                          t.click("cmdAdd");
                      }},
+        DestroyPoint{"inTheReloadAfterAnAdd",
+                     [](ControlTest& t, const auto& destroy) {
+                         t.holdDocuments(true);
+                         platform::setWaitHook([&t, destroy] {
+                             if (t.loadsArrived() == 2)
+                                 destroy();
+                         });
+                         saveNewComment(t);
+                     }},
+        DestroyPoint{"whileLoadDataWaitsForTheServer",
+                     [](ControlTest& t, const auto& destroy) {
+                         t.holdDocuments(true);
+                         t.host->loadData(QUrl(QString::fromStdString(t.server.baseUrl())), "318",
+                                          VendorCommentWidget::ReadWrite, "", "",
+                                          QDate(2009, 3, 23));
+                         ASSERT_TRUE(QTest::qWaitFor([&] { return t.loadsArrived() == 2; }));
+                         destroy();
+                     }},
         DestroyPoint{"whileLoadDataFetches",
                      [](ControlTest& t, const auto& destroy) {
                          t.host->loadData(QUrl(QString::fromStdString(t.server.baseUrl())), "318",

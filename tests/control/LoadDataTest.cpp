@@ -8,11 +8,16 @@
 
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QMetaProperty>
+#include <QProperty>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
 #include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
 #include <thread>
 
 using tavik::test::PrintTo;
@@ -428,4 +433,161 @@ TEST_F(ControlTest, CallsFromAnotherThreadAreRefused) {
     EXPECT_EQ(warnings.size(), 3);
     EXPECT_TRUE(warnings.value(0).contains("LoadData: called from a thread other than"));
     EXPECT_EQ(loadCount(), 0);
+}
+
+struct LoadEntry {
+    const char* name;
+    std::string prefixQuery; // after the server's prefix
+    std::function<void(ControlTest&, const std::string& prefix)> run;
+};
+
+class LoadEntryTest : public ControlTest, public ::testing::WithParamInterface<LoadEntry> {};
+
+// Every way a load starts fetches its document once and reads that one; a prefix with a
+// query keeps it after the page name, for the load and for the statements.
+TEST_P(LoadEntryTest, FetchesTheDocumentOnceAndReadsIt) {
+    const std::string prefix = server.baseUrl() + GetParam().prefixQuery;
+    host->LoadData(prefix, "318", "1", "7", "03/23/2009", "3/23/2009");
+    ASSERT_EQ(host->rowCount(), 3);
+    QSignalSpy loaded(host.get(), &VendorCommentWidget::loaded);
+    setDocument(LoadDocument().loc("12", "Dock 1").typ("4", "General").str());
+    GetParam().run(*this, prefix);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.count() == 1; }));
+    EXPECT_EQ(loadCount(), 2);
+    EXPECT_EQ(host->rowCount(), 0);
+    EXPECT_EQ(form().cboType().listCount(), 1);
+    const std::string page = "/VendorCommentLOAD.asp" +
+                             (GetParam().prefixQuery.empty() ? "?" : GetParam().prefixQuery + "&");
+    for (const TestServer::Request& request : requests()) {
+        EXPECT_EQ(request.target, request.method == "GET"
+                                      ? page + "Vendor=318&SCRN=7&PODate=03/23/2009"
+                                      : page.substr(0, page.size() - 1));
+    }
+}
+
+const auto saveNew = [](ControlTest& t, const std::string&) {
+    t.click("cmdAdd");
+    t.type("note");
+    t.pick("cboLocation", 0);
+    t.pick("cboType", 0);
+    t.setStatementAnswer("");
+    t.click("cmdAdd");
+};
+const auto asynchronous = [](ControlTest& t, const std::string& prefix) {
+    t.host->loadData(QUrl(QString::fromStdString(prefix)), "318", VendorCommentWidget::ReadWrite,
+                     "7", "03/23/2009", QDate(2009, 3, 23));
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, LoadEntryTest,
+    ::testing::Values(LoadEntry{"hostsLoadData", "",
+                                [](ControlTest& t, const std::string& prefix) {
+                                    t.host->LoadData(prefix, "318", "1", "7", "03/23/2009",
+                                                     "3/23/2009");
+                                }},
+                      LoadEntry{"loadData", "", asynchronous},
+                      LoadEntry{"reload", "",
+                                [](ControlTest& t, const std::string&) { t.host->reload(); }},
+                      LoadEntry{"reloadAfterAnAdd", "", saveNew},
+                      LoadEntry{"loadDataUnderAQuery", "?site=2", asynchronous},
+                      LoadEntry{"reloadAfterAnAddUnderAQuery", "?site=2", saveNew}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FailureCase {
+    const char* name;
+    std::string document;
+    int status;
+    std::string mode, serverDate;
+    std::string reason; // the start of it
+};
+
+class LoadFailureTest : public ControlTest, public ::testing::WithParamInterface<FailureCase> {};
+
+// The host hears the cause of a failed load, in its own terms; the user sees nothing.
+TEST_P(LoadFailureTest, NamesTheCause) {
+    QSignalSpy failed(host.get(), &VendorCommentWidget::loadFailed);
+    setDocument(GetParam().document, GetParam().status);
+    control->LoadData(GetParam().status ? server.baseUrl() : "http://127.0.0.1:1/", "318",
+                      GetParam().mode, "", "", GetParam().serverDate);
+    ASSERT_EQ(failed.count(), 1);
+    const std::string reason = failed.front().front().toString().toStdString();
+    EXPECT_TRUE(reason.starts_with(GetParam().reason)) << reason;
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, LoadFailureTest,
+    ::testing::Values(
+        FailureCase{"errorStatus", sampleDocument(), 500, "1", "3/23/2009", "HTTP status 500"},
+        FailureCase{"signInWanted", "", 401, "1", "3/23/2009", "sign-in needed (HTTP 401)"},
+        FailureCase{"noServer", "", 0, "1", "3/23/2009", "Failed to connect to 127.0.0.1 port 1"},
+        FailureCase{"notXml", "junk", 200, "1", "3/23/2009", "not well-formed XML"},
+        FailureCase{"shortGrid", LoadDocument().loc("1", "A").raw("<GRID><a/><b/></GRID>").str(),
+                    200, "1", "3/23/2009",
+                    "the GRID element at position 1 of the root has 2 children; it needs 9"},
+        FailureCase{"codeOutOfRange", LoadDocument().typ("2147483648", "Big").str(), 200, "1",
+                    "3/23/2009",
+                    "the code \"2147483648\" of the TYP element at position 0 of the root is "
+                    "beyond the 32-bit range"},
+        FailureCase{"serverDate", sampleDocument(), 200, "1", "2/30/2010",
+                    "the server date \"2/30/2010\" is not a date"},
+        FailureCase{"mode", sampleDocument(), 200, "1x", "3/23/2009",
+                    "the mode \"1x\" is not a number from -32768 to 32767"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// vendorId, mode and rowCount notify: a changed vendor or mode, every load for the rows (they
+// are new, whatever their count), and a deleted row; a QProperty fed by the signal follows.
+TEST_F(ControlTest, VendorModeAndRowCountNotify) {
+    std::map<std::string, std::unique_ptr<QSignalSpy>> spies;
+    for (const char* name : {"vendorId", "mode", "rowCount"}) {
+        const QMetaProperty property =
+            host->metaObject()->property(host->metaObject()->indexOfProperty(name));
+        ASSERT_TRUE(property.hasNotifySignal()) << name;
+        EXPECT_EQ(property.notifySignal().name().toStdString(), std::string(name) + "Changed");
+        spies[name] = std::make_unique<QSignalSpy>(host.get(), property.notifySignal());
+    }
+    QProperty<int> rows;
+    QObject::connect(host.get(), &VendorCommentWidget::rowCountChanged,
+                     [&](int count) { rows = count; });
+    QProperty<bool> empty;
+    empty.setBinding([&] { return rows.value() == 0; });
+
+    const struct {
+        const char* name;
+        std::function<void()> act;
+        int vendor, mode, rowCount; // signals each step adds
+    } steps[] = {
+        {"firstLoad", [&] { load("1", "318"); }, 1, 1, 1},
+        {"sameLoadAgain", [&] { load("1", "318"); }, 0, 0, 1},
+        {"delete",
+         [&] {
+             selectRow(0);
+             answers.push_back(platform::vbYes);
+             setStatementAnswer("");
+             click("cmdDelete");
+         },
+         0, 0, 1},
+        {"otherVendorViewOnly", [&] { load("0", "V2"); }, 1, 1, 1},
+        {"failedLoadOfTheSameVendor",
+         [&] {
+             setDocument("junk");
+             load("0", "V2");
+         },
+         0, 0, 1},
+    };
+    int counts[3] = {0, 0, 0};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        counts[0] += step.vendor;
+        counts[1] += step.mode;
+        counts[2] += step.rowCount;
+        EXPECT_EQ(spies["vendorId"]->count(), counts[0]);
+        EXPECT_EQ(spies["mode"]->count(), counts[1]);
+        EXPECT_EQ(spies["rowCount"]->count(), counts[2]);
+        EXPECT_EQ(spies["vendorId"]->last().front().toString(), host->vendorId());
+        EXPECT_EQ(spies["mode"]->last().front().value<VendorCommentWidget::Mode>(), host->mode());
+        EXPECT_EQ(rows.value(), host->rowCount());
+        EXPECT_EQ(empty.value(), host->rowCount() == 0);
+    }
 }

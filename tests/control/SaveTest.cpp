@@ -9,6 +9,8 @@
 #include "platform/MousePointer.h"
 #include "platform/TestHooks.h"
 
+#include <QTimer>
+
 #include <chrono>
 #include <thread>
 
@@ -273,4 +275,43 @@ TEST_F(ControlTest, SecondSaveWhileTheFirstIsInFlightSendsNothing) {
     EXPECT_TRUE(clickedDuringWait);
     EXPECT_EQ(statements().size(), 1u);
     EXPECT_EQ(control->state().mstrAction, "");
+}
+
+// The reload after an accepted insert is awaited as the statement is: the host's timers and
+// the window's events run meanwhile, the control's own clicks do nothing, and the reload ends
+// the save as before.
+TEST_F(ControlTest, TheReloadAfterAnAddLetsTheHostRunAndIgnoresClicks) {
+    load("1");
+    click("cmdAdd");
+    type("while reloading");
+    pick("cboLocation", 0);
+    pick("cboType", 0);
+    setStatementAnswer("");
+    setDocument(LoadDocument()
+                    .loc("12", "Dock 1")
+                    .typ("4", "General")
+                    .grid("9", "General", "Dock 1", "", "", "while reloading")
+                    .str());
+    holdDocuments(true);
+    int ticksInTheReload = 0;
+    QTimer hostTimer;
+    QObject::connect(&hostTimer, &QTimer::timeout, [&] {
+        if (loadsArrived() < 2 || ticksInTheReload++ > 0)
+            return;
+        EXPECT_TRUE(control->statementInFlight());
+        click("cmdAdd");
+        click("cmdEdit");
+        doubleClickRow(0);
+        holdDocuments(false);
+    });
+    hostTimer.start(10);
+    click("cmdAdd");
+    hostTimer.stop();
+    EXPECT_GE(ticksInTheReload, 1);
+    EXPECT_EQ(statements().size(), 1u);
+    EXPECT_EQ(control->state().mstrAction, "");
+    EXPECT_FALSE(control->statementInFlight());
+    ASSERT_EQ(form().lstComments().count(), 1);
+    EXPECT_EQ(form().lstComments().itemText(0), "while reloading");
+    EXPECT_EQ(platform::mousePointer(), platform::vbDefault);
 }

@@ -9,9 +9,15 @@
 #include "platform/MessageBox.h"
 #include "platform/qt/QtForm.h"
 #include "shell/gestures/Gestures.h"
+#include "shell/widget/VendorCommentWidget_p.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
+#include <QAuthenticator>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -304,4 +310,95 @@ TEST_F(SignedInTest, LoadsAndSavesWithTheCredentialsLibcurlFinds) {
     for (const auto& row : store->load("V7").comments)
         stored += row.comment.starts_with("note ") ? 1 : 0;
     EXPECT_EQ(stored, 3u);
+}
+
+// The host signs the control in itself: ahead with setCredentials, or when asked through
+// authenticationRequired, which a 401 raises once per load or statement before the request
+// goes again. The password never shows in a reason, a box or a log line.
+TEST_F(SignedInTest, TheHostSignsInThroughTheWidget) {
+    stopServer();
+    const auto users = std::filesystem::path(dir.path().toStdString()) / "users";
+    const auto setPassword = [&](const std::string& password) {
+        vcserver::UsersFile file;
+        file.put({"alice", vcserver::Role::Write, vcserver::hashPassword(password)});
+        file.save(users);
+    };
+    static QStringList logged;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& text) { logged << text; });
+    const ScopedEnv home("HOME", dir.path().toStdString() + "/elsewhere"); // no ~/.netrc
+
+    const struct {
+        const char* name;
+        QString ahead; // setCredentials' password, if any
+        std::vector<QString>
+            answers;               // what the handler fills in, one per request; none: no handler
+        QString changedBeforeSave; // the page's new password, if any
+        int asked;                 // times authenticationRequired came
+        std::string failure;       // of the load; empty when it loads
+        bool saved;
+    } cases[] = {
+        {"Ahead", "Alice-Secret-1", {}, "", 0, "", true},
+        {"NoCredentialsNoHandler", "", {}, "", 0, "sign-in needed (HTTP 401)", false},
+        {"Asked", "", {"Alice-Secret-1"}, "", 1, "", true},
+        {"WrongAheadRightWhenAsked", "Wrong-Secret-9", {"Alice-Secret-1"}, "", 1, "", true},
+        {"WrongTwice",
+         "Wrong-Secret-9",
+         {"Wrong-Secret-8"},
+         "",
+         1,
+         "sign-in refused (HTTP 401)",
+         false},
+        {"AskedAgainForTheStatement",
+         "Alice-Secret-1",
+         {"Alice-Secret-2"},
+         "Alice-Secret-2",
+         1,
+         "",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setPassword("Alice-Secret-1");
+        vcserver::ServerOptions options;
+        options.users = std::make_shared<vcserver::Authenticator>(users);
+        startServer(options);
+        boxes.clear();
+        VendorCommentWidget widget;
+        widget.show();
+        QSignalSpy loaded(&widget, &VendorCommentWidget::loaded);
+        QSignalSpy failed(&widget, &VendorCommentWidget::loadFailed);
+        QSignalSpy added(&widget, &VendorCommentWidget::commentAdded);
+        if (!c.ahead.isEmpty())
+            widget.setCredentials("alice", c.ahead);
+        int asked = 0;
+        if (!c.answers.empty()) {
+            QObject::connect(&widget, &VendorCommentWidget::authenticationRequired,
+                             [&](QAuthenticator* authenticator) {
+                                 authenticator->setUser("alice");
+                                 authenticator->setPassword(c.answers.at(asked++));
+                             });
+        }
+        widget.loadData(QUrl(QString::fromStdString(server->baseUrl())), "V7",
+                        VendorCommentWidget::ReadWrite, "", "", QDate(2026, 12, 8));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return loaded.count() + failed.count() == 1; }));
+        EXPECT_EQ(failed.count() ? failed.front().front().toString().toStdString() : "", c.failure);
+        if (c.failure.empty()) {
+            if (!c.changedBeforeSave.isEmpty())
+                setPassword(c.changedBeforeSave.toStdString());
+            VendorComment& inside = controlOf(widget);
+            QTest::mouseClick(platform::qt::findWidget(inside.form(), "cmdAdd"), Qt::LeftButton);
+            inside.form().txtComment().setText("signed in");
+            inside.form().cboLocation().setListIndex(0);
+            inside.form().cboType().setListIndex(0);
+            QTest::mouseClick(platform::qt::findWidget(inside.form(), "cmdAdd"), Qt::LeftButton);
+        }
+        EXPECT_EQ(added.count(), c.saved ? 1 : 0);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_TRUE(boxes.empty());
+        stopServer();
+    }
+    qInstallMessageHandler(previous);
+    for (const QString& line : logged)
+        EXPECT_FALSE(line.contains("Secret")) << line.toStdString();
 }

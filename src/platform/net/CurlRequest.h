@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../Credentials.h"
+
 #include <curl/curl.h>
 
 #include <chrono>
@@ -13,9 +15,11 @@ namespace tavik::platform {
 bool curlReady();
 
 // Web addresses only, no signals, proxies from the environment for remote servers only (never
-// the local machine), the time limits, an answer no longer than `maxBytes`, credentials from
-// the URL or ~/.netrc, and certificates checked against CURL_CA_BUNDLE when it is set.
+// the local machine), the time limits, an answer no longer than `maxBytes`, the host's
+// credentials or else those of the URL or ~/.netrc, and certificates checked against
+// CURL_CA_BUNDLE when it is set.
 void setUpRequest(CURL* handle, const std::string& url, std::chrono::milliseconds connectLimit,
-                  std::chrono::milliseconds transferLimit, curl_off_t maxBytes);
+                  std::chrono::milliseconds transferLimit, curl_off_t maxBytes,
+                  const Credentials& credentials = {});
 
 } // namespace tavik::platform

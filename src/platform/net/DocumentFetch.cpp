@@ -1,15 +1,23 @@
 #include "DocumentFetch.h"
 
+#include "../TestHooks.h"
 #include "CurlRequest.h"
 #include "HttpSession.h"
 
 #include <memory>
-#include <optional>
 #include <utility>
 
 namespace tavik::platform {
 
 namespace {
+
+std::atomic<long> connectLimitMs{xmlConnectLimit.count()};
+std::atomic<long> transferLimitMs{xmlTransferLimit.count()};
+
+std::string tooLargeText() {
+    return "the document is over the " + std::to_string(kMaxDocumentBytes / (1024 * 1024)) +
+           " MiB limit";
+}
 
 // Where a fetch writes its body.
 struct Receiver {
@@ -48,78 +56,152 @@ int checkCancel(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
 }
 
-struct HandOver {
-    std::string url;
-    FetchedDocument fetched;
-};
-thread_local std::optional<HandOver> handedOver;
+// The load's verdict on what came: only a 2xx answer is a document to read.
+void judgeForLoad(FetchedDocument& fetched, bool hadCredentials) {
+    if (!fetched.completed || (fetched.status >= 200 && fetched.status <= 299))
+        return;
+    if (fetched.status == 401)
+        fetched.failure =
+            hadCredentials ? "sign-in refused (HTTP 401)" : "sign-in needed (HTTP 401)";
+    else
+        fetched.failure = "HTTP status " + std::to_string(fetched.status);
+    fetched.body = std::string();
+}
 
 } // namespace
 
-HandedOverDocument::HandedOverDocument(std::string url, FetchedDocument fetched) {
-    handedOver = HandOver{std::move(url), std::move(fetched)};
+void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
+                                std::chrono::milliseconds transfer) {
+    connectLimitMs = long(connect.count());
+    transferLimitMs = long(transfer.count());
 }
 
-HandedOverDocument::~HandedOverDocument() {
-    handedOver.reset();
-}
+// One GET set up on its own handle, whether run to its end on the calling thread or started
+// on the thread's HTTP session.
+struct BackgroundFetch::Request {
+    std::shared_ptr<HttpSession> session; // a background fetch's, held while it runs
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl{nullptr, &curl_easy_cleanup};
+    FetchProgress progress;
+    Receiver receiver{nullptr, &progress, {}};
+    char details[CURL_ERROR_SIZE] = "";
+    bool hadCredentials = false;
+    FetchedDocument fetched;
+
+    // Sets the request up; false (with the reason in `fetched`) when it cannot be.
+    bool setUp(const std::string& url, std::chrono::milliseconds connectLimit,
+               std::chrono::milliseconds transferLimit, const std::atomic<bool>* cancel,
+               const Credentials& credentials) {
+        curl.reset(curlReady() ? curl_easy_init() : nullptr);
+        if (!curl) {
+            fetched.failure = "the HTTP library could not be set up";
+            return false;
+        }
+        CURL* h = curl.get();
+        receiver.handle = h;
+        hadCredentials = !credentials.empty();
+        setUpRequest(h, url, connectLimit, transferLimit, curl_off_t(kMaxDocumentBytes),
+                     credentials);
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
+        if (cancel) {
+            curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkCancel);
+            curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel));
+            curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        }
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
+        return true;
+    }
+
+    // What the ended request came to.
+    void collect(CURLcode result) {
+        CURL* h = curl.get();
+        curl_off_t microseconds = 0;
+        curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &microseconds);
+        fetched.duration = std::chrono::microseconds(microseconds);
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &fetched.status);
+        curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &fetched.redirects);
+        if (char* effective = nullptr;
+            curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+            fetched.finalUrl = effective;
+        if (char* type = nullptr;
+            curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+            fetched.contentType = type;
+        if (result != CURLE_OK) {
+            fetched.tooLarge = receiver.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
+            fetched.timedOut = result == CURLE_OPERATION_TIMEDOUT;
+            fetched.failure = fetched.tooLarge ? tooLargeText()
+                              : *details       ? details
+                                               : curl_easy_strerror(result);
+            return;
+        }
+        fetched.completed = true;
+        fetched.body = std::move(receiver.body);
+    }
+
+    std::atomic<bool> ended{false};
+};
 
 FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds connectLimit,
                               std::chrono::milliseconds transferLimit,
-                              const FetchProgress& progress, const std::atomic<bool>* cancel) {
-    if (handedOver && handedOver->url == url) {
-        FetchedDocument taken = std::move(handedOver->fetched);
-        handedOver.reset();
-        return taken;
-    }
-    FetchedDocument fetched;
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(
-        curlReady() ? curl_easy_init() : nullptr, &curl_easy_cleanup);
-    if (!curl) {
-        fetched.failure = "the HTTP library could not be set up";
-        return fetched;
-    }
-    CURL* h = curl.get();
-    Receiver receiver{h, &progress, {}};
-    setUpRequest(h, url, connectLimit, transferLimit, curl_off_t(kMaxDocumentBytes));
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
-    if (cancel) {
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &checkCancel);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(cancel));
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    }
-    char details[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, details);
+                              const FetchProgress& progress, const std::atomic<bool>* cancel,
+                              const Credentials& credentials) {
+    BackgroundFetch::Request request;
+    request.progress = progress;
+    if (!request.setUp(url, connectLimit, transferLimit, cancel, credentials))
+        return std::move(request.fetched);
     // Where a transfer component keeps connections open, the fetch goes over them.
     const auto session = HttpSession::ofThisThread();
-    const CURLcode result = session ? session->perform(h) : curl_easy_perform(h);
+    request.collect(session ? session->perform(request.curl.get())
+                            : curl_easy_perform(request.curl.get()));
+    return std::move(request.fetched);
+}
 
-    curl_off_t microseconds = 0;
-    curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &microseconds);
-    fetched.duration = std::chrono::microseconds(microseconds);
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &fetched.status);
-    curl_easy_getinfo(h, CURLINFO_REDIRECT_COUNT, &fetched.redirects);
-    if (char* effective = nullptr;
-        curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
-        fetched.finalUrl = effective;
-    if (char* type = nullptr;
-        curl_easy_getinfo(h, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
-        fetched.contentType = type;
-    if (result != CURLE_OK) {
-        fetched.tooLarge = receiver.tooLarge || result == CURLE_FILESIZE_EXCEEDED;
-        fetched.timedOut = result == CURLE_OPERATION_TIMEDOUT;
-        fetched.failure = fetched.tooLarge ? "the document is larger than 128 MiB"
-                          : *details       ? details
-                                           : curl_easy_strerror(result);
-        return fetched;
-    }
-    fetched.completed = true;
-    fetched.body = std::move(receiver.body);
+FetchedDocument fetchForLoad(const std::string& url, const Credentials& credentials) {
+    FetchedDocument fetched =
+        fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
+                      std::chrono::milliseconds(transferLimitMs.load()), {}, nullptr, credentials);
+    judgeForLoad(fetched, !credentials.empty());
     return fetched;
+}
+
+BackgroundFetch::BackgroundFetch(const std::string& url, const Credentials& credentials,
+                                 std::function<void()> finished)
+    : request_(std::make_unique<Request>()) {
+    Request& request = *request_;
+    if (!request.setUp(url, std::chrono::milliseconds(connectLimitMs.load()),
+                       std::chrono::milliseconds(transferLimitMs.load()), nullptr, credentials)) {
+        request.ended = true;
+        if (finished)
+            finished();
+        return;
+    }
+    // The session of the thread's transfer component, so the fetch shares its connections;
+    // once started, the request's callbacks run where the session is driven.
+    request.session = HttpSession::forThisThread();
+    request.session->start(request.curl.get(),
+                           [&request, finished = std::move(finished)](CURLcode result) {
+                               request.collect(result);
+                               request.ended = true;
+                               if (finished)
+                                   finished();
+                           });
+}
+
+BackgroundFetch::~BackgroundFetch() {
+    if (request_->session)
+        request_->session->cancel(request_->curl.get());
+}
+
+bool BackgroundFetch::done() const {
+    return request_->ended;
+}
+
+FetchedDocument BackgroundFetch::take() {
+    judgeForLoad(request_->fetched, request_->hadCredentials);
+    return std::move(request_->fetched);
 }
 
 } // namespace tavik::platform

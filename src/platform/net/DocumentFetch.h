@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "../Credentials.h"
 
 // The blocking GET behind the XML document's load: the request, its limits and what came
 // back. Whatever else fetches a load document (a checker of server pages) fetches it the way
@@ -19,9 +22,11 @@ inline constexpr std::size_t kMaxDocumentBytes = 128 * 1024 * 1024;
 
 struct FetchedDocument {
     bool completed = false; // an answer came, whatever its status
-    std::string failure;    // why none came (refused, time limit, too large...); empty if one did
-    bool tooLarge = false;  // the body went beyond kMaxDocumentBytes
-    bool timedOut = false;  // a time limit ended it
+    // Why none came (refused, time limit, too large...); empty if one did. From the load's
+    // fetch also why the answer that came cannot be loaded.
+    std::string failure;
+    bool tooLarge = false; // the body went beyond kMaxDocumentBytes
+    bool timedOut = false; // a time limit ended it
     long status = 0;
     std::string contentType;
     std::string body;
@@ -36,22 +41,38 @@ using FetchProgress = std::function<void(std::uint64_t received)>;
 // Fetches a URL as the control's loader does: web addresses only, up to five redirects, the
 // given time limits, no body beyond kMaxDocumentBytes. On a thread whose transfer component
 // keeps connections open, the fetch goes over them.
-// Setting `*cancel` ends the fetch soon, as a failure. A document handed over for this URL
-// on this thread (below) is taken instead of fetching.
+// Setting `*cancel` ends the fetch soon, as a failure.
 FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds connectLimit,
                               std::chrono::milliseconds transferLimit,
                               const FetchProgress& progress = {},
-                              const std::atomic<bool>* cancel = nullptr);
+                              const std::atomic<bool>* cancel = nullptr,
+                              const Credentials& credentials = {});
 
-// A document fetched beforehand (on another thread, so the user-interface thread never
-// waits for it), which the next fetch of `url` on this thread takes in place of a transfer,
-// while this object lives.
-class HandedOverDocument {
+// The load's fetch: fetchDocument with the load's time limits, judged as the load judges an
+// answer. Whatever cannot be loaded has its reason in `failure`: no answer, a status other
+// than 2xx ("HTTP status 500"), a sign-in the page wants ("sign-in needed (HTTP 401)").
+FetchedDocument fetchForLoad(const std::string& url, const Credentials& credentials = {});
+
+// The load's fetch on the HTTP session of the calling thread, so that thread goes on with its
+// events meanwhile. `finished` runs once when the fetch has ended, on whichever thread drives
+// the session; it may only hand the news on (post an event, wake a wait). Destroying the
+// fetch abandons it at once: nothing of it runs afterwards, and no thread is waited for.
+class BackgroundFetch {
 public:
-    HandedOverDocument(std::string url, FetchedDocument fetched);
-    ~HandedOverDocument();
-    HandedOverDocument(const HandedOverDocument&) = delete;
-    HandedOverDocument& operator=(const HandedOverDocument&) = delete;
+    BackgroundFetch(const std::string& url, const Credentials& credentials,
+                    std::function<void()> finished);
+    ~BackgroundFetch();
+    BackgroundFetch(const BackgroundFetch&) = delete;
+    BackgroundFetch& operator=(const BackgroundFetch&) = delete;
+
+    bool done() const;
+    // What came, once done; judged as fetchForLoad judges it.
+    FetchedDocument take();
+
+    struct Request;
+
+private:
+    std::unique_ptr<Request> request_;
 };
 
 } // namespace tavik::platform

@@ -52,24 +52,6 @@ struct XmlTree {
 
 namespace {
 
-std::atomic<long> connectLimitMs{xmlConnectLimit.count()};
-std::atomic<long> transferLimitMs{xmlTransferLimit.count()};
-
-// The body of a successful (2xx) GET, or nothing with the reason in `failure`.
-std::optional<std::string> fetch(const std::string& url, std::string& failure) {
-    FetchedDocument fetched = fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
-                                            std::chrono::milliseconds(transferLimitMs.load()));
-    if (!fetched.completed) {
-        failure = std::move(fetched.failure);
-        return std::nullopt;
-    }
-    if (fetched.status < 200 || fetched.status > 299) {
-        failure = "HTTP status " + std::to_string(fetched.status);
-        return std::nullopt;
-    }
-    return std::move(fetched.body);
-}
-
 // The encoding the XML declaration names, in lower case; empty when it names none.
 std::string declaredEncoding(std::string_view xml) {
     if (!xml.starts_with("<?xml"))
@@ -378,17 +360,6 @@ DocumentEncoding documentEncoding(std::string_view xml) {
     return encoding;
 }
 
-FetchedDocument fetchForLoad(const std::string& url, const std::atomic<bool>* cancel) {
-    return fetchDocument(url, std::chrono::milliseconds(connectLimitMs.load()),
-                         std::chrono::milliseconds(transferLimitMs.load()), {}, cancel);
-}
-
-void setXmlTimeLimitsForTesting(std::chrono::milliseconds connect,
-                                std::chrono::milliseconds transfer) {
-    connectLimitMs = long(connect.count());
-    transferLimitMs = long(transfer.count());
-}
-
 struct XmlDocument::Impl {
     XmlTree tree;
     bool loaded = false;
@@ -467,9 +438,16 @@ XmlDocument::XmlDocument() : impl_(std::make_unique<Impl>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::load(const std::string& url) {
-    impl_ = std::make_unique<Impl>();
-    auto body = fetch(url, impl_->failure);
-    return body && loadXml(std::move(*body));
+    return load(fetchForLoad(url));
+}
+
+bool XmlDocument::load(FetchedDocument fetched) {
+    if (!fetched.failure.empty()) {
+        impl_ = std::make_unique<Impl>();
+        impl_->failure = std::move(fetched.failure);
+        return false;
+    }
+    return loadXml(std::move(fetched.body));
 }
 
 bool XmlDocument::loadXml(std::string xml) {

@@ -188,8 +188,8 @@ public:
         auto transfer = std::make_unique<Transfer>();
         CURL* h = transfer->easy;
         setUpRequest(h, url, std::chrono::milliseconds(connectLimitMs.load()),
-                     std::chrono::milliseconds(transferLimitMs.load()),
-                     curl_off_t(kMaxAnswerBytes));
+                     std::chrono::milliseconds(transferLimitMs.load()), curl_off_t(kMaxAnswerBytes),
+                     credentials_);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &receiveBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, transfer.get());
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &receiveHeader);
@@ -237,6 +237,8 @@ public:
         readPos_ = cut;
         return chunk;
     }
+
+    void SetCredentials(const Credentials& credentials) override { credentials_ = credentials; }
 
     long ResponseCode() const override { return responseCode_; }
     std::string ResponseInfo() const override { return responseInfo_; }
@@ -339,6 +341,7 @@ private:
     std::size_t readPos_ = 0;
     long responseCode_ = 0;
     std::string responseInfo_;
+    Credentials credentials_;
 };
 
 } // namespace

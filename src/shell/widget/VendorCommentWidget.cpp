@@ -1,53 +1,53 @@
 #include "VendorCommentWidget_p.h"
 
-#include "../../control/LoadDocument.h"
-#include "../../platform/XmlDocument.h"
 #include "../../platform/net/DocumentFetch.h"
 #include "../../platform/qt/QtForm.h"
 
+#include <QAuthenticator>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
-#include <algorithm>
-#include <atomic>
+#include <cstdint>
 
 namespace tavik {
 
+namespace {
+std::uint64_t loadsStarted = 0; // on the widgets' thread only
+} // namespace
+
 struct VendorCommentWidgetPrivate::PendingLoad {
+    std::uint64_t generation = ++loadsStarted;
     LoadArguments arguments;
-    std::string url;
-    std::atomic<bool> cancel{false};
-    platform::FetchedDocument fetched; // written by the fetching thread, read after it ended
+    bool signedInAgain = false;
+    std::unique_ptr<platform::BackgroundFetch> fetch;
 };
 
 VendorCommentWidgetPrivate::VendorCommentWidgetPrivate(VendorCommentWidget* widget) : q(widget) {
     control.setObserver(this);
 }
 
-VendorCommentWidgetPrivate::~VendorCommentWidgetPrivate() {
-    // A fetch still running is told to stop; curl notices within a second at most.
-    if (pending)
-        pending->cancel = true;
-    for (QThread* fetcher : fetchers) {
-        fetcher->wait();
-        delete fetcher;
-    }
-}
+// A fetch still running is abandoned with `pending`, at once.
+VendorCommentWidgetPrivate::~VendorCommentWidgetPrivate() = default;
 
 void VendorCommentWidgetPrivate::loaded(int rows) {
-    emit q->loaded(rows);
+    if (notifyChanges(true))
+        emit q->loaded(rows);
 }
 void VendorCommentWidgetPrivate::loadFailed(const std::string& reason) {
-    emit q->loadFailed(QString::fromStdString(reason));
+    if (notifyChanges(false))
+        emit q->loadFailed(QString::fromStdString(reason));
 }
 void VendorCommentWidgetPrivate::commentAdded(const std::string& sequence) {
-    emit q->commentAdded(QString::fromStdString(sequence));
+    if (notifyChanges(false))
+        emit q->commentAdded(QString::fromStdString(sequence));
 }
 void VendorCommentWidgetPrivate::commentUpdated(const std::string& sequence) {
     emit q->commentUpdated(QString::fromStdString(sequence));
 }
 void VendorCommentWidgetPrivate::commentDeleted(const std::string& sequence) {
-    emit q->commentDeleted(QString::fromStdString(sequence));
+    if (notifyChanges(false))
+        emit q->commentDeleted(QString::fromStdString(sequence));
 }
 void VendorCommentWidgetPrivate::statementRefused(const std::string& answer) {
     emit q->statementRefused(QString::fromStdString(answer));
@@ -62,6 +62,42 @@ void VendorCommentWidgetPrivate::statementInFlightChanged(bool inFlight) {
     emit q->statementInFlightChanged(inFlight);
 }
 
+// Nothing of the widget is touched after the signal: a slot may have deleted it.
+std::optional<platform::Credentials> VendorCommentWidgetPrivate::credentialsRequired() {
+    QAuthenticator authenticator;
+    emit q->authenticationRequired(&authenticator);
+    if (authenticator.user().isEmpty() && authenticator.password().isEmpty())
+        return std::nullopt;
+    return platform::Credentials{authenticator.user().toStdString(),
+                                 authenticator.password().toStdString()};
+}
+
+bool VendorCommentWidgetPrivate::notifyChanges(bool reloaded) {
+    const QPointer<VendorCommentWidget> alive(q);
+    const VendorComment::State state = control.state();
+    const QString vendor = QString::fromStdString(state.mstrVendorID);
+    if (vendor != shownVendorId) {
+        shownVendorId = vendor;
+        emit q->vendorIdChanged(vendor);
+        if (!alive)
+            return false;
+    }
+    if (state.mintMode != shownMode) {
+        shownMode = state.mintMode;
+        emit q->modeChanged(VendorCommentWidget::Mode(shownMode));
+        if (!alive)
+            return false;
+    }
+    const int rows = control.form().lstComments().count();
+    if (reloaded || rows != shownRowCount) {
+        shownRowCount = rows;
+        emit q->rowCountChanged(rows);
+        if (!alive)
+            return false;
+    }
+    return true;
+}
+
 bool VendorCommentWidgetPrivate::onOwnThread(const char* call) const {
     if (QThread::currentThread() == q->thread())
         return true;
@@ -71,46 +107,53 @@ bool VendorCommentWidgetPrivate::onOwnThread(const char* call) const {
     return false;
 }
 
-void VendorCommentWidgetPrivate::startLoad(LoadArguments arguments) {
+void VendorCommentWidgetPrivate::startLoad(LoadArguments arguments, bool signedInAgain) {
     cancelPendingLoad();
     lastLoad = arguments;
-    auto load = std::make_shared<PendingLoad>();
-    load->url =
-        LoadDocumentURL(arguments.server, arguments.vendor, arguments.scrn, arguments.poDate);
+    auto load = std::make_unique<PendingLoad>();
     load->arguments = std::move(arguments);
-    pending = load;
-    QThread* fetcher = QThread::create(
-        [load] { load->fetched = platform::fetchForLoad(load->url, &load->cancel); });
-    fetchers.push_back(fetcher);
-    QObject::connect(fetcher, &QThread::finished, q, [this, fetcher, load] {
-        fetcher->wait();
-        fetchers.erase(std::find(fetchers.begin(), fetchers.end(), fetcher));
-        delete fetcher;
-        finishLoad(load);
-    });
+    load->signedInAgain = signedInAgain;
+    // The end is posted to the widget; abandoning the fetch (pending) comes before the widget
+    // goes, so the post never meets a deleted widget.
+    load->fetch = std::make_unique<platform::BackgroundFetch>(
+        load->arguments.url(), control.credentials(), [this, generation = load->generation] {
+            QMetaObject::invokeMethod(
+                q, [this, generation] { finishLoad(generation); }, Qt::QueuedConnection);
+        });
+    pending = std::move(load);
     q->setCursor(Qt::BusyCursor);
-    fetcher->start();
 }
 
-void VendorCommentWidgetPrivate::finishLoad(const std::shared_ptr<PendingLoad>& load) {
-    if (load != pending)
+void VendorCommentWidgetPrivate::finishLoad(std::uint64_t generation) {
+    if (!pending || pending->generation != generation)
         return; // superseded
     // The lists are not refilled under a statement waiting for its answer; the load follows
     // once that answer has been handled.
     if (control.statementInFlight()) {
-        QTimer::singleShot(20, q, [this, load] { finishLoad(load); });
+        QTimer::singleShot(20, q, [this, generation] { finishLoad(generation); });
         return;
     }
-    pending.reset();
+    const std::unique_ptr<PendingLoad> load = std::move(pending);
     q->unsetCursor();
-    const platform::HandedOverDocument document(load->url, std::move(load->fetched));
-    runLoad(load->arguments);
+    platform::FetchedDocument fetched = load->fetch->take();
+    // A page that wants a sign-in is asked once more when the host signs in anew.
+    if (fetched.status == 401 && !load->signedInAgain) {
+        const QPointer<VendorCommentWidget> alive(q);
+        const auto credentials = credentialsRequired();
+        if (!alive)
+            return;
+        if (credentials) {
+            control.setCredentials(*credentials);
+            startLoad(load->arguments, true);
+            return;
+        }
+    }
+    runLoad(load->arguments, std::move(fetched));
 }
 
 void VendorCommentWidgetPrivate::cancelPendingLoad() {
     if (!pending)
         return;
-    pending->cancel = true;
     pending.reset();
     q->unsetCursor();
 }
@@ -120,6 +163,15 @@ void VendorCommentWidgetPrivate::runLoad(const LoadArguments& a) {
         control.LoadData(a.server, a.vendor, a.mode, a.scrn, a.poDate, a.serverDate);
     } catch (const platform::Abandoned&) {
         // A slot connected to loaded() or loadFailed() deleted the widget.
+    }
+}
+
+void VendorCommentWidgetPrivate::runLoad(const LoadArguments& arguments,
+                                         platform::FetchedDocument fetched) {
+    try {
+        control.LoadData(arguments, std::move(fetched));
+    } catch (const platform::Abandoned&) {
+        // as above
     }
 }
 
@@ -182,6 +234,11 @@ VendorCommentWidget::Mode VendorCommentWidget::mode() const {
     if (!d->onOwnThread("mode"))
         return ViewOnly;
     return Mode(d->control.state().mintMode);
+}
+
+void VendorCommentWidget::setCredentials(const QString& user, const QString& password) {
+    if (d->onOwnThread("setCredentials"))
+        d->control.setCredentials({user.toStdString(), password.toStdString()});
 }
 
 int VendorCommentWidget::rowCount() const {

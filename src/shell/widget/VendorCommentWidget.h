@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+class QAuthenticator;
+
 namespace tavik {
 
 class VendorCommentWidgetPrivate;
@@ -30,11 +32,11 @@ class VendorCommentWidgetPrivate;
 class TAVIKVENDORCOMMENT_EXPORT VendorCommentWidget : public QWidget {
     Q_OBJECT
     /// The vendor key of the last load.
-    Q_PROPERTY(QString vendorId READ vendorId)
+    Q_PROPERTY(QString vendorId READ vendorId NOTIFY vendorIdChanged)
     /// The permission mode of the last load.
-    Q_PROPERTY(tavik::VendorCommentWidget::Mode mode READ mode)
+    Q_PROPERTY(tavik::VendorCommentWidget::Mode mode READ mode NOTIFY modeChanged)
     /// How many comments the list shows.
-    Q_PROPERTY(int rowCount READ rowCount)
+    Q_PROPERTY(int rowCount READ rowCount NOTIFY rowCountChanged)
     /// Whether the user is adding or editing a comment (what a reload would discard).
     Q_PROPERTY(bool editing READ isEditing NOTIFY editingChanged)
     /// Whether a saved or deleted comment waits for the server's answer.
@@ -73,6 +75,13 @@ public:
     bool isEditing() const;
     /// Whether a saved or deleted comment waits for the server's answer.
     bool isStatementInFlight() const;
+
+    /**
+     * Signs in to the server page with these credentials from now on, for loads and for
+     * statements (HTTP authentication). They are kept in memory only and never logged or
+     * shown. Empty ones leave the sign-in to the server prefix and ~/.netrc.
+     */
+    void setCredentials(const QString& user, const QString& password);
 
     /// The design size.
     QSize sizeHint() const override;
@@ -118,6 +127,19 @@ Q_SIGNALS:
     void editingChanged(bool editing);
     /// A save or delete went to the server (true), or its answer has been handled (false).
     void statementInFlightChanged(bool inFlight);
+    /// A load changed the vendor key.
+    void vendorIdChanged(const QString& vendorId);
+    /// A load changed the permission mode.
+    void modeChanged(tavik::VendorCommentWidget::Mode mode);
+    /// The list was loaded (whatever its count) or lost a deleted comment.
+    void rowCountChanged(int rowCount);
+    /**
+     * The server page wants a sign-in (HTTP 401) for a load or a statement. Fill in
+     * `authenticator`'s user and password (from a connection made directly, without
+     * queueing) to have the request sent once more with them, which setCredentials() then
+     * keeps; leave it empty to let the request fail ("sign-in needed (HTTP 401)").
+     */
+    void authenticationRequired(QAuthenticator* authenticator);
 
 private:
     friend class VendorCommentWidgetPrivate;

@@ -7,11 +7,11 @@
 
 #include "../../control/VendorComment.h"
 
+#include <QString>
+
+#include <cstdint>
 #include <memory>
 #include <optional>
-#include <vector>
-
-class QThread;
 
 namespace tavik {
 
@@ -31,27 +31,32 @@ public:
     void transferFailed(const std::string& reason) override;
     void editingChanged(bool editing) override;
     void statementInFlightChanged(bool inFlight) override;
+    std::optional<platform::Credentials> credentialsRequired() override;
 
-    // A load's arguments as the control takes them.
-    struct LoadArguments {
-        std::string server, vendor, mode, scrn, poDate, serverDate;
-    };
+    using LoadArguments = VendorComment::LoadArguments;
     struct PendingLoad;
 
     // Whether the call comes on the widget's thread; warns when not.
     bool onOwnThread(const char* call) const;
-    // Fetches the document on a thread of its own, then loads it on this one.
-    void startLoad(LoadArguments arguments);
-    void finishLoad(const std::shared_ptr<PendingLoad>& load);
+    // Fetches the document in the background, then loads it on this thread.
+    void startLoad(LoadArguments arguments, bool signedInAgain = false);
+    void finishLoad(std::uint64_t generation);
     void cancelPendingLoad();
     // The blocking load. The widget may be gone when it returns.
     void runLoad(const LoadArguments& arguments);
+    void runLoad(const LoadArguments& arguments, platform::FetchedDocument fetched);
+    // Tells the host of the properties that changed since it last heard; `reloaded` counts a
+    // load as a change of the rows. False when a slot deleted the widget.
+    bool notifyChanges(bool reloaded);
 
     VendorCommentWidget* const q;
     VendorComment control;
     std::optional<LoadArguments> lastLoad;
-    std::shared_ptr<PendingLoad> pending;
-    std::vector<QThread*> fetchers; // running or finished, not yet reaped
+    std::unique_ptr<PendingLoad> pending;
+    // The property values the host last heard of.
+    QString shownVendorId;
+    int shownMode = 0;
+    int shownRowCount = 0;
 };
 
 // The control inside a widget.

@@ -7,8 +7,12 @@
 #include "ui_CommentsForm.h"
 
 #include <QApplication>
+#include <QAuthenticator>
 #include <QDate>
 #include <QEventLoop>
+#include <QMetaProperty>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
 
@@ -21,6 +25,100 @@ using namespace tavik;
 int fail(const char* what, HRESULT hr = E_FAIL) {
     std::cerr << what << ": " << resultText(hr) << std::endl;
     return 1;
+}
+
+// A page on loopback that wants alice's sign-in: 401 without it, a document with one row with
+// it.
+class SignInPage : public QTcpServer {
+public:
+    SignInPage() {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = nextPendingConnection();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                request += socket->readAll();
+                if (!request.contains("\r\n\r\n"))
+                    return;
+                const bool signedIn =
+                    request.contains("Authorization: Basic " +
+                                     QByteArray("alice:Alice-Secret-1").toBase64() + "\r\n");
+                const QByteArray body =
+                    signedIn ? "<r><LOC><a>1</a><b>Dock</b></LOC><GRID><a/><b>1</b><c/><d/><e/>"
+                               "<f/><g/><h/><i>note</i></GRID></r>"
+                             : "";
+                const QByteArray status = signedIn ? "HTTP/1.1 200 OK\r\n"
+                                                   : "HTTP/1.1 401 Unauthorized\r\n"
+                                                     "WWW-Authenticate: Basic\r\n";
+                socket->write(status + "Content-Length: " + QByteArray::number(body.size()) +
+                              "\r\nConnection: close\r\n\r\n" + body);
+                socket->disconnectFromHost();
+                request.clear();
+            });
+        });
+    }
+    QUrl base() const { return QUrl("http://127.0.0.1:" + QString::number(serverPort()) + "/"); }
+    QByteArray request;
+};
+
+// Loads from the page and waits for the outcome; true when the load filled the list.
+bool loadFrom(VendorCommentWidget& control, const SignInPage& page) {
+    QEventLoop waiting;
+    bool loaded = false;
+    const auto ok = QObject::connect(&control, &VendorCommentWidget::loaded, [&] {
+        loaded = true;
+        waiting.quit();
+    });
+    const auto failed =
+        QObject::connect(&control, &VendorCommentWidget::loadFailed, &waiting, &QEventLoop::quit);
+    QTimer::singleShot(10000, &waiting, &QEventLoop::quit);
+    control.loadData(page.base(), "318", VendorCommentWidget::ReadWrite, "", "",
+                     QDate(2009, 3, 23));
+    waiting.exec();
+    QObject::disconnect(ok);
+    QObject::disconnect(failed);
+    return loaded;
+}
+
+// The three properties notify, and a binding-like watcher follows them through a load.
+int checkNotifyingProperties(SignInPage& page) {
+    VendorCommentWidget control;
+    control.setCredentials("alice", "Alice-Secret-1");
+    QString vendor;
+    int mode = -1, rows = -1;
+    for (const char* name : {"vendorId", "mode", "rowCount"}) {
+        const QMetaProperty property =
+            control.metaObject()->property(control.metaObject()->indexOfProperty(name));
+        if (!property.hasNotifySignal())
+            return fail("a property does not notify");
+    }
+    QObject::connect(&control, &VendorCommentWidget::vendorIdChanged,
+                     [&](const QString& v) { vendor = v; });
+    QObject::connect(&control, &VendorCommentWidget::modeChanged,
+                     [&](VendorCommentWidget::Mode m) { mode = m; });
+    QObject::connect(&control, &VendorCommentWidget::rowCountChanged, [&](int r) { rows = r; });
+    if (!loadFrom(control, page) || vendor != "318" || mode != VendorCommentWidget::ReadWrite ||
+        rows != 1)
+        return fail("the properties did not notify their values");
+    return 0;
+}
+
+// Signed in ahead through setCredentials, and when asked through authenticationRequired.
+int checkSignIn(SignInPage& page) {
+    VendorCommentWidget ahead;
+    ahead.setCredentials("alice", "Alice-Secret-1");
+    if (!loadFrom(ahead, page))
+        return fail("setCredentials did not sign in");
+    VendorCommentWidget asked;
+    int asks = 0;
+    QObject::connect(&asked, &VendorCommentWidget::authenticationRequired,
+                     [&](QAuthenticator* authenticator) {
+                         ++asks;
+                         authenticator->setUser("alice");
+                         authenticator->setPassword("Alice-Secret-1");
+                     });
+    if (!loadFrom(asked, page) || asks != 1 || asked.rowCount() != 1)
+        return fail("authenticationRequired did not sign in");
+    return 0;
 }
 
 int main(int argc, char** argv) {
@@ -49,6 +147,9 @@ int main(int argc, char** argv) {
     tavik::VendorCommentWidget* inForm = form.vendorComment;
     if (inForm->rowCount() != 0 || inForm->isEditing())
         return fail("the control in a Designer form is not the control");
+    SignInPage page;
+    if (const int failed = checkNotifyingProperties(page) + checkSignIn(page))
+        return failed;
     if (!std::filesystem::exists(INSTALLED_IDL))
         return fail("the installed IDL is missing");
 
