@@ -319,18 +319,24 @@ private:
     // Element names are few and repeat in a pattern, so the name after the last one found
     // is tried first, then the table; a document of many names is looked up by hash.
     std::uint32_t nameIndex(const XML_Char* text) {
-        const std::string_view name(text);
         std::vector<std::string>& names = tree_.names;
-        const auto matches = [&](std::size_t index) { return names[index] == name; };
+        // Compared without measuring the name first: it ends where the known one does.
+        const auto matches = [&](std::size_t index) {
+            const std::string& known = names[index];
+            return std::strncmp(known.data(), text, known.size()) == 0 &&
+                   text[known.size()] == '\0';
+        };
         if (lastName + 1 < names.size() && matches(lastName + 1))
             return ++lastName;
         if (names.size() <= kScannedNames) {
             for (std::uint32_t index = 0; index < names.size(); ++index)
                 if (matches(index))
                     return lastName = index;
-        } else if (const auto at = nameIndices.find(name); at != nameIndices.end()) {
+        } else if (const auto at = nameIndices.find(std::string_view(text));
+                   at != nameIndices.end()) {
             return lastName = at->second;
         }
+        const std::string_view name(text);
         const auto index = std::uint32_t(names.size());
         names.emplace_back(name);
         nameIndices.emplace(name, index);
