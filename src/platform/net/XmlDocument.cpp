@@ -323,8 +323,10 @@ private:
         // Compared without measuring the name first: it ends where the known one does.
         const auto matches = [&](std::size_t index) {
             const std::string& known = names[index];
-            return std::strncmp(known.data(), text, known.size()) == 0 &&
-                   text[known.size()] == '\0';
+            std::size_t at = 0;
+            while (at < known.size() && known[at] == text[at])
+                ++at;
+            return at == known.size() && text[at] == '\0';
         };
         if (lastName + 1 < names.size() && matches(lastName + 1))
             return ++lastName;
