@@ -33,20 +33,34 @@ namespace tavik::platform {
 // to the system when the document goes.
 struct XmlTree {
     enum class Kind : std::uint8_t { Element, Text, CData, Comment, Instruction };
+    // Sixteen bytes, so that a large document's nodes take less than its text.
     struct Node {
-        std::uint32_t text = 0, length = 0; // the value of a text, CDATA section, comment or
-                                            // processing instruction, in texts
-        std::uint32_t end = 0;              // the index just past its last descendant
-        std::uint32_t children = 0;
-        std::uint32_t name = 0; // of an element or processing instruction, in names
-        Kind kind = Kind::Element;
+        struct Value {
+            std::uint32_t text, length; // in texts
+        };
+        struct Span {
+            std::uint32_t end; // the index just past its last descendant
+            std::uint32_t children;
+        };
+        union {
+            Value value;  // of a text, CDATA section, comment or processing instruction
+            Span element; // of an element
+        };
+        std::uint32_t name; // of an element or processing instruction, in names
+        Kind kind;
     };
+    static_assert(sizeof(Node) == 16);
     std::vector<Node> nodes; // nodes[0] is the root element
     std::string texts;
     std::vector<std::string> names;
 
     std::string_view value(const Node& node) const {
-        return std::string_view(texts).substr(node.text, node.length);
+        return std::string_view(texts).substr(node.value.text, node.value.length);
+    }
+    // The index of the node's next sibling, if it has one: just past its descendants.
+    std::uint32_t next(std::uint32_t index) const {
+        const Node& node = nodes[index];
+        return node.kind == Kind::Element ? node.element.end : index + 1;
     }
 };
 
@@ -155,7 +169,8 @@ int XMLCALL singleByteEncoding(void*, const XML_Char* name, XML_Encoding* info) 
 }
 
 bool isWhitespace(std::string_view text) {
-    return text.find_first_not_of(" \t\n\r") == std::string_view::npos;
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; });
 }
 
 // Builds the tree from the parser's events. Whitespace-only text is dropped, so that an
@@ -175,48 +190,48 @@ public:
         });
     }
     static void XMLCALL endElement(void* self, const XML_Char*) {
-        auto& b = *static_cast<TreeBuilder*>(self);
-        if (!b.failure_.empty())
-            return;
-        b.closeText();
-        b.tree_.nodes[b.open.back()].end = std::uint32_t(b.tree_.nodes.size());
-        b.open.pop_back();
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
+            b.closeText();
+            b.tree_.nodes[b.open.back()].element.end = std::uint32_t(b.tree_.nodes.size());
+            b.open.pop_back();
+        });
     }
+    // The text goes into texts at once; its node is added when the text ends, and only
+    // when it is not whitespace alone (most of an indented document's texts are).
     static void XMLCALL characters(void* self, const XML_Char* data, int length) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             const std::string_view piece(data, std::size_t(length));
-            if (b.text == kNone) {
-                b.text = b.add(XmlTree::Kind::Text);
+            if (b.textStart == kNone) {
+                b.textStart = std::uint32_t(b.tree_.texts.size());
+                b.textKind = XmlTree::Kind::Text;
                 b.textIsWhitespace = true;
             }
-            b.textIsWhitespace = b.textIsWhitespace && !b.inCdata && isWhitespace(piece);
-            b.append(b.text, piece);
+            b.textIsWhitespace = b.textIsWhitespace && isWhitespace(piece);
+            b.appendText(piece);
         });
     }
     static void XMLCALL startCdata(void* self) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             b.closeText();
-            b.text = b.add(XmlTree::Kind::CData);
-            b.inCdata = true;
+            b.textStart = std::uint32_t(b.tree_.texts.size());
+            b.textKind = XmlTree::Kind::CData;
         });
     }
     static void XMLCALL endCdata(void* self) {
-        auto& b = *static_cast<TreeBuilder*>(self);
-        b.text = kNone;
-        b.inCdata = false;
+        static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) { b.closeText(); });
     }
     static void XMLCALL comment(void* self, const XML_Char* data) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             b.closeText();
             if (!b.open.empty()) // those of the prologue and the DTD belong to no element
-                b.append(b.add(XmlTree::Kind::Comment), data);
+                b.addValue(XmlTree::Kind::Comment, 0, data);
         });
     }
     static void XMLCALL instruction(void* self, const XML_Char* target, const XML_Char* data) {
         static_cast<TreeBuilder*>(self)->guarded([&](TreeBuilder& b) {
             b.closeText();
             if (!b.open.empty())
-                b.append(b.add(XmlTree::Kind::Instruction, b.nameIndex(target)), data);
+                b.addValue(XmlTree::Kind::Instruction, b.nameIndex(target), data);
         });
     }
 
@@ -242,52 +257,84 @@ private:
         }
     }
 
+    // Adds a node as the last child of the element entered last; an element's span and a
+    // value's text are set by the caller.
     std::uint32_t add(XmlTree::Kind kind, std::uint32_t name = 0) {
         if (tree_.nodes.size() >= kNone)
             throw RuntimeError("the document holds too many nodes");
         if (!open.empty())
-            ++tree_.nodes[open.back()].children;
+            ++tree_.nodes[open.back()].element.children;
         const auto index = std::uint32_t(tree_.nodes.size());
         XmlTree::Node& node = tree_.nodes.emplace_back();
         node.kind = kind;
         node.name = name;
-        node.end = index + 1;
-        node.text = std::uint32_t(tree_.texts.size());
+        if (kind == XmlTree::Kind::Element)
+            node.element = {index + 1, 0};
         return index;
     }
 
-    // Appends to the value of the node last added.
-    void append(std::uint32_t index, std::string_view piece) {
+    void addValue(XmlTree::Kind kind, std::uint32_t name, std::string_view value) {
+        const auto start = std::uint32_t(tree_.texts.size());
+        appendText(value);
+        tree_.nodes[add(kind, name)].value = {start, std::uint32_t(value.size())};
+    }
+
+    void appendText(std::string_view piece) {
         if (tree_.texts.size() + piece.size() >= kNone)
             throw RuntimeError("the document's text is larger than 4 GiB");
         tree_.texts.append(piece);
-        tree_.nodes[index].length += std::uint32_t(piece.size());
     }
 
-    // Ends the text node being gathered; one of nothing but whitespace goes again.
+    // Ends the text or CDATA section being gathered: it becomes a node, unless it is a
+    // text of nothing but whitespace, which goes again.
     void closeText() {
-        if (text != kNone && textIsWhitespace) {
-            tree_.texts.resize(tree_.nodes.back().text);
-            tree_.nodes.pop_back();
-            --tree_.nodes[open.back()].children;
-        }
-        text = kNone;
+        if (textStart == kNone)
+            return;
+        const auto length = std::uint32_t(tree_.texts.size()) - textStart;
+        if (textKind == XmlTree::Kind::Text && textIsWhitespace)
+            tree_.texts.resize(textStart);
+        else
+            tree_.nodes[add(textKind)].value = {textStart, length};
+        textStart = kNone;
     }
 
-    std::uint32_t nameIndex(std::string_view name) {
-        if (const auto at = nameIndices.find(name); at != nameIndices.end())
-            return at->second;
-        const auto index = std::uint32_t(tree_.names.size());
-        tree_.names.emplace_back(name);
+    // Element names are few and repeat in a pattern, so the name after the last one found
+    // is tried first, then the table; a document of many names is looked up by hash.
+    std::uint32_t nameIndex(const XML_Char* text) {
+        std::vector<std::string>& names = tree_.names;
+        // Compared without measuring the name first: it ends where the known one does.
+        const auto matches = [&](std::size_t index) {
+            const std::string& known = names[index];
+            std::size_t at = 0;
+            while (at < known.size() && known[at] == text[at])
+                ++at;
+            return at == known.size() && text[at] == '\0';
+        };
+        if (lastName + 1 < names.size() && matches(lastName + 1))
+            return ++lastName;
+        if (names.size() <= kScannedNames) {
+            for (std::uint32_t index = 0; index < names.size(); ++index)
+                if (matches(index))
+                    return lastName = index;
+        } else if (const auto at = nameIndices.find(std::string_view(text));
+                   at != nameIndices.end()) {
+            return lastName = at->second;
+        }
+        const std::string_view name(text);
+        const auto index = std::uint32_t(names.size());
+        names.emplace_back(name);
         nameIndices.emplace(name, index);
-        return index;
+        return lastName = index;
     }
 
     XmlTree& tree_;
     std::vector<std::uint32_t> open; // the elements entered and not yet ended
-    std::uint32_t text = kNone;      // the text or CDATA node being gathered
-    bool inCdata = false;
+    // The text or CDATA section being gathered: where it starts in texts, or kNone.
+    std::uint32_t textStart = kNone;
+    XmlTree::Kind textKind = XmlTree::Kind::Text;
     bool textIsWhitespace = false;
+    static constexpr std::size_t kScannedNames = 32;
+    std::uint32_t lastName = kNone;
     struct NameHash {
         using is_transparent = void;
         std::size_t operator()(std::string_view name) const {
@@ -324,6 +371,9 @@ std::optional<std::string> parseTree(std::string_view xml, XmlTree& tree) {
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
     XML_SetBillionLaughsAttackProtectionMaximumAmplification(p, kMaxAmplification);
     tree.texts.reserve(xml.size());
+    // Room for the nodes of a document of short elements, so that they are not moved as
+    // they grow; what is never reached costs no memory.
+    tree.nodes.reserve(xml.size() / 8);
 
     // kMaxDocumentBytes keeps a fetched document within one call; a larger text in memory
     // goes in pieces.
@@ -391,7 +441,9 @@ std::string XmlNode::nodeName() const {
 }
 
 XmlNodeList XmlNode::childNodes() const {
-    return XmlNodeList(tree_, index_ + 1, tree_->nodes[index_].children);
+    const XmlTree::Node& node = tree_->nodes[index_];
+    return XmlNodeList(tree_, index_ + 1,
+                       node.kind == XmlTree::Kind::Element ? node.element.children : 0);
 }
 
 XmlNode XmlNode::item(int position) const {
@@ -405,15 +457,15 @@ std::string XmlNode::text() const {
     if (node.kind != XmlTree::Kind::Element)
         return std::string(tree_->value(node));
     // Most elements hold one text or none; those need no gathering.
-    if (node.children == 0)
+    if (node.element.children == 0)
         return {};
     const XmlTree::Node& first = tree_->nodes[index_ + 1];
     const bool isText = first.kind == XmlTree::Kind::Text || first.kind == XmlTree::Kind::CData;
-    if (node.children == 1 && isText)
+    if (node.element.children == 1 && isText)
         return std::string(tree_->value(first));
     // The descendants follow the element, in document order.
     std::string text;
-    for (std::uint32_t i = index_ + 1; i < node.end; ++i) {
+    for (std::uint32_t i = index_ + 1; i < node.element.end; ++i) {
         const XmlTree::Node& descendant = tree_->nodes[i];
         if (descendant.kind == XmlTree::Kind::Text || descendant.kind == XmlTree::Kind::CData)
             text += tree_->value(descendant);
@@ -430,7 +482,7 @@ XmlNode XmlNodeList::operator[](std::size_t position) const {
     }
     // A node's next sibling follows its last descendant.
     for (; reachedPosition_ < position; ++reachedPosition_)
-        reachedIndex_ = tree_->nodes[reachedIndex_].end;
+        reachedIndex_ = tree_->next(reachedIndex_);
     return XmlNode(tree_, reachedIndex_);
 }
 
