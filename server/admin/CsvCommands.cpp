@@ -3,8 +3,6 @@
 #include "admin/Csv.h"
 #include "statement/Statement.h"
 
-#include "CommandLine.h"
-
 #include "common/CodePage.h"
 #include "common/Text.h"
 
@@ -153,14 +151,11 @@ bool isBlankLine(const CsvRecord& record) {
 int runImportCommand(int argc, char** argv) {
     std::string db;
     bool dryRun = false;
-    std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"dry-run", &dryRun}}, problem);
+    int exitCode = 0;
+    const auto arguments =
+        kImportVoice.arguments(argc, argv, {{"db", &db}, {"dry-run", &dryRun}}, exitCode);
     if (!arguments) {
-        return kImportVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kImportUsage;
-        return 0;
+        return exitCode;
     }
     if (db.empty()) {
         return kImportVoice.usageError("--db FILE|URI is required");
@@ -236,7 +231,6 @@ int runImportCommand(int argc, char** argv) {
         rows.push_back(std::move(row));
     }
 
-    int exitCode = 0;
     const auto store = openForCommand(db, kImportVoice, exitCode);
     if (!store) {
         return exitCode;
@@ -270,14 +264,11 @@ int runImportCommand(int argc, char** argv) {
 int runExportCommand(int argc, char** argv) {
     std::string db;
     std::optional<std::string> vendor;
-    std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"vendor", &vendor}}, problem);
+    int exitCode = 0;
+    const auto arguments =
+        kExportVoice.arguments(argc, argv, {{"db", &db}, {"vendor", &vendor}}, exitCode);
     if (!arguments) {
-        return kExportVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kExportUsage;
-        return 0;
+        return exitCode;
     }
     if (db.empty()) {
         return kExportVoice.usageError("--db FILE|URI is required");
@@ -286,7 +277,6 @@ int runExportCommand(int argc, char** argv) {
         return kExportVoice.usageError("unexpected argument '" + arguments->operands[0] +
                                        "'; the CSV goes to standard output");
     }
-    int exitCode = 0;
     const auto store = openForCommand(db, kExportVoice, exitCode);
     if (!store) {
         return exitCode;
