@@ -24,31 +24,6 @@ constexpr const char* kConnectTimeoutSeconds = "5";
 // (the kernel's own default retries for many minutes).
 constexpr const char* kTcpUserTimeoutMs = "15000";
 
-struct TableDef {
-    const char* name;
-    const char* create;
-    std::vector<const char*> columns;
-};
-
-// The tables of the SQLite store in PostgreSQL's types. Referenced tables come first.
-const TableDef kTables[] = {
-    {"CommentType",
-     "CREATE TABLE CommentType (Code bigint PRIMARY KEY, Name text NOT NULL)",
-     {"Code", "Name"}},
-    {"CommentLocation",
-     "CREATE TABLE CommentLocation (Code bigint PRIMARY KEY, Name text NOT NULL)",
-     {"Code", "Name"}},
-    {"VendorComment",
-     "CREATE TABLE VendorComment ("
-     "VendorID text NOT NULL, CommentSequence bigint NOT NULL, "
-     "Type bigint NOT NULL REFERENCES CommentType (Code), "
-     "Location bigint NOT NULL REFERENCES CommentLocation (Code), "
-     "Effective date, Expires date, Comment text NOT NULL, "
-     "RecordLastUpdated timestamptz NOT NULL, PRIMARY KEY (VendorID, CommentSequence))",
-     {"VendorID", "CommentSequence", "Type", "Location", "Effective", "Expires", "Comment",
-      "RecordLastUpdated"}},
-};
-
 // The one-row table that records the schema version; made with the tables.
 const char* const kCreateVersion =
     "CREATE TABLE SchemaVersion (Id integer PRIMARY KEY DEFAULT 1 CHECK (Id = 1), "
@@ -268,16 +243,17 @@ void checkTable(const Connection& c, const TableDef& table) {
     for (int i = 0; i < columns.rows(); ++i) {
         present.insert(columns.text(i, 0));
         const bool known =
-            std::any_of(table.columns.begin(), table.columns.end(),
-                        [&](const char* name) { return lowered(name) == columns.text(i, 0); });
+            std::any_of(table.columns.begin(), table.columns.end(), [&](const ColumnDef& column) {
+                return lowered(column.name) == columns.text(i, 0);
+            });
         if (!known && columns.boolean(i, 1)) {
             unfillable.push_back(columns.text(i, 0));
         }
     }
     std::string missing;
-    for (const char* name : table.columns) {
-        if (!present.contains(lowered(name))) {
-            missing += (missing.empty() ? "" : ", ") + std::string(name);
+    for (const auto& column : table.columns) {
+        if (!present.contains(lowered(column.name))) {
+            missing += (missing.empty() ? "" : ", ") + std::string(column.name);
         }
     }
     const std::string prefix = "table " + std::string(table.name) + " has other columns";
@@ -350,7 +326,7 @@ private:
 // one this client gets next.
 class Session : public SqlSession {
 public:
-    explicit Session(const Connection& c) : c_(c) {}
+    Session(const Connection& c, const StoreEngine& engine) : c_(c), engine_(engine) {}
 
     std::unique_ptr<SqlRows> query(const std::string& sql, const SqlParams& params) override {
         return std::make_unique<Rows>(run(sql, params));
@@ -394,15 +370,15 @@ public:
         return r.rows() > 0 ? static_cast<int>(r.integer(0, 0)) : 0;
     }
     void createTables() override {
-        for (const auto& table : kTables) {
+        for (const auto& table : storeTables()) {
             if (!exists(table.name)) {
                 checkMayCreate(c_, table);
-                c_.exec(table.create);
+                c_.exec(createTable(table, engine_, false).c_str());
             }
         }
     }
     void checkTables() override {
-        for (const auto& table : kTables) {
+        for (const auto& table : storeTables()) {
             checkTable(c_, table);
         }
     }
@@ -445,6 +421,7 @@ private:
     }
 
     const Connection& c_;
+    const StoreEngine& engine_;
 };
 
 class PostgresEngine : public StoreEngine {
@@ -483,7 +460,7 @@ public:
         try {
             withConnection([&](const Connection& c) {
                 Transaction tx(c, begin, limits);
-                Session session(c);
+                Session session(c, *this);
                 if (work(session)) {
                     tx.commit();
                 }
@@ -513,6 +490,19 @@ public:
     }
     std::string caseFolded(const std::string& column) const override {
         return "lower(" + bytewise(column) + ")";
+    }
+    std::string columnType(ColumnType type) const override {
+        switch (type) {
+        case ColumnType::Integer:
+            return "bigint";
+        case ColumnType::Date:
+            return "date";
+        case ColumnType::Timestamp:
+            return "timestamptz";
+        case ColumnType::Text:
+            break;
+        }
+        return "text";
     }
 
 private:

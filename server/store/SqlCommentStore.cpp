@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <set>
+#include <string_view>
 
 namespace vcserver {
 
@@ -461,6 +462,53 @@ private:
 };
 
 } // namespace
+
+const std::vector<TableDef>& storeTables() {
+    using enum ColumnType;
+    static const std::vector<TableDef> tables = {
+        {"CommentType", {{"Code", Integer}, {"Name", Text}}, {"Code"}},
+        {"CommentLocation", {{"Code", Integer}, {"Name", Text}}, {"Code"}},
+        {"VendorComment",
+         {{"VendorID", Text},
+          {"CommentSequence", Integer},
+          {"Type", Integer, true, "CommentType"},
+          {"Location", Integer, true, "CommentLocation"},
+          {"Effective", Date, false},
+          {"Expires", Date, false},
+          {"Comment", Text},
+          {"RecordLastUpdated", Timestamp}},
+         {"VendorID", "CommentSequence"}},
+    };
+    return tables;
+}
+
+std::string createTable(const TableDef& table, const StoreEngine& engine, bool ifMissing) {
+    const bool singleKey = table.key.size() == 1;
+    std::string sql =
+        std::string("CREATE TABLE ") + (ifMissing ? "IF NOT EXISTS " : "") + table.name + " (";
+    for (const auto& c : table.columns) {
+        sql += std::string(c.name) + " " + engine.columnType(c.type);
+        if (singleKey && std::string_view(c.name) == table.key.front()) {
+            sql += " PRIMARY KEY";
+        } else if (c.required) {
+            sql += " NOT NULL";
+        }
+        if (c.references) {
+            sql += std::string(" REFERENCES ") + c.references + " (Code)";
+        }
+        sql += ", ";
+    }
+    if (singleKey) {
+        sql.resize(sql.size() - 2);
+    } else {
+        sql += "PRIMARY KEY (";
+        for (const char* k : table.key) {
+            sql += std::string(k) + (k == table.key.back() ? "" : ", ");
+        }
+        sql += ")";
+    }
+    return sql + ")" + engine.tableOptions(table);
+}
 
 const char* lookupTable(LookupKind kind) {
     return kind == LookupKind::Type ? "CommentType" : "CommentLocation";

@@ -27,28 +27,6 @@ constexpr auto kNoticeInterval = std::chrono::seconds(60);
 // most this often.
 constexpr auto kCheckpointRetry = std::chrono::seconds(1);
 
-const char* const kSchema = R"sql(
-CREATE TABLE IF NOT EXISTS CommentType (
-    Code INTEGER PRIMARY KEY,
-    Name TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS CommentLocation (
-    Code INTEGER PRIMARY KEY,
-    Name TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS VendorComment (
-    VendorID TEXT NOT NULL,
-    CommentSequence INTEGER NOT NULL,
-    Type INTEGER NOT NULL REFERENCES CommentType (Code),
-    Location INTEGER NOT NULL REFERENCES CommentLocation (Code),
-    Effective TEXT,
-    Expires TEXT,
-    Comment TEXT NOT NULL,
-    RecordLastUpdated TEXT NOT NULL,
-    PRIMARY KEY (VendorID, CommentSequence)
-) WITHOUT ROWID;
-)sql";
-
 struct DbError {
     int code; // extended
     std::string message;
@@ -220,7 +198,7 @@ private:
 
 class Session : public SqlSession {
 public:
-    explicit Session(Connection& c) : c_(c) {}
+    Session(Connection& c, const StoreEngine& engine) : c_(c), engine_(engine) {}
 
     std::unique_ptr<SqlRows> query(const std::string& sql, const SqlParams& params) override {
         return std::make_unique<Query>(c_, sql, params);
@@ -244,13 +222,18 @@ public:
         q.next();
         return static_cast<int>(q.integer(0));
     }
-    void createTables() override { exec(c_.get(), kSchema); }
+    void createTables() override {
+        for (const auto& table : storeTables()) {
+            exec(c_.get(), createTable(table, engine_, true).c_str());
+        }
+    }
     void recordVersion(int) override {
         exec(c_.get(), ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     }
 
 private:
     Connection& c_;
+    const StoreEngine& engine_;
 };
 
 class SqliteEngine : public StoreEngine {
@@ -288,7 +271,7 @@ public:
             // IMMEDIATE takes the write lock up front, so a sequence read inside cannot be
             // read by another insert before this one commits.
             Transaction tx(c.get(), writing ? "BEGIN IMMEDIATE" : "BEGIN");
-            Session session(c);
+            Session session(c, *this);
             if (work(session)) {
                 committing = writing;
                 tx.commit();
@@ -311,6 +294,13 @@ public:
     std::string bytewise(const std::string& column) const override { return column; }
     std::string caseFolded(const std::string& column) const override {
         return column + " COLLATE NOCASE";
+    }
+    std::string columnType(ColumnType type) const override {
+        return type == ColumnType::Integer ? "INTEGER" : "TEXT";
+    }
+    // A table keyed by its INTEGER code keeps it as its rowid; the others need no rowid.
+    std::string tableOptions(const TableDef& table) const override {
+        return table.key.size() > 1 ? " WITHOUT ROWID" : "";
     }
 
 private:

@@ -16,6 +16,25 @@ namespace vcserver {
 // The SQL the store writes uses "?1", "?2", ... for parameters and the engine's fragments
 // below where the dialects part.
 
+// The store's tables, described once; each engine writes them in its own types.
+enum class ColumnType { Integer, Text, Date, Timestamp };
+
+struct ColumnDef {
+    const char* name;
+    ColumnType type;
+    bool required = true;             // NOT NULL
+    const char* references = nullptr; // the lookup table whose Code it holds
+};
+
+struct TableDef {
+    const char* name;
+    std::vector<ColumnDef> columns;
+    std::vector<const char*> key;
+};
+
+// Every table, referenced ones before those referring to them.
+const std::vector<TableDef>& storeTables();
+
 // A statement's parameter: Null, a whole number or a text.
 using SqlValue = std::variant<std::monostate, std::int64_t, std::string>;
 using SqlParams = std::vector<SqlValue>;
@@ -103,10 +122,16 @@ public:
     virtual std::string timestampText(const std::string& column) const = 0;
     virtual std::string bytewise(const std::string& column) const = 0;
     virtual std::string caseFolded(const std::string& column) const = 0;
+    // A column type's name, and what follows a table's definition.
+    virtual std::string columnType(ColumnType type) const = 0;
+    virtual std::string tableOptions(const TableDef& /*table*/) const { return {}; }
 
     // Where the engine reports trouble that no answer shows; set by the store.
     StoreNotices notices;
 };
+
+// CREATE TABLE in the engine's types; with ifMissing, it leaves a table already there alone.
+std::string createTable(const TableDef& table, const StoreEngine& engine, bool ifMissing);
 
 // "CommentType" or "CommentLocation".
 const char* lookupTable(LookupKind kind);
