@@ -314,6 +314,7 @@ public:
     bool next() override { return ++row_ < r_.rows(); }
     std::int64_t integer(int column) const override { return r_.integer(row_, column); }
     std::string text(int column) const override { return r_.text(row_, column); }
+    std::size_t knownCount() const override { return static_cast<std::size_t>(r_.rows()); }
 
 private:
     Result r_;

@@ -120,10 +120,12 @@ public:
             engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
                 out.locations = readLookup(s, sql_.locations);
                 out.types = readLookup(s, sql_.types);
-                // Room for every row at once, rather than moving them all at every doubling.
-                out.comments.clear();
-                out.comments.reserve(static_cast<std::size_t>(single(s, sql_.count, {vendor})));
                 const auto r = s.query(sql_.comments, {vendor});
+                // Room for every row at once, rather than moving them all at every doubling.
+                const std::size_t rows = r->knownCount();
+                out.comments.clear();
+                out.comments.reserve(
+                    rows ? rows : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
                 while (r->next()) {
                     out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
                                             r->integer(4), r->text(5), r->text(6), r->text(7),

@@ -5,12 +5,9 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <array>
-
+#include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
-#include <string_view>
 #include <system_error>
 
 namespace vcserver {

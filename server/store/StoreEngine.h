@@ -46,6 +46,8 @@ public:
     virtual bool next() = 0; // true while there is a row to read
     virtual std::int64_t integer(int column) const = 0;
     virtual std::string text(int column) const = 0;
+    // How many rows there are, when known before reading them; 0 otherwise.
+    virtual std::size_t knownCount() const { return 0; }
 };
 
 // One connection inside one transaction.
