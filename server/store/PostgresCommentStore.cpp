@@ -349,8 +349,8 @@ public:
         }
     }
 
-    // Creating the tables, and the lookups' checks and changes, take locks too, so that two at
-    // once queue rather than both pass the check.
+    // Servers creating the tables at once, and two lookup changes of one code, queue here
+    // rather than both passing the check.
     void lockSchema() override { c_.exec(kLockSchema); }
     void lockSequence(const std::string& vendor) override { c_.execParams(kLockVendor, {vendor}); }
     void lockLookups(LookupKind kind) override {
