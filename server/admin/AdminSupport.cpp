@@ -19,6 +19,23 @@ int CommandVoice::failure(const std::string& message) const {
     return 1;
 }
 
+std::optional<Arguments> CommandVoice::arguments(int argc, char** argv,
+                                                 const std::vector<KnownOption>& known,
+                                                 int& exitCode) const {
+    std::string problem;
+    auto arguments = readArguments(argc, argv, known, problem);
+    if (!arguments) {
+        exitCode = usageError(problem);
+        return std::nullopt;
+    }
+    if (arguments->help) {
+        std::cout << usage;
+        exitCode = 0;
+        return std::nullopt;
+    }
+    return arguments;
+}
+
 std::string shownDb(const std::string& db) {
     return isPostgresUri(db) ? redactedUri(db) : db;
 }

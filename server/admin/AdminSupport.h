@@ -1,9 +1,12 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "store/CommentStore.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace vcserver {
 
@@ -13,6 +16,10 @@ struct CommandVoice {
     const char* usage;
     int usageError(const std::string& message) const;
     int failure(const std::string& message) const;
+    // The command's arguments, its options taken into their places; nothing when the command
+    // is over already (its usage printed for --help, or a usage error), exitCode set.
+    std::optional<Arguments> arguments(int argc, char** argv, const std::vector<KnownOption>& known,
+                                       int& exitCode) const;
 };
 
 // Whether a command may make the SQLite file --db names when there is none: only the commands

@@ -1,10 +1,7 @@
 #include "admin/AdminCommands.h"
 #include "admin/AdminSupport.h"
-#include "store/SqliteBackup.h"
-
-#include "CommandLine.h"
-
 #include "store/PostgresUri.h"
+#include "store/SqliteBackup.h"
 
 #include <iostream>
 
@@ -26,14 +23,10 @@ const CommandVoice kVoice{"backup", kUsage};
 
 int runBackupCommand(int argc, char** argv) {
     std::string db;
-    std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}}, problem);
+    int exitCode = 0;
+    const auto arguments = kVoice.arguments(argc, argv, {{"db", &db}}, exitCode);
     if (!arguments) {
-        return kVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kUsage;
-        return 0;
+        return exitCode;
     }
     if (db.empty()) {
         return kVoice.usageError("--db FILE is required");

@@ -3,8 +3,6 @@
 #include "admin/Csv.h"
 #include "statement/Statement.h"
 
-#include "CommandLine.h"
-
 #include "common/CodePage.h"
 #include "common/Text.h"
 
@@ -161,16 +159,12 @@ int runImportCommand(int argc, char** argv) {
     std::string db;
     bool dryRun = false;
     bool spreadsheet = false;
-    std::string problem;
-    const auto arguments = readArguments(
+    int exitCode = 0;
+    const auto arguments = kImportVoice.arguments(
         argc, argv, {{"db", &db}, {"dry-run", &dryRun}, {"for-spreadsheet", &spreadsheet}},
-        problem);
+        exitCode);
     if (!arguments) {
-        return kImportVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kImportUsage;
-        return 0;
+        return exitCode;
     }
     if (db.empty()) {
         return kImportVoice.usageError("--db FILE|URI is required");
@@ -252,7 +246,6 @@ int runImportCommand(int argc, char** argv) {
         rows.push_back(std::move(row));
     }
 
-    int exitCode = 0;
     const auto store = openForCommand(db, NewDatabase::Create, kImportVoice, exitCode);
     if (!store) {
         return exitCode;
@@ -287,15 +280,12 @@ int runExportCommand(int argc, char** argv) {
     std::string db;
     std::optional<std::string> vendor;
     bool spreadsheet = false;
-    std::string problem;
-    const auto arguments = readArguments(
-        argc, argv, {{"db", &db}, {"vendor", &vendor}, {"for-spreadsheet", &spreadsheet}}, problem);
+    int exitCode = 0;
+    const auto arguments = kExportVoice.arguments(
+        argc, argv, {{"db", &db}, {"vendor", &vendor}, {"for-spreadsheet", &spreadsheet}},
+        exitCode);
     if (!arguments) {
-        return kExportVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kExportUsage;
-        return 0;
+        return exitCode;
     }
     if (db.empty()) {
         return kExportVoice.usageError("--db FILE|URI is required");
@@ -305,7 +295,6 @@ int runExportCommand(int argc, char** argv) {
                                        tavik::common::excerpt(arguments->operands[0]) +
                                        "'; the CSV goes to standard output");
     }
-    int exitCode = 0;
     const auto store = openForCommand(db, NewDatabase::Refuse, kExportVoice, exitCode);
     if (!store) {
         return exitCode;

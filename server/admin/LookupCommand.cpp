@@ -1,8 +1,6 @@
 #include "admin/AdminCommands.h"
 #include "admin/AdminSupport.h"
 
-#include "CommandLine.h"
-
 #include "common/CodePage.h"
 #include "common/Text.h"
 
@@ -64,14 +62,10 @@ std::string nameProblem(const std::string& name) {
 int runLookupCommand(int argc, char** argv) {
     std::string db;
     bool force = false;
-    std::string problem;
-    const auto arguments = readArguments(argc, argv, {{"db", &db}, {"force", &force}}, problem);
+    int exitCode = 0;
+    const auto arguments = kVoice.arguments(argc, argv, {{"db", &db}, {"force", &force}}, exitCode);
     if (!arguments) {
-        return kVoice.usageError(problem);
-    }
-    if (arguments->help) {
-        std::cout << kUsage;
-        return 0;
+        return exitCode;
     }
     const auto& words = arguments->operands;
     if (words.empty()) {
@@ -118,7 +112,6 @@ int runLookupCommand(int argc, char** argv) {
         }
     }
 
-    int exitCode = 0;
     const auto store = openForCommand(
         db, action == "add" ? NewDatabase::Create : NewDatabase::Refuse, kVoice, exitCode);
     if (!store) {

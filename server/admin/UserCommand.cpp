@@ -1,8 +1,6 @@
 #include "admin/AdminCommands.h"
 #include "admin/AdminSupport.h"
 
-#include "CommandLine.h"
-
 #include "access/PasswordHash.h"
 #include "access/UsersFile.h"
 
@@ -99,23 +97,16 @@ std::optional<std::string> readPassword(const std::string& name, std::string& pr
 
 std::optional<Command> parse(int argc, char** argv, int& exitCode) {
     Command command;
-    std::string problem;
     const auto arguments =
-        readArguments(argc, argv,
-                      {{"users", &command.file},
-                       {"role",
-                        [&](const std::string& value) {
-                            command.role = roleNamed(value);
-                            return command.role ? std::string() : "--role wants read or write";
-                        }}},
-                      problem);
+        kVoice.arguments(argc, argv,
+                         {{"users", &command.file},
+                          {"role",
+                           [&](const std::string& value) {
+                               command.role = roleNamed(value);
+                               return command.role ? std::string() : "--role wants read or write";
+                           }}},
+                         exitCode);
     if (!arguments) {
-        exitCode = kVoice.usageError(problem);
-        return std::nullopt;
-    }
-    if (arguments->help) {
-        std::cout << kUsage;
-        exitCode = 0;
         return std::nullopt;
     }
     const std::vector<std::string>& words = arguments->operands;

@@ -1,0 +1,523 @@
+#include "store/StoreEngine.h"
+
+#include <array>
+#include <cctype>
+#include <optional>
+#include <set>
+#include <string_view>
+
+namespace vcserver {
+
+namespace {
+
+// The steps from each schema version to the next: kMigrations[v - 1] takes a database of
+// version v to v + 1, in the transaction that records the new version.
+const std::array<const char*, kSchemaVersion - 1> kMigrations = {};
+
+constexpr const char* kBusy = "The database is busy; try again.";
+
+const char* lookupColumn(LookupKind kind) {
+    return kind == LookupKind::Type ? "Type" : "Location";
+}
+
+// "type 3 (Billing)"
+std::string entryName(LookupKind kind, std::int64_t code, const std::string& name) {
+    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" + name + ")";
+}
+
+std::string noEntry(LookupKind kind, std::int64_t code) {
+    return std::string("there is no ") + lookupKindName(kind) + " " + std::to_string(code);
+}
+
+SqlValue dateValue(const std::optional<CalendarDate>& date) {
+    return date ? SqlValue(isoDate(*date)) : SqlValue();
+}
+
+SqlValue textOrNull(const std::string& text) {
+    return text.empty() ? SqlValue() : SqlValue(text);
+}
+
+std::string capitalized(std::string text) {
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    }
+    return text;
+}
+
+// A statement the data does not allow; its answer is the message.
+struct Refused {
+    std::string message;
+};
+
+// The statements of the store, written once in the engine's dialect.
+struct Sql {
+    explicit Sql(const StoreEngine& e)
+        : locations("SELECT Code, Name FROM CommentLocation ORDER BY " + byName(e)),
+          types("SELECT Code, Name FROM CommentType ORDER BY " + byName(e)),
+          comments("SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), "
+                   "c.Location, COALESCE(l.Name, ''), COALESCE(" +
+                   e.dateText("c.Effective") + ", ''), COALESCE(" + e.dateText("c.Expires") +
+                   ", ''), c.Comment "
+                   "FROM VendorComment c "
+                   "LEFT JOIN CommentType t ON t.Code = c.Type "
+                   "LEFT JOIN CommentLocation l ON l.Code = c.Location "
+                   "WHERE c.VendorID = ?1 ORDER BY c.CommentSequence"),
+          // GETDATE() is the server's local time; an imported comment keeps the time it was
+          // last updated elsewhere when the file gives it.
+          insert("INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, "
+                 "Effective, Expires, Comment, RecordLastUpdated) "
+                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, COALESCE(" +
+                 e.timestamp("?8") + ", " + e.now() + "))"),
+          update("UPDATE VendorComment SET Type = ?3, Location = ?4, Effective = ?5, "
+                 "Expires = ?6, Comment = ?7, RecordLastUpdated = " +
+                 e.now() + " WHERE VendorID = ?1 AND CommentSequence = ?2"),
+          exported("SELECT VendorID, CommentSequence, Type, Location, COALESCE(" +
+                   e.dateText("Effective") + ", ''), COALESCE(" + e.dateText("Expires") +
+                   ", ''), Comment, " + e.timestampText("RecordLastUpdated") +
+                   " FROM VendorComment"),
+          exportOrder(" ORDER BY " + e.bytewise("VendorID") + ", CommentSequence") {}
+
+    static std::string byName(const StoreEngine& e) {
+        return e.caseFolded("Name") + ", " + e.bytewise("Name") + ", Code";
+    }
+
+    const std::string locations;
+    const std::string types;
+    const std::string comments;
+    const std::string insert;
+    const std::string update;
+    const std::string exported;
+    const std::string exportOrder;
+    const std::string remove = "DELETE FROM VendorComment WHERE VendorID = ?1 AND "
+                               "CommentSequence = ?2";
+    const std::string codes = "SELECT (SELECT COUNT(*) FROM CommentType WHERE Code = ?1), "
+                              "(SELECT COUNT(*) FROM CommentLocation WHERE Code = ?2)";
+    const std::string count = "SELECT COUNT(*) FROM VendorComment WHERE VendorID = ?1";
+    const std::string next =
+        "SELECT COALESCE(MAX(CommentSequence), 0) + 1 FROM VendorComment WHERE VendorID = ?1";
+    const std::string taken =
+        "SELECT 1 FROM VendorComment WHERE VendorID = ?1 AND CommentSequence = ?2";
+};
+
+class SqlCommentStore : public CommentStore {
+public:
+    explicit SqlCommentStore(std::unique_ptr<StoreEngine> engine)
+        : engine_(std::move(engine)), sql_(*engine_) {
+        engine_->notices = [this](const std::string& message) { notice(message); };
+        try {
+            engine_->transact(TransactionKind::Write, [&](SqlSession& s) {
+                openSchema(s);
+                return true;
+            });
+        } catch (const EngineFailure& f) {
+            throw StoreError(f.detail);
+        }
+    }
+
+    VendorComments load(const std::string& vendor) override {
+        try {
+            VendorComments out;
+            engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
+                out.locations = readLookup(s, sql_.locations);
+                out.types = readLookup(s, sql_.types);
+                const auto r = s.query(sql_.comments, {vendor});
+                // Room for every row at once, rather than moving them all at every doubling.
+                const std::size_t rows = r->knownCount();
+                out.comments.clear();
+                out.comments.reserve(
+                    rows ? rows : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
+                while (r->next()) {
+                    out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
+                                            r->integer(4), r->text(5), r->text(6), r->text(7),
+                                            r->text(8)});
+                }
+                return true;
+            });
+            return out;
+        } catch (const EngineFailure& f) {
+            if (f.kind == EngineFailure::Kind::Busy) {
+                throw StoreBusy(f.sentence.empty() ? kBusy : f.sentence);
+            }
+            throw StoreError(f.detail);
+        }
+    }
+
+    ExecResult execute(const Statement& statement) override {
+        try {
+            std::int64_t sequence = 0;
+            engine_->transact(TransactionKind::Write, [&](SqlSession& s) {
+                sequence = 0;
+                if (const auto* ins = std::get_if<InsertComment>(&statement)) {
+                    checkCodes(s, ins->fields);
+                    sequence = insertComment(s, ins->vendor, ins->fields);
+                } else if (const auto* upd = std::get_if<UpdateComment>(&statement)) {
+                    checkCodes(s, upd->fields);
+                    // Another desk may have deleted the comment meanwhile; saying so beats
+                    // reporting a save that changed nothing.
+                    if (s.change(sql_.update,
+                                 withFields({upd->vendor, upd->sequence}, upd->fields)) == 0) {
+                        throw Refused{"comment " + std::to_string(upd->sequence) + " of vendor " +
+                                      upd->vendor + " no longer exists"};
+                    }
+                } else {
+                    const auto& del = std::get<DeleteComment>(statement);
+                    s.change(sql_.remove, {del.vendor, del.sequence});
+                }
+                return true;
+            });
+            return {ExecResult::Outcome::Done, {}, sequence};
+        } catch (const Refused& r) {
+            return {ExecResult::Outcome::Refused, r.message, 0};
+        } catch (const EngineFailure& f) {
+            return answer(f);
+        }
+    }
+
+    void seed(const DemoData& data) override {
+        change(TransactionKind::Write, [&](SqlSession& s) {
+            for (const auto& [table, entries] : {std::pair{"CommentLocation", &data.locations},
+                                                 std::pair{"CommentType", &data.types}}) {
+                const std::string sql = std::string("INSERT INTO ") + table +
+                                        " (Code, Name) VALUES (?1, ?2) ON CONFLICT DO NOTHING";
+                for (const auto& e : *entries) {
+                    s.change(sql, {e.code, e.name});
+                }
+            }
+            // Vendors in key order, so two servers seeding at once cannot deadlock.
+            std::set<std::string> vendors;
+            for (const auto& comment : data.comments) {
+                vendors.insert(comment.vendor);
+            }
+            std::set<std::string> vendorsWithComments;
+            for (const auto& vendor : vendors) {
+                s.lockSequence(vendor);
+                if (single(s, sql_.count, {vendor}) > 0) {
+                    vendorsWithComments.insert(vendor);
+                }
+            }
+            for (const auto& c : data.comments) {
+                if (!vendorsWithComments.contains(c.vendor)) {
+                    insertComment(s, c.vendor,
+                                  {c.type, c.location, c.effective, c.expires, c.comment});
+                }
+            }
+            return 0;
+        });
+    }
+
+    std::vector<LookupEntry> lookups(LookupKind kind) override {
+        return read([&](SqlSession& s) { return readLookup(s, byCode(kind)); });
+    }
+
+    void addLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        change(TransactionKind::Write, [&](SqlSession& s) {
+            // Two adds of one code at once: the second waits here and then sees the first.
+            s.lockLookups(kind);
+            if (const auto found = lookupName(s, kind, code)) {
+                throw StoreRefusal(entryName(kind, code, *found) + " already exists");
+            }
+            s.change(std::string("INSERT INTO ") + lookupTable(kind) +
+                         " (Code, Name) VALUES (?1, ?2)",
+                     {code, name});
+            return 0;
+        });
+    }
+
+    void renameLookup(LookupKind kind, std::int64_t code, const std::string& name) override {
+        change(TransactionKind::Write, [&](SqlSession& s) {
+            if (s.change(std::string("UPDATE ") + lookupTable(kind) +
+                             " SET Name = ?2 WHERE Code = ?1",
+                         {code, name}) == 0) {
+                throw StoreRefusal(noEntry(kind, code));
+            }
+            return 0;
+        });
+    }
+
+    std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) override {
+        return change(TransactionKind::Write, [&](SqlSession& s) {
+            // Holds off inserts that would use the entry between the count and the delete.
+            s.lockLookups(kind);
+            const auto found = lookupName(s, kind, code);
+            if (!found) {
+                throw StoreRefusal(noEntry(kind, code));
+            }
+            const std::string where = std::string(" WHERE ") + lookupColumn(kind) + " = ?1";
+            const std::int64_t used =
+                single(s, "SELECT COUNT(*) FROM VendorComment" + where, {code});
+            if (used > 0 && !force) {
+                throw StoreRefusal(entryName(kind, code, *found) + " is used by " +
+                                   std::to_string(used) +
+                                   " comments; --force removes it and deletes them");
+            }
+            s.change("DELETE FROM VendorComment" + where, {code});
+            s.change(std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
+            return used;
+        });
+    }
+
+    ImportOutcome importComments(const std::vector<ImportedComment>& rows, bool dryRun) override {
+        return change(
+            TransactionKind::Import,
+            [&](SqlSession& s) {
+                ImportOutcome out;
+                s.lockForImport();
+                const auto types = readLookup(s, byCode(LookupKind::Type));
+                const auto locations = readLookup(s, byCode(LookupKind::Location));
+                for (const auto& row : rows) {
+                    const auto type = resolveLookup(types, row.type);
+                    const auto location = resolveLookup(locations, row.location);
+                    if (!type || !location) {
+                        out.refused.push_back(
+                            {row.line, unknownLookupRefusal(row, type.has_value())});
+                        continue;
+                    }
+                    std::int64_t sequence = 0;
+                    if (row.sequence) {
+                        if (s.query(sql_.taken, {row.vendor, *row.sequence})->next()) {
+                            out.refused.push_back({row.line, takenSequenceRefusal(row)});
+                            continue;
+                        }
+                        sequence = *row.sequence;
+                    } else {
+                        sequence = single(s, sql_.next, {row.vendor});
+                    }
+                    s.change(sql_.insert,
+                             {row.vendor, sequence, *type, *location, dateValue(row.effective),
+                              dateValue(row.expires), row.comment, textOrNull(row.lastUpdated)});
+                    ++out.imported;
+                }
+                return out;
+            },
+            [&](const ImportOutcome& out) { return !dryRun && out.refused.empty(); });
+    }
+
+    void exportComments(const std::optional<std::string>& vendor,
+                        const std::function<void(const ExportedComment&)>& row) override {
+        read([&](SqlSession& s) {
+            const auto r =
+                vendor
+                    ? s.query(sql_.exported + " WHERE VendorID = ?1" + sql_.exportOrder, {*vendor})
+                    : s.query(sql_.exported + sql_.exportOrder, {});
+            while (r->next()) {
+                row({r->text(0), r->integer(1), r->integer(2), r->integer(3), r->text(4),
+                     r->text(5), r->text(6), r->text(7)});
+            }
+            return 0;
+        });
+    }
+
+private:
+    void openSchema(SqlSession& s) {
+        // Servers starting together on one database take turns here.
+        s.lockSchema();
+        const int version = s.schemaVersion();
+        if (version > kSchemaVersion) {
+            throw StoreError("the database has schema version " + std::to_string(version) +
+                             ", newer than this program's " + std::to_string(kSchemaVersion) +
+                             "; use the newer program that wrote it");
+        }
+        if (version == 0) {
+            s.createTables();
+        }
+        for (int v = std::max(version, 1); v < kSchemaVersion; ++v) {
+            s.script(kMigrations[static_cast<std::size_t>(v - 1)]);
+        }
+        s.checkTables();
+        // A database made elsewhere with other columns fails here rather than on use, naming
+        // the table.
+        for (const auto& [table, sql] :
+             {std::pair{"CommentLocation", &sql_.locations}, std::pair{"CommentType", &sql_.types},
+              std::pair{"VendorComment", &sql_.comments}, std::pair{"VendorComment", &sql_.insert},
+              std::pair{"VendorComment", &sql_.update}, std::pair{"VendorComment", &sql_.remove},
+              std::pair{"VendorComment", &sql_.exported}}) {
+            if (const std::string problem = s.compileProblem(*sql); !problem.empty()) {
+                throw StoreError("table " + std::string(table) +
+                                 " has other columns than this server uses: " + problem);
+            }
+        }
+        if (version != kSchemaVersion) {
+            s.recordVersion(version);
+        }
+    }
+
+    static std::string byCode(LookupKind kind) {
+        return std::string("SELECT Code, Name FROM ") + lookupTable(kind) + " ORDER BY Code";
+    }
+
+    static std::vector<LookupEntry> readLookup(SqlSession& s, const std::string& sql) {
+        std::vector<LookupEntry> entries;
+        const auto r = s.query(sql, {});
+        while (r->next()) {
+            entries.push_back({r->integer(0), r->text(1)});
+        }
+        return entries;
+    }
+
+    static std::optional<std::string> lookupName(SqlSession& s, LookupKind kind,
+                                                 std::int64_t code) {
+        const auto r = s.query(
+            std::string("SELECT Name FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
+        if (!r->next()) {
+            return std::nullopt;
+        }
+        return r->text(0);
+    }
+
+    // The first column of the first row: a count, a next sequence.
+    static std::int64_t single(SqlSession& s, const std::string& sql, const SqlParams& params) {
+        const auto r = s.query(sql, params);
+        return r->next() ? r->integer(0) : 0;
+    }
+
+    static SqlParams withFields(SqlParams key, const CommentFields& f) {
+        key.insert(key.end(), {std::int64_t{f.type}, std::int64_t{f.location},
+                               dateValue(f.effective), dateValue(f.expires), f.comment});
+        return key;
+    }
+
+    void checkCodes(SqlSession& s, const CommentFields& f) const {
+        const auto r = s.query(sql_.codes, {std::int64_t{f.type}, std::int64_t{f.location}});
+        r->next();
+        if (r->integer(0) == 0) {
+            throw Refused{"Comment type " + std::to_string(f.type) + " does not exist."};
+        }
+        if (r->integer(1) == 0) {
+            throw Refused{"Comment location " + std::to_string(f.location) + " does not exist."};
+        }
+    }
+
+    // Sequences: the vendor's lock (where the engine needs one) is held from before the
+    // highest sequence is read until the commit, so every insert that held it before is seen.
+    std::int64_t insertComment(SqlSession& s, const std::string& vendor,
+                               const CommentFields& f) const {
+        s.lockSequence(vendor);
+        const std::int64_t sequence = single(s, sql_.next, {vendor});
+        SqlParams params = withFields({vendor, sequence}, f);
+        params.emplace_back();
+        s.change(sql_.insert, params);
+        return sequence;
+    }
+
+    static ExecResult answer(const EngineFailure& f) {
+        using Kind = EngineFailure::Kind;
+        if (!f.sentence.empty()) {
+            return {f.kind == Kind::Busy ? ExecResult::Outcome::Busy : ExecResult::Outcome::Failed,
+                    f.sentence, 0};
+        }
+        switch (f.kind) {
+        case Kind::Busy:
+            return {ExecResult::Outcome::Busy, kBusy, 0};
+        case Kind::Refused:
+            return {ExecResult::Outcome::Refused,
+                    "The statement breaks a rule of the table: " + f.detail + ".", 0};
+        case Kind::CommitUnknown:
+            return {ExecResult::Outcome::Failed, capitalized(f.detail) + "; " + kMayHaveTakenEffect,
+                    0};
+        case Kind::Lost:
+        case Kind::Other:
+            break;
+        }
+        return {ExecResult::Outcome::Failed, "Database error: " + f.detail + ".", 0};
+    }
+
+    // An operator's read in one snapshot.
+    template <typename Call> std::invoke_result_t<Call, SqlSession&> read(Call call) {
+        try {
+            std::optional<std::invoke_result_t<Call, SqlSession&>> result;
+            engine_->transact(TransactionKind::Export, [&](SqlSession& s) {
+                result = call(s);
+                return true;
+            });
+            return std::move(*result);
+        } catch (const EngineFailure& f) {
+            throw StoreError(f.detail);
+        }
+    }
+
+    // An operator's change in one transaction, committed when keep says so.
+    template <typename Call>
+    std::invoke_result_t<Call, SqlSession&> change(
+        TransactionKind kind, Call call,
+        const std::function<bool(const std::invoke_result_t<Call, SqlSession&>&)>& keep =
+            [](const auto&) { return true; }) {
+        try {
+            std::optional<std::invoke_result_t<Call, SqlSession&>> result;
+            engine_->transact(kind, [&](SqlSession& s) {
+                result = call(s);
+                return keep(*result);
+            });
+            return std::move(*result);
+        } catch (const EngineFailure& f) {
+            if (f.kind == EngineFailure::Kind::Refused) {
+                throw StoreRefusal("the change breaks a rule of the table: " + f.detail);
+            }
+            if (f.kind == EngineFailure::Kind::CommitUnknown) {
+                throw StoreError(f.detail + "; the change may or may not have taken effect");
+            }
+            throw StoreError(f.detail);
+        }
+    }
+
+    std::unique_ptr<StoreEngine> engine_;
+    const Sql sql_;
+};
+
+} // namespace
+
+const std::vector<TableDef>& storeTables() {
+    using enum ColumnType;
+    static const std::vector<TableDef> tables = {
+        {"CommentType", {{"Code", Integer}, {"Name", Text}}, {"Code"}},
+        {"CommentLocation", {{"Code", Integer}, {"Name", Text}}, {"Code"}},
+        {"VendorComment",
+         {{"VendorID", Text},
+          {"CommentSequence", Integer},
+          {"Type", Integer, true, "CommentType"},
+          {"Location", Integer, true, "CommentLocation"},
+          {"Effective", Date, false},
+          {"Expires", Date, false},
+          {"Comment", Text},
+          {"RecordLastUpdated", Timestamp}},
+         {"VendorID", "CommentSequence"}},
+    };
+    return tables;
+}
+
+std::string createTable(const TableDef& table, const StoreEngine& engine, bool ifMissing) {
+    const bool singleKey = table.key.size() == 1;
+    std::string sql =
+        std::string("CREATE TABLE ") + (ifMissing ? "IF NOT EXISTS " : "") + table.name + " (";
+    for (const auto& c : table.columns) {
+        sql += std::string(c.name) + " " + engine.columnType(c.type);
+        if (singleKey && std::string_view(c.name) == table.key.front()) {
+            sql += " PRIMARY KEY";
+        } else if (c.required) {
+            sql += " NOT NULL";
+        }
+        if (c.references) {
+            sql += std::string(" REFERENCES ") + c.references + " (Code)";
+        }
+        sql += ", ";
+    }
+    if (singleKey) {
+        sql.resize(sql.size() - 2);
+    } else {
+        sql += "PRIMARY KEY (";
+        for (const char* k : table.key) {
+            sql += std::string(k) + (k == table.key.back() ? "" : ", ");
+        }
+        sql += ")";
+    }
+    return sql + ")" + engine.tableOptions(table);
+}
+
+const char* lookupTable(LookupKind kind) {
+    return kind == LookupKind::Type ? "CommentType" : "CommentLocation";
+}
+
+std::unique_ptr<CommentStore> openSqlStore(std::unique_ptr<StoreEngine> engine) {
+    return std::make_unique<SqlCommentStore>(std::move(engine));
+}
+
+} // namespace vcserver
