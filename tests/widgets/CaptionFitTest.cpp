@@ -9,9 +9,10 @@
 #include <vector>
 
 using tavik::platform::qt::fittedGeometry;
-using tavik::test::PrintTo;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // The buttons' row of the form in pixels (frame contents 1..692), the version label left of
 // it, and a combo box below a label that overlaps it.

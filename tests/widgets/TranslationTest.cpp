@@ -24,9 +24,10 @@
 #include <vector>
 
 using namespace tavik;
-using tavik::test::PrintTo;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // Everything the control shows in words before a load: captions, the list's column headers,
 // and what a screen reader announces.
