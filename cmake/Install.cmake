@@ -76,7 +76,7 @@ configure_package_config_file(
     ${CMAKE_CURRENT_LIST_DIR}/TavikVendorCommentConfig.cmake.in
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfig.cmake
     INSTALL_DESTINATION ${VC_INSTALL_CMAKEDIR}
-    PATH_VARS CMAKE_INSTALL_DATADIR)
+    PATH_VARS CMAKE_INSTALL_DATADIR TAVIK_TRANSLATIONS_INSTALL_DIR)
 write_basic_package_version_file(
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     VERSION ${PROJECT_VERSION}
@@ -85,6 +85,5 @@ install(FILES
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfig.cmake
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     DESTINATION ${VC_INSTALL_CMAKEDIR})
-include(${CMAKE_CURRENT_LIST_DIR}/Translations.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Docs.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

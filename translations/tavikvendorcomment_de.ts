@@ -96,7 +96,7 @@
         <translation>Kommentare</translation>
     </message>
     <message>
-        <source>The vendor's comments; the selected one is shown below</source>
+        <source>The vendor&apos;s comments; the selected one is shown below</source>
         <translation>Die Kommentare zum Lieferanten; der ausgewählte steht darunter</translation>
     </message>
     <message>

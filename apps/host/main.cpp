@@ -9,6 +9,7 @@
 #include "shell/widget/VendorCommentWidget_p.h"
 
 #include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/Translator.h>
 #include <TavikVendorComment/VendorCommentWidget>
 
 #include <QAbstractItemView>
@@ -202,6 +203,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("vendor-comment-host");
     QApplication::setApplicationVersion(VC_VERSION);
+    // The control speaks the user's language (LANG, LC_ALL, LC_MESSAGES) where it has a
+    // catalog for it; what the script mode prints stays English.
+    installTranslator(QLocale::system());
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Hosts the vendor comment control.");

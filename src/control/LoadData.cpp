@@ -5,6 +5,7 @@
 #include "../platform/Locale.h"
 #include "../platform/MousePointer.h"
 #include "../platform/RuntimeError.h"
+#include "../platform/Translatable.h"
 #include "../platform/net/DocumentFetch.h"
 
 #include <exception>
@@ -122,8 +123,8 @@ void VendorComment::ClearForm() {
     lstComments.setEnabled(true);
     lstComments.setHideSelection(true);
     lstComments.setBackColor(platform::vbWindowBackground);
-    cmdAdd.setCaption("New Comment");
-    cmdEdit.setCaption("Edit");
+    cmdAdd.setCaption(TAVIK_TR("tavik::VendorComment", "New Comment"));
+    cmdEdit.setCaption(TAVIK_TR("tavik::VendorComment", "Edit"));
     cmdDelete.setEnabled(false);
     cmdEdit.setEnabled(false);
     txtComment.setText("");

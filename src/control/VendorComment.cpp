@@ -4,6 +4,7 @@
 
 #include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
+#include "../platform/Translatable.h"
 
 namespace tavik {
 
@@ -31,11 +32,11 @@ int VendorComment::versionRevision() {
 // Builds the comment list's columns from the list's width and writes the version label.
 void VendorComment::Initialize() {
     const double W = platform::CInt(lstComments.width());
-    lstComments.addColumn("Comment", W / 2.16);
-    lstComments.addColumn("Type", W / 6.5);
-    lstComments.addColumn("Location", W / 8);
-    lstComments.addColumn("Effective Date", W / 8);
-    lstComments.addColumn("Expires Date", W / 8);
+    lstComments.addColumn(TAVIK_TR("tavik::VendorComment", "Comment"), W / 2.16);
+    lstComments.addColumn(TAVIK_TR("tavik::VendorComment", "Type"), W / 6.5);
+    lstComments.addColumn(TAVIK_TR("tavik::VendorComment", "Location"), W / 8);
+    lstComments.addColumn(TAVIK_TR("tavik::VendorComment", "Effective Date"), W / 8);
+    lstComments.addColumn(TAVIK_TR("tavik::VendorComment", "Expires Date"), W / 8);
     lstComments.addColumn("CommentSequence", 0);
 
     lblVersionNumber.setCaption("Version Number: " + std::to_string(versionMajor()) + "." +

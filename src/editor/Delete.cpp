@@ -4,6 +4,7 @@
 
 #include "../platform/MessageBox.h"
 #include "../platform/RuntimeError.h"
+#include "../platform/Translatable.h"
 
 #include <exception>
 
@@ -17,8 +18,9 @@ void VendorComment::cmdDelete_Click() {
     if (mblnPosting)
         return;
     try {
-        if (MsgBox("Do you want to delete the selected comment",
-                   platform::vbYesNo + platform::vbQuestion, "Vendor Comments") != platform::vbYes)
+        if (MsgBox(TAVIK_TR("tavik::VendorComment", "Do you want to delete the selected comment"),
+                   platform::vbYesNo + platform::vbQuestion,
+                   TAVIK_TR("tavik::VendorComment", "Vendor Comments")) != platform::vbYes)
             return;
         mblnDeleting = true;
         mstrDeletingSequence = mstrSequence;

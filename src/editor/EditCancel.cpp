@@ -1,6 +1,7 @@
 #include "../control/VendorComment.h"
 
 #include "../platform/RuntimeError.h"
+#include "../platform/Translatable.h"
 
 #include <exception>
 
@@ -30,8 +31,8 @@ void VendorComment::CancelEditing() {
 
 // The buttons and the list as Browse shows them: after Cancel and after an accepted save.
 void VendorComment::ReleaseList() {
-    cmdAdd.setCaption("New Comment");
-    cmdEdit.setCaption("Edit");
+    cmdAdd.setCaption(TAVIK_TR("tavik::VendorComment", "New Comment"));
+    cmdEdit.setCaption(TAVIK_TR("tavik::VendorComment", "Edit"));
     cmdEdit.setEnabled(false);
     lstComments.setEnabled(true);
     lstComments.setHideSelection(true);
@@ -63,8 +64,8 @@ void VendorComment::BeginEditing() {
     if (lstComments.itemText(lstComments.selectedItem()).empty())
         return;
     SetAction("Edit");
-    cmdAdd.setCaption("Save");
-    cmdEdit.setCaption("Cancel");
+    cmdAdd.setCaption(TAVIK_TR("tavik::VendorComment", "Save"));
+    cmdEdit.setCaption(TAVIK_TR("tavik::VendorComment", "Cancel"));
     cmdDelete.setEnabled(false);
     // The list is frozen while its selected row is being edited, which stays highlighted.
     lstComments.setEnabled(false);

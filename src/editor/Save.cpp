@@ -5,6 +5,7 @@
 #include "../common/Text.h"
 #include "../platform/Locale.h"
 #include "../platform/MessageBox.h"
+#include "../platform/Translatable.h"
 
 namespace tavik {
 
@@ -22,8 +23,8 @@ void VendorComment::cmdAdd_Click() {
 
 void VendorComment::BeginAdding() {
     SetAction("Add");
-    cmdAdd.setCaption("Save");
-    cmdEdit.setCaption("Cancel");
+    cmdAdd.setCaption(TAVIK_TR("tavik::VendorComment", "Save"));
+    cmdEdit.setCaption(TAVIK_TR("tavik::VendorComment", "Cancel"));
     cmdEdit.setEnabled(true);
     cmdDelete.setEnabled(false);
     txtComment.setText("");
@@ -52,7 +53,8 @@ void VendorComment::BeginAdding() {
 // the editor to Browse (Inet1_StateChanged).
 void VendorComment::Save() {
     if (txtComment.text().empty()) {
-        MsgBox("Please enter Vendor comments", platform::vbInformation, "Information Validation");
+        MsgBox(TAVIK_TR("tavik::VendorComment", "Please enter Vendor comments"),
+               platform::vbInformation, TAVIK_TR("tavik::VendorComment", "Information Validation"));
         txtComment.setFocus();
         return;
     }
@@ -63,24 +65,28 @@ void VendorComment::Save() {
     if (!mstrEffective.empty() && !mstrExpires.empty()) {
         if (platform::dateDiffDays(platform::CDate(mstrEffective), platform::CDate(mstrExpires)) <
             0) {
-            MsgBox("Expires Date should be greater than Effective Date", platform::vbInformation,
-                   "Vendor Comments");
+            MsgBox(TAVIK_TR("tavik::VendorComment",
+                            "Expires Date should be greater than Effective Date"),
+                   platform::vbInformation, TAVIK_TR("tavik::VendorComment", "Vendor Comments"));
             DateBox(1).setFocus();
             return;
         }
     } else if (common::isBlank(mstrEffective) && !mstrExpires.empty()) {
-        MsgBox("The Effective Date Required", platform::vbInformation, "Vendor Comments");
+        MsgBox(TAVIK_TR("tavik::VendorComment", "The Effective Date Required"),
+               platform::vbInformation, TAVIK_TR("tavik::VendorComment", "Vendor Comments"));
         chkDate(0).setFocus();
         return;
     }
 
     if (cboLocation.listIndex() == -1) {
-        MsgBox("Vendor location is required", platform::vbInformation, "Vendor Comments");
+        MsgBox(TAVIK_TR("tavik::VendorComment", "Vendor location is required"),
+               platform::vbInformation, TAVIK_TR("tavik::VendorComment", "Vendor Comments"));
         cboLocation.setFocus();
         return;
     }
     if (cboType.listIndex() == -1) {
-        MsgBox("Vendor type is required", platform::vbInformation, "Vendor Comments");
+        MsgBox(TAVIK_TR("tavik::VendorComment", "Vendor type is required"), platform::vbInformation,
+               TAVIK_TR("tavik::VendorComment", "Vendor Comments"));
         cboType.setFocus();
         return;
     }

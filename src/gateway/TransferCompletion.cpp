@@ -6,6 +6,7 @@
 #include "../platform/MessageBox.h"
 #include "../platform/MousePointer.h"
 #include "../platform/RuntimeError.h"
+#include "../platform/Translatable.h"
 
 #include <exception>
 
@@ -41,7 +42,8 @@ void VendorComment::Inet1_StateChanged(int State) {
         if (State == platform::icError) {
             outcome = Outcome::Failed;
             strReason = Inet1.ResponseInfo();
-            MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+            MsgBox(TAVIK_TR("tavik::VendorComment", " Error !  "), platform::vbExclamation,
+                   TAVIK_TR("tavik::VendorComment", "ERROR"));
         } else {
             // Read the whole answer, letting the user's events run between the chunks.
             std::string vtData = Inet1.GetChunk(1024, platform::icString);
@@ -59,12 +61,13 @@ void VendorComment::Inet1_StateChanged(int State) {
             case StatementAnswer::Refused:
                 outcome = Outcome::Refused;
                 MsgBox(strResponse + "   Unsuccessful attempt ", platform::vbCritical,
-                       "Vendor  Comment - ERROR");
+                       TAVIK_TR("tavik::VendorComment", "Vendor  Comment - ERROR"));
                 break;
             case StatementAnswer::Failed:
                 outcome = Outcome::Failed;
                 strReason = "HTTP status " + std::to_string(Inet1.ResponseCode());
-                MsgBox(" Error !  ", platform::vbExclamation, "ERROR");
+                MsgBox(TAVIK_TR("tavik::VendorComment", " Error !  "), platform::vbExclamation,
+                       TAVIK_TR("tavik::VendorComment", "ERROR"));
                 break;
             case StatementAnswer::Accepted:
                 if (mblnDeleting) {

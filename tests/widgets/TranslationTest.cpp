@@ -1,18 +1,24 @@
 // The control's texts through Qt's translation system: a German catalog changes what the user
-// sees; a catalog that is missing changes nothing; what the control's logic compares and a
-// host's dump shows stays English either way.
+// sees, and every caption shows whole; a catalog that is missing changes nothing; what the
+// control's logic compares and a host's dump shows stays English either way.
 
+#include "ParamName.h"
 #include "control/VendorComment.h"
 #include "shell/widget/VendorCommentWidget_p.h"
 
+#include <TavikVendorComment/Translator.h>
 #include <TavikVendorComment/VendorCommentWidget>
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QLabel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTranslator>
 
 #include <vector>
@@ -20,6 +26,8 @@
 using namespace tavik;
 
 namespace {
+
+using tavik::test::PrintTo;
 
 // Everything the control shows in words before a load: captions, the list's column headers,
 // and what a screen reader announces.
@@ -88,3 +96,117 @@ TEST(TranslationTest, AMissingCatalogChangesNothing) {
                   .toString(),
               "Effective Date");
 }
+
+namespace {
+
+// Calls of installTranslator, one after the other, and what a control created after the last
+// one shows.
+struct InstallCase {
+    const char* name;
+    std::vector<const char*> locales;
+    bool lastFound;
+    const char* newComment;
+};
+
+// Leaves no catalog installed for the cases after it.
+template <class Case> class CatalogTest : public ::testing::TestWithParam<Case> {
+protected:
+    void TearDown() override { installTranslator(QLocale::c()); }
+};
+
+using InstallTranslatorTest = CatalogTest<InstallCase>;
+
+} // namespace
+
+TEST_P(InstallTranslatorTest, TheLastCallDecidesTheLanguage) {
+    bool found = false;
+    for (const char* locale : GetParam().locales)
+        found = installTranslator(QLocale(locale));
+    EXPECT_EQ(found, GetParam().lastFound);
+    VendorCommentWidget control;
+    EXPECT_EQ(control.findChild<QAbstractButton*>("cmdAdd")->text(), GetParam().newComment);
+    EXPECT_EQ(controlOf(control).form().cmdAdd().caption(), "New Comment");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, InstallTranslatorTest,
+    ::testing::Values(InstallCase{"German", {"de_DE"}, true, "Neuer Kommentar"},
+                      InstallCase{"AustrianFallsBackToGerman", {"de_AT"}, true, "Neuer Kommentar"},
+                      InstallCase{"NoCatalogShowsEnglish", {"fr_FR"}, false, "New Comment"},
+                      InstallCase{"TwiceThenWithoutCatalogLeavesNone",
+                                  {"de_DE", "de_DE", "fr_FR"},
+                                  false,
+                                  "New Comment"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+// Whether a caption shows whole: its text within the part of the widget the style draws it in.
+bool shownWhole(const QWidget* widget, QString* caption) {
+    const QFontMetrics metrics = widget->fontMetrics();
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+        *caption = label->text();
+        return metrics.horizontalAdvance(*caption) <= label->contentsRect().width();
+    }
+    const auto* button = qobject_cast<const QAbstractButton*>(widget);
+    if (!button)
+        return true;
+    *caption = button->text();
+    if (caption->isEmpty())
+        return true;
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const bool isBox = qobject_cast<const QCheckBox*>(button);
+    const QRect room = button->style()->subElementRect(
+        isBox ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option, button);
+    return metrics.size(Qt::TextShowMnemonic, *caption).width() <= room.width();
+}
+
+struct GermanScreen {
+    const char* name;
+    bool adding; // the buttons read Save and Cancel
+};
+
+using GermanScreenTest = CatalogTest<GermanScreen>;
+
+} // namespace
+
+TEST_P(GermanScreenTest, EveryCaptionShowsWholeWithinTheFrame) {
+    ASSERT_TRUE(installTranslator(QLocale(QLocale::German)));
+    VendorCommentWidget control;
+    if (GetParam().adding) {
+        controlOf(control).form().cmdAdd().setCaption("Save");
+        controlOf(control).form().cmdEdit().setCaption("Cancel");
+        ASSERT_EQ(control.findChild<QAbstractButton*>("cmdAdd")->text(), "Speichern");
+    }
+    const QWidget* frame = control.findChild<QWidget*>("fraMain");
+    const QList<QWidget*> widgets = frame->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (const QWidget* widget : widgets) {
+        QString caption;
+        EXPECT_TRUE(shownWhole(widget, &caption))
+            << widget->objectName().toStdString() << " cuts " << caption.toStdString();
+        EXPECT_TRUE(frame->contentsRect().contains(widget->geometry()))
+            << widget->objectName().toStdString();
+    }
+    // The buttons' row keeps its order, without overlaps.
+    const char* row[] = {"lblVersionNumber", "cmdAdd", "cmdEdit", "cmdDelete"};
+    for (std::size_t i = 1; i < std::size(row); ++i)
+        EXPECT_LT(frame->findChild<QWidget*>(row[i - 1])->geometry().right(),
+                  frame->findChild<QWidget*>(row[i])->geometry().left())
+            << row[i];
+    const auto* list = control.findChild<QAbstractItemView*>("lstComments");
+    auto* header = control.findChild<QHeaderView*>();
+    for (int column = 0; column < list->model()->columnCount(); ++column) {
+        const QString text = list->model()->headerData(column, Qt::Horizontal).toString();
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(text) +
+                      2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header),
+                  header->sectionSize(column))
+            << text.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, GermanScreenTest,
+                         ::testing::Values(GermanScreen{"Browse", false},
+                                           GermanScreen{"Adding", true}),
+                         [](const auto& info) { return std::string(info.param.name); });

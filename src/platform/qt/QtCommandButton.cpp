@@ -21,6 +21,8 @@ void QtCommandButton::onClick(std::function<void()> handler) {
 void QtCommandButton::setCaption(const std::string& caption) {
     caption_ = caption;
     button_->setText(shownCaption(caption));
+    if (captionChanged_)
+        captionChanged_();
 }
 
 bool QtCommandButton::enabled() const {

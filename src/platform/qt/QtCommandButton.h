@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 class QPushButton;
 class QWidget;
@@ -17,6 +18,8 @@ public:
     QtCommandButton(QWidget* parent, const WidgetPlacement& placement);
     QPushButton* widget() const { return button_; }
     void onClick(std::function<void()> handler);
+    // Runs after each new caption, which may need more room than the design gave.
+    void onCaptionChanged(std::function<void()> handler) { captionChanged_ = std::move(handler); }
 
     std::string caption() const override { return caption_; }
     void setCaption(const std::string& caption) override;
@@ -26,6 +29,7 @@ public:
 private:
     QPushButton* button_;
     std::string caption_;
+    std::function<void()> captionChanged_;
 };
 
 } // namespace tavik::platform::qt

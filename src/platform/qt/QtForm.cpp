@@ -1,6 +1,7 @@
 #include "QtForm.h"
 
 #include "../RuntimeError.h"
+#include "CaptionFit.h"
 #include "CurlInet.h"
 #include "WidgetSupport.h"
 
@@ -170,18 +171,37 @@ void QtForm::build(const std::vector<WidgetPlacement>& layout) {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < tabStops.size(); ++i)
         QWidget::setTabOrder(tabStops[i - 1].second, tabStops[i].second);
+    fitCaptions();
     resize(sizeHint());
 }
 
 void QtForm::place(QWidget* widget, const WidgetPlacement& placement) {
     const int dpiX = logicalDpiX();
     const int dpiY = logicalDpiY();
-    widget->setGeometry(twipsToPixels(placement.left, dpiX), twipsToPixels(placement.top, dpiY),
-                        twipsToPixels(placement.width, dpiX),
-                        twipsToPixels(placement.height, dpiY));
+    const QRect design(twipsToPixels(placement.left, dpiX), twipsToPixels(placement.top, dpiY),
+                       twipsToPixels(placement.width, dpiX), twipsToPixels(placement.height, dpiY));
+    widget->setGeometry(design);
+    if (frame_ && widget->parentWidget() == frame_) {
+        framed_.push_back(widget);
+        designGeometry_.push_back(design);
+    }
+}
+
+void QtForm::fitCaptions() {
+    std::vector<int> widths;
+    for (std::size_t i = 0; i < framed_.size(); ++i)
+        widths.push_back(captionWidth(framed_[i], designGeometry_[i].size()));
+    const std::vector<QRect> fitted =
+        fittedGeometry(designGeometry_, widths, frame_->contentsRect());
+    for (std::size_t i = 0; i < framed_.size(); ++i)
+        framed_[i]->setGeometry(fitted[i]);
 }
 
 void QtForm::connectEvents() {
+    for (auto& [name, button] : buttons_)
+        button->onCaptionChanged([this] { fitCaptions(); });
+    for (auto& [name, label] : labels_)
+        label->onCaptionChanged([this] { fitCaptions(); });
     cmdAdd_->onClick([this] { events_.cmdAdd_Click(); });
     cmdEdit_->onClick([this] { events_.cmdEdit_Click(); });
     cmdDelete_->onClick([this] { events_.cmdDelete_Click(); });

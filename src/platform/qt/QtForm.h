@@ -22,8 +22,8 @@ class QFrame;
 namespace tavik::platform::qt {
 
 // The control's form as a QWidget: every widget of the layout at its design-time place (no
-// layouts, so nothing moves on resize), the widgets' events delivered to `events`, and the
-// transfer component.
+// layouts, so nothing moves on resize; a translated caption that needs more room widens its
+// widget), the widgets' events delivered to `events`, and the transfer component.
 class QtForm final : public QWidget, public Form {
 public:
     QtForm(const std::vector<WidgetPlacement>& layout, FormEvents& events);
@@ -55,6 +55,7 @@ protected:
 private:
     void build(const std::vector<WidgetPlacement>& layout);
     void place(QWidget* widget, const WidgetPlacement& placement);
+    void fitCaptions();
     void connectEvents();
     template <class Adapter>
     static Adapter* require(const std::map<std::string, std::unique_ptr<Adapter>>& adapters,
@@ -64,6 +65,9 @@ private:
     QFrame* frame_ = nullptr;
     std::map<std::string, QWidget*> widgetsByName_;
     std::map<const QWidget*, std::string> namesByWidget_;
+    // The frame's widgets and their design geometry, in pixels.
+    std::vector<QWidget*> framed_;
+    std::vector<QRect> designGeometry_;
 
     std::map<std::string, std::unique_ptr<QtCommandButton>> buttons_;
     std::map<std::string, std::unique_ptr<QtTextBox>> textBoxes_;

@@ -15,6 +15,8 @@ QtLabel::QtLabel(QWidget* parent, const WidgetPlacement& placement) : label_(new
 void QtLabel::setCaption(const std::string& caption) {
     caption_ = caption;
     label_->setText(translated(caption));
+    if (captionChanged_)
+        captionChanged_();
 }
 
 } // namespace tavik::platform::qt

@@ -3,7 +3,9 @@
 #include "../Form.h"
 #include "../Widgets.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 
 class QLabel;
 class QWidget;
@@ -15,6 +17,8 @@ class QtLabel final : public Label {
 public:
     QtLabel(QWidget* parent, const WidgetPlacement& placement);
     QLabel* widget() const { return label_; }
+    // Runs after each new caption, which may need more room than the design gave.
+    void onCaptionChanged(std::function<void()> handler) { captionChanged_ = std::move(handler); }
 
     std::string caption() const override { return caption_; }
     void setCaption(const std::string& caption) override;
@@ -22,6 +26,7 @@ public:
 private:
     QLabel* label_;
     std::string caption_;
+    std::function<void()> captionChanged_;
 };
 
 } // namespace tavik::platform::qt

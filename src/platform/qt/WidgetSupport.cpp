@@ -3,6 +3,7 @@
 #include "../EventPump.h"
 #include "../MessageBox.h"
 #include "../RuntimeError.h"
+#include "../Translatable.h"
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -15,7 +16,8 @@
 namespace tavik::platform::qt {
 
 QString translated(const std::string& text) {
-    return QCoreApplication::translate(kTranslationContext, text.c_str());
+    // kTextContext views a literal, so it ends in a null.
+    return QCoreApplication::translate(kTextContext.data(), text.c_str());
 }
 
 QString shownCaption(const std::string& caption) {

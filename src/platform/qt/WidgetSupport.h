@@ -26,12 +26,9 @@ inline QString toQString(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// The translation context of the control's texts in Qt's catalogs.
-inline constexpr const char* kTranslationContext = "tavik::VendorComment";
-
-// A text the control shows, in the user's language when an installed translator has it, or
-// else the English text unchanged. The adapters keep the English text: the control's logic
-// compares it, and a host's dump shows it.
+// A text the control shows (marked with TAVIK_TR), in the user's language when an installed
+// translator has it, or else the English text unchanged. The adapters keep the English text:
+// the control's logic compares it, and a host's dump shows it.
 QString translated(const std::string& text);
 
 // A caption as Qt shows it: translated, and with "&" doubled, which would otherwise turn the

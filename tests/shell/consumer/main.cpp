@@ -1,6 +1,7 @@
 // Uses the installed package the two ways a host does; exits non-zero on any failure.
 
 #include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/Translator.h>
 #include <TavikVendorComment/VendorCommentWidget>
 #include <TavikVendorComment/tavikvendorcomment_version.h>
 
@@ -152,6 +153,10 @@ int main(int argc, char** argv) {
         return failed;
     if (!std::filesystem::exists(INSTALLED_IDL))
         return fail("the installed IDL is missing");
+    if (!std::filesystem::exists(INSTALLED_TRANSLATIONS "/tavikvendorcomment_de.qm"))
+        return fail("the installed German catalog is missing");
+    if (!installTranslator(QLocale(QLocale::German)))
+        return fail("the library carries no German catalog");
 
     if (const HRESULT hr = RegisterServer(INSTALLED_LIBRARY); FAILED(hr))
         return fail("RegisterServer", hr);

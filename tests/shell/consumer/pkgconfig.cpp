@@ -6,6 +6,7 @@
 
 #include <QApplication>
 
+#include <filesystem>
 #include <iostream>
 #include <string_view>
 
@@ -16,6 +17,11 @@ int main(int argc, char** argv) {
     if (std::string_view(PC_VERSION) != TAVIKVENDORCOMMENT_VERSION_STRING) {
         std::cerr << "pkg-config says " << PC_VERSION << ", the header "
                   << TAVIKVENDORCOMMENT_VERSION_STRING << std::endl;
+        return 1;
+    }
+    if (!std::filesystem::exists(PC_TRANSLATIONS "/tavikvendorcomment_de.qm")) {
+        std::cerr << "no German catalog in pkg-config's translationsdir " << PC_TRANSLATIONS
+                  << std::endl;
         return 1;
     }
     const tavik::VendorCommentWidget control;
