@@ -1,0 +1,110 @@
+// The processor time to build the load document of a vendor with 10,000 comments, beside the
+// writer it replaced (a copy in BaselineLoadDocument.cpp). Each case times
+// the old and the new in the same iterations, so the ratio holds on a loaded machine.
+//   build/bin/load_document_bench
+
+#include "BaselineLoadDocument.h"
+#include "TestDatabase.h"
+#include "statement/LoadDocumentWriter.h"
+#include "store/CommentStore.h"
+#include "store/DemoData.h"
+
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+
+using namespace vcserver;
+using namespace vctest;
+using vcbench::baselineLoadDocument;
+
+namespace {
+
+constexpr int kComments = 10000;
+
+double threadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+template <typename Work> double cpuMs(Work work) {
+    const double start = threadCpuMs();
+    benchmark::DoNotOptimize(work());
+    return threadCpuMs() - start;
+}
+
+// Comments with characters to escape, half of them with both dates: about 3.5 MB.
+class BigVendor {
+public:
+    BigVendor() : db_(StoreKind::Sqlite) {
+        store_ = openStore(db_.location(), 1);
+        store_->seed(demoData());
+        db_.exec("WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                 std::to_string(kComments) +
+                 ") INSERT INTO VendorComment SELECT 'BIG', n, 1 + n % 4, CASE n % 3 WHEN 0 THEN "
+                 "12 ELSE n % 3 END, '2009-04-01', CASE n % 2 WHEN 0 THEN NULL ELSE "
+                 "'2010-12-31' END, 'Comment ' || n || ': deliveries before noon only, & "
+                 "<always> with the PO number.' || char(13) || char(10), '2009-04-01 00:00:00' "
+                 "FROM g");
+    }
+    CommentStore& store() { return *store_; }
+
+private:
+    TestDatabase db_;
+    std::unique_ptr<CommentStore> store_;
+};
+
+BigVendor& bigVendor() {
+    static BigVendor vendor;
+    return vendor;
+}
+
+// Times the old and the new for one iteration each; the new one is the benchmark's figure.
+template <typename Old, typename New> void oldBesideNew(benchmark::State& state, Old old, New now) {
+    double oldMs = 0, newMs = 0;
+    for (auto _ : state) {
+        oldMs += cpuMs(old);
+        const double ms = cpuMs(now);
+        newMs += ms;
+        state.SetIterationTime(ms / 1e3);
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["old_cpu_ms"] = oldMs / n;
+    state.counters["new_cpu_ms"] = newMs / n;
+    state.counters["old_per_new"] = oldMs / newMs;
+}
+
+// The document text from rows already read.
+void writeOnly(benchmark::State& state) {
+    const VendorComments rows = bigVendor().store().load("BIG");
+    if (baselineLoadDocument(rows) != loadDocument(rows)) {
+        state.SkipWithError("the new writer's bytes differ from the old one's");
+        return;
+    }
+    oldBesideNew(
+        state, [&] { return baselineLoadDocument(rows); }, [&] { return loadDocument(rows); });
+    state.counters["document_bytes"] = static_cast<double>(loadDocument(rows).size());
+}
+
+// What a GET costs before the answer is sent: the store's read and the text.
+void readAndWrite(benchmark::State& state) {
+    CommentStore& store = bigVendor().store();
+    oldBesideNew(
+        state, [&] { return baselineLoadDocument(store.load("BIG")); },
+        [&] { return loadDocument(store.load("BIG")); });
+    double readMs = 0;
+    for (int i = 0; i < 5; ++i) {
+        readMs += cpuMs([&] { return store.load("BIG"); });
+    }
+    state.counters["store_read_cpu_ms"] = readMs / 5;
+}
+
+} // namespace
+
+BENCHMARK(writeOnly)->Name("LoadDocument10k/write")->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(readAndWrite)
+    ->Name("LoadDocument10k/store_read_and_write")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
