@@ -3,6 +3,8 @@
 #include "CurlRequest.h"
 #include "HttpSession.h"
 
+#include <arpa/inet.h>
+
 #include <memory>
 #include <optional>
 #include <utility>
@@ -10,6 +12,21 @@
 namespace tavik::platform {
 
 namespace {
+
+// On loopback, compressing a large document costs more time than sending it as it is.
+bool onLoopback(const std::string& url) {
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> u(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!u || curl_url_set(u.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(u.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) {
+        return false;
+    }
+    const std::string name = host;
+    curl_free(host);
+    in_addr v4{};
+    return name == "localhost" || name == "[::1]" ||
+           (inet_pton(AF_INET, name.c_str(), &v4) == 1 && (ntohl(v4.s_addr) >> 24) == 127);
+}
 
 // Where a fetch writes its body.
 struct Receiver {
@@ -85,6 +102,9 @@ FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds 
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
+    if (!onLoopback(url)) {
+        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "gzip"); // libcurl unpacks it
+    }
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &receiver);
     if (cancel) {
