@@ -22,8 +22,19 @@ list(FILTER VC_DOCS_HEADERS EXCLUDE REGEX "_export\\.h$")
 list(JOIN VC_DOCS_HEADERS " " VC_DOCS_INPUT)
 set(VC_DOCS_STRIP "${PROJECT_SOURCE_DIR}/src/shell/widget ${PROJECT_SOURCE_DIR}/src/shell/component ${VC_PUBLIC_INCLUDE_DIR}/TavikVendorComment")
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${VC_DOCS_DIR}/Doxyfile @ONLY)
+# Doxygen writes the help project; its keyword ids are put right before qhelpgenerator
+# compiles it.
+set(VC_DOCS_QCH_STEPS "")
+if(VC_QHELPGENERATOR)
+    set(VC_DOCS_QCH_STEPS
+        COMMAND ${CMAKE_COMMAND} -DQHP=${VC_DOCS_DIR}/html/index.qhp
+                -P ${CMAKE_CURRENT_LIST_DIR}/QhpKeywordIds.cmake
+        COMMAND ${VC_QHELPGENERATOR} ${VC_DOCS_DIR}/html/index.qhp -s
+                -o ${VC_DOCS_DIR}/TavikVendorComment.qch)
+endif()
 add_custom_target(docs
     COMMAND ${DOXYGEN_EXECUTABLE} ${VC_DOCS_DIR}/Doxyfile
+    ${VC_DOCS_QCH_STEPS}
     WORKING_DIRECTORY ${VC_DOCS_DIR}
     DEPENDS ${VC_DOCS_HEADERS} ${VC_DOCS_DIR}/Doxyfile
     COMMENT "Writing the API documentation in ${VC_DOCS_DIR}"
