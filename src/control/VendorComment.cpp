@@ -56,10 +56,11 @@ void VendorComment::DoEvents() {
     alive.check();
 }
 
-void VendorComment::WaitForEvents() {
+bool VendorComment::WaitForEvents() {
     const auto alive = alive_.watch();
-    platform::WaitForEvents();
+    const bool goOn = platform::WaitForEvents();
     alive.check();
+    return goOn;
 }
 
 // The editor's state; the host hears when it goes from Browse to Adding or Editing and back.
