@@ -45,7 +45,7 @@ void VendorComment::Initialize() {
 
 int VendorComment::MsgBox(const std::string& prompt, int style, const std::string& title) {
     const auto alive = alive_.watch();
-    const int answer = platform::MsgBox(prompt, style, title);
+    const int answer = platform::MsgBox(prompt, style, title, form_.get());
     alive.check();
     return answer;
 }

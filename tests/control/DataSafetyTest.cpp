@@ -428,6 +428,74 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct BoxOwner {
+    const char* name;
+    bool errorBox;    // the failed save's box rather than the delete's confirmation
+    bool wholeWindow; // the host deletes its window, not only the control
+};
+
+class BoxOwnerTest : public ControlTest, public ::testing::WithParamInterface<BoxOwner> {};
+
+// The host deletes its window, or only the control, while a real message box of the control
+// is open: the box closes unanswered and nothing is freed twice.
+TEST_P(BoxOwnerTest, DeletingTheWindowUnderABoxClosesIt) {
+    auto* hostWindow = new QWidget;
+    host->setParent(hostWindow);
+    hostWindow->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(hostWindow));
+    load("1");
+    selectRow(0);
+    if (GetParam().errorBox) {
+        click("cmdAdd");
+        type("note");
+        pick("cboLocation", 0);
+        pick("cboType", 0);
+        setStatementAnswer("", 500);
+    }
+    platform::setMessageBoxHandler({}); // the real boxes
+    QPointer<QWidget> window(hostWindow);
+    QPointer<QWidget> box;
+    bool shown = false;
+    QTimer whenShown; // acts once the box is open
+    QObject::connect(&whenShown, &QTimer::timeout, [&] {
+        box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        shown = true;
+        whenShown.stop();
+        control = nullptr;
+        if (GetParam().wholeWindow) {
+            (void)host.release(); // the window owns it
+            delete hostWindow;
+        } else {
+            host.reset();
+        }
+    });
+    whenShown.start(1);
+    // A box left open is closed after a while, so that a failing test ends.
+    QTimer leftOpen;
+    leftOpen.setSingleShot(true);
+    QObject::connect(&leftOpen, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    leftOpen.start(5000);
+    QTest::mouseClick(widget(GetParam().errorBox ? "cmdAdd" : "cmdDelete"), Qt::LeftButton);
+    EXPECT_TRUE(leftOpen.isActive());
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(box.isNull());
+    EXPECT_EQ(window.isNull(), GetParam().wholeWindow);
+    EXPECT_EQ(statements().size(), GetParam().errorBox ? 1u : 0u);
+    delete window.data();
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, BoxOwnerTest,
+                         ::testing::Values(BoxOwner{"confirmationWindow", false, true},
+                                           BoxOwner{"confirmationControl", false, false},
+                                           BoxOwner{"errorBoxWindow", true, true},
+                                           BoxOwner{"errorBoxControl", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ControlTest, ClearedSelectionDisablesEditAndDelete) {
     load("1");
     selectRow(1);

@@ -3,6 +3,7 @@
 #include "../../control/LoadDocument.h"
 #include "../../platform/XmlDocument.h"
 #include "../../platform/net/DocumentFetch.h"
+#include "../../platform/qt/Logging.h"
 #include "../../platform/qt/QtForm.h"
 
 #include <QThread>
@@ -65,9 +66,10 @@ void VendorCommentWidgetPrivate::statementInFlightChanged(bool inFlight) {
 bool VendorCommentWidgetPrivate::onOwnThread(const char* call) const {
     if (QThread::currentThread() == q->thread())
         return true;
-    qWarning("tavik::VendorCommentWidget::%s: called from a thread other than the widget's; "
-             "ignored",
-             call);
+    qCWarning(platform::qt::lcWidget,
+              "tavik::VendorCommentWidget::%s: called from a thread other than the widget's; "
+              "ignored",
+              call);
     return false;
 }
 
