@@ -1,6 +1,7 @@
 // Uses the installed package the two ways a host does; exits non-zero on any failure.
 
 #include <TavikVendorComment/ComHost.h>
+#include <TavikVendorComment/TypeInfo.h>
 #include <TavikVendorComment/VendorCommentWidget>
 #include <TavikVendorComment/tavikvendorcomment_version.h>
 
@@ -17,6 +18,8 @@
 #include <string_view>
 
 using namespace tavik;
+
+static_assert(TAVIKVENDORCOMMENT_VERSION >= TAVIKVENDORCOMMENT_VERSION_CHECK(2, 0, 6));
 
 int fail(const char* what, HRESULT hr = E_FAIL) {
     std::cerr << what << ": " << resultText(hr) << std::endl;
@@ -51,6 +54,10 @@ int main(int argc, char** argv) {
         return fail("the control in a Designer form is not the control");
     if (!std::filesystem::exists(INSTALLED_IDL))
         return fail("the installed IDL is missing");
+    // Every function the installed headers declare links from the installed package.
+    if (typeLibrary().libid != LIBID_TavikVendorComment ||
+        idlText(typeLibrary()).find("LoadData") == std::string::npos)
+        return fail("the type information");
 
     if (const HRESULT hr = RegisterServer(INSTALLED_LIBRARY); FAILED(hr))
         return fail("RegisterServer", hr);
@@ -59,6 +66,19 @@ int main(int argc, char** argv) {
             CoCreateInstanceByProgId(ProgID_VendorComment, IID_IDispatch, created.put());
         FAILED(hr))
         return fail("CoCreateInstanceByProgId", hr);
+    Guid clsid{};
+    if (const HRESULT hr = CLSIDFromProgID(ProgID_VendorComment, &clsid);
+        FAILED(hr) || clsid != CLSID_VendorComment)
+        return fail("CLSIDFromProgID", hr);
+    ComPtr<IClassFactory> factory;
+    if (const HRESULT hr = CoGetClassObject(clsid, IID_IClassFactory, factory.put()); FAILED(hr))
+        return fail("CoGetClassObject", hr);
+    ComPtr<IDispatch> second;
+    if (const HRESULT hr = CoCreateInstance(clsid, IID_IDispatch, second.put()); FAILED(hr))
+        return fail("CoCreateInstance", hr);
+    std::cout << "last load error: \"" << lastLoadError() << "\"" << std::endl;
+    second.reset();
+    factory.reset();
     const char* name = "LoadData";
     DispId id = DISPID_UNKNOWN;
     if (const HRESULT hr = created->GetIDsOfNames(&name, 1, &id);
