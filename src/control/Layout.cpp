@@ -50,10 +50,10 @@ const Announcement announcements[] = {
     {"cboType", "Type", "The kind of comment", "lblType"},
     {"chkDate(0)", "Effective Date", "Whether the comment has a date from which it applies",
      "lblEffectiveDate"},
-    {"DateBox(0)", "Effective Date", "The date from which the comment applies", ""},
+    {"DateBox(0)", "Effective Date value", "The date from which the comment applies", ""},
     {"chkDate(1)", "Expires Date", "Whether the comment has a date on which it ends",
      "lblExpiresDate"},
-    {"DateBox(1)", "Expires Date", "The date on which the comment ends", ""},
+    {"DateBox(1)", "Expires Date value", "The date on which the comment ends", ""},
 };
 
 platform::WidgetPlacement& placementOf(std::vector<platform::WidgetPlacement>& layout,

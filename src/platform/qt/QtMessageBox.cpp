@@ -89,7 +89,6 @@ int MsgBox(const std::string& prompt, int style, const std::string& title, Form*
     const QPointer<QMessageBox> box = new QMessageBox(
         iconFor(style), qt::translated(title), qt::translated(prompt), QMessageBox::NoButton,
         ownerWidget ? ownerWidget->window() : QApplication::activeWindow());
-    box->setAttribute(Qt::WA_DeleteOnClose, false);
     box->setTextFormat(Qt::PlainText);
     box->setWindowModality(Qt::ApplicationModal);
     std::vector<std::pair<QAbstractButton*, int>> answers;

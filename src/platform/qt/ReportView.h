@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTextDocument>
 #include <QToolTip>
@@ -34,8 +35,13 @@ public:
         setEditTriggers(QAbstractItemView::NoEditTriggers);
         setSortingEnabled(false);
         setAllColumnsShowFocus(true);
-        // No menu on a right click, neither the list's nor one of the host's behind it.
+        // No menu on a right click, neither the list's nor one of the host's behind it; nor
+        // on the headers and scroll bars, whose own menu would scroll the rows.
         setContextMenuPolicy(Qt::PreventContextMenu);
+        for (QWidget* part :
+             {static_cast<QWidget*>(header()), static_cast<QWidget*>(verticalScrollBar()),
+              static_cast<QWidget*>(horizontalScrollBar())})
+            part->setContextMenuPolicy(Qt::PreventContextMenu);
         QHeaderView* columns = header();
         columns->setMinimumSectionSize(0);
         columns->setStretchLastSection(false);

@@ -5,6 +5,7 @@
 #include "../../platform/net/DocumentFetch.h"
 #include "../../platform/qt/Logging.h"
 #include "../../platform/qt/QtForm.h"
+#include "../../platform/qt/WidgetSupport.h"
 
 #include <QThread>
 #include <QTimer>
@@ -133,6 +134,7 @@ VendorCommentWidget::VendorCommentWidget(QWidget* parent)
     // Nothing moves on resize: a layout may not squeeze the control below its design size.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusProxy(platform::qt::findWidget(d->control.form(), "lstComments"));
+    setAccessibleName(platform::qt::translated("Vendor Comments")); // not an unnamed filler
     resize(form->sizeHint());
 }
 
