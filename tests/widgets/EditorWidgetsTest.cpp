@@ -2,6 +2,8 @@
 
 #include "platform/RuntimeError.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -188,6 +190,64 @@ TEST_F(FormTest, LockedComboBoxRefusesTheUsersChangesButNotTheProgramsOrTheFocus
     box.setLocked(false);
     QTest::keyClick(combo, Qt::Key_Up);
     EXPECT_EQ(box.listIndex(), 1);
+}
+
+TEST_F(FormTest, LockedComboBoxIsReadOnlyToAssistiveTechnologyAndOtherwiseReadsAsQtsOwn) {
+    struct Case {
+        const char* name;
+        bool locked;
+        int index;
+    };
+    const Case cases[] = {
+        {"locked with an entry", true, 1},
+        {"unlocked with an entry", false, 1},
+        {"locked without one", true, -1},
+        {"unlocked without one", false, -1},
+    };
+    platform::ComboBox& box = form->cboLocation();
+    auto* combo = real<QComboBox>("cboLocation");
+    QComboBox plain(window); // what Qt itself tells of a combo box
+    plain.setGeometry(combo->geometry());
+    plain.setAccessibleDescription(combo->accessibleDescription());
+    plain.show();
+    for (QComboBox* each : {combo, &plain})
+        each->setAccessibleName("Location");
+    for (const char* entry : {"Dock 1", "Dock 2"}) {
+        box.addItem(entry);
+        plain.addItem(entry);
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        box.setLocked(c.locked);
+        box.setListIndex(c.index);
+        plain.setCurrentIndex(c.index);
+
+        QAccessibleInterface* ours = QAccessible::queryAccessibleInterface(combo);
+        QAccessibleInterface* qts = QAccessible::queryAccessibleInterface(&plain);
+        ASSERT_NE(ours, nullptr);
+        EXPECT_EQ(ours->role(), QAccessible::ComboBox);
+        QAccessible::State state = ours->state();
+        EXPECT_EQ(state.readOnly, c.locked);
+        EXPECT_FALSE(state.editable);
+        state.readOnly = false;
+        state.focused = qts->state().focused;
+        EXPECT_TRUE(state == qts->state());
+        EXPECT_EQ(ours->text(QAccessible::Value), combo->currentText());
+        for (const auto text : {QAccessible::Name, QAccessible::Value, QAccessible::Description,
+                                QAccessible::Accelerator})
+            EXPECT_EQ(ours->text(text).toStdString(), qts->text(text).toStdString()) << text;
+        ASSERT_EQ(ours->childCount(), qts->childCount());
+        EXPECT_EQ(ours->child(0)->object(), combo->view());
+        EXPECT_EQ(ours->indexOfChild(ours->child(0)), 0);
+        const QStringList actions = ours->actionInterface()->actionNames();
+        EXPECT_EQ(actions, c.locked ? QStringList() : qts->actionInterface()->actionNames());
+        const QString press = QAccessibleActionInterface::pressAction();
+        EXPECT_EQ(ours->actionInterface()->localizedActionDescription(press),
+                  qts->actionInterface()->localizedActionDescription(press));
+        ours->actionInterface()->doAction(press);
+        EXPECT_EQ(QApplication::activePopupWidget() != nullptr, !c.locked);
+        combo->hidePopup();
+    }
 }
 
 TEST_F(FormTest, CheckBoxClicksToggleAndRaiseClickButValuesFromCodeDoNot) {

@@ -5,8 +5,14 @@
 
 #include "../RuntimeError.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWheelEvent>
 
@@ -53,6 +59,101 @@ protected:
     }
 };
 
+// The combo as assistive technology sees it: read-only while locked, and otherwise what Qt
+// exposes for a plain QComboBox. Qt's own combo interface is private and its widget factory
+// unexported, and the accessible cache holds one interface per object, so it cannot be
+// wrapped: this reads the box the way Qt's does.
+class LockableComboBoxAccessible final : public QAccessibleWidget {
+public:
+    explicit LockableComboBoxAccessible(LockableComboBox* box)
+        : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = isValid() && box()->view()->isVisible();
+        s.editable = box()->isEditable() && !box()->locked;
+        s.readOnly = box()->locked;
+        return s;
+    }
+
+    int childCount() const override { return box()->isEditable() ? 2 : 1; }
+    QAccessibleInterface* child(int index) const override {
+        if (index == 0)
+            return QAccessible::queryAccessibleInterface(box()->view());
+        if (index == 1 && box()->isEditable())
+            return QAccessible::queryAccessibleInterface(box()->lineEdit());
+        return nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (child->object() == box()->view())
+            return 0;
+        if (box()->isEditable() && child->object() == box()->lineEdit())
+            return 1;
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        if (box()->isEditable() && box()->lineEdit()->rect().contains(x, y))
+            return child(1);
+        return nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        return box()->isEditable() ? child(1) : nullptr;
+    }
+
+    QString text(QAccessible::Text t) const override {
+        QString text;
+        // On Linux the name is the shown entry (labels come as relations), as Qt has it.
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            text = box()->isEditable() ? box()->lineEdit()->text() : box()->currentText();
+        else if (t == QAccessible::Accelerator)
+            text = QKeySequence(Qt::Key_Down).toString(QKeySequence::NativeText);
+        return text.isEmpty() ? QAccessibleWidget::text(t) : text;
+    }
+
+    // Both actions open the popup, which would let the user change a locked entry.
+    QStringList actionNames() const override {
+        if (box()->locked)
+            return {};
+        return {showMenuAction(), pressAction()};
+    }
+    QString localizedActionDescription(const QString& name) const override {
+        // Qt's own catalog translates this text; ours does not carry it.
+        static const char* const openPopup = "Open the combo box selection popup";
+        if (name == showMenuAction() || name == pressAction())
+            return QCoreApplication::translate("QComboBox", openPopup);
+        return {};
+    }
+    void doAction(const QString& name) override {
+        if (box()->locked || (name != showMenuAction() && name != pressAction()))
+            return;
+        if (box()->view()->isVisible())
+            box()->hidePopup();
+        else
+            box()->showPopup();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    LockableComboBox* box() const { return static_cast<LockableComboBox*>(widget()); }
+};
+
+// Asked before Qt's own factory, with the class name of each class up the hierarchy.
+QAccessibleInterface* lockableComboBoxAccessible(const QString& className, QObject* object) {
+    if (className != QLatin1String("QComboBox"))
+        return nullptr;
+    auto* box = dynamic_cast<LockableComboBox*>(object);
+    return box ? new LockableComboBoxAccessible(box) : nullptr;
+}
+
+void installAccessibleFactory() {
+    static const bool installed = [] {
+        QAccessible::installFactory(lockableComboBoxAccessible);
+        return true;
+    }();
+    (void)installed;
+}
+
 } // namespace detail
 
 QtComboBox::QtComboBox(QWidget* parent, const QWidget* form, const WidgetPlacement& placement)
@@ -60,6 +161,7 @@ QtComboBox::QtComboBox(QWidget* parent, const QWidget* form, const WidgetPlaceme
       // A drop-down list draws its face with the Button role and its popup with Base.
       backColor_(
           new BackColor(box_, {QPalette::Base, QPalette::Button}, designBackColor(placement))) {
+    detail::installAccessibleFactory();
     box_->setEditable(false);
     box_->setInsertPolicy(QComboBox::NoInsert);
     setLocked(backColor_->value() == vbButtonFace);
@@ -125,9 +227,16 @@ bool QtComboBox::locked() const {
 }
 
 void QtComboBox::setLocked(bool locked) {
+    if (box_->locked == locked)
+        return;
     box_->locked = locked;
     if (locked)
         box_->hidePopup();
+    // Assistive technology reads the state on demand; tell it that it changed.
+    QAccessible::State changed;
+    changed.readOnly = true;
+    QAccessibleStateChangeEvent event(box_, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 OleColor QtComboBox::backColor() const {
