@@ -1,5 +1,7 @@
 #include "store/StoreEngine.h"
 
+#include "common/Text.h"
+
 #include <array>
 #include <cctype>
 #include <optional>
@@ -22,7 +24,8 @@ const char* lookupColumn(LookupKind kind) {
 
 // "type 3 (Billing)"
 std::string entryName(LookupKind kind, std::int64_t code, const std::string& name) {
-    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" + name + ")";
+    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" +
+           tavik::common::excerpt(name) + ")";
 }
 
 std::string noEntry(LookupKind kind, std::int64_t code) {
@@ -247,8 +250,8 @@ public:
                 single(s, "SELECT COUNT(*) FROM VendorComment" + where, {code});
             if (used > 0 && !force) {
                 throw StoreRefusal(entryName(kind, code, *found) + " is used by " +
-                                   std::to_string(used) +
-                                   " comments; --force removes it and deletes them");
+                                   std::to_string(used) + (used == 1 ? " comment" : " comments") +
+                                   "; --force removes it and deletes them");
             }
             s.change("DELETE FROM VendorComment" + where, {code});
             s.change(std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
