@@ -39,7 +39,10 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
         if (c.overBudget) {
             return queue(c, mc, refusal(503, "The server is busy; try again."));
         }
-        work = [this, &c] { return postStatement(c.body); };
+        // Read when the work runs, after the sign-in has named the user.
+        work = [this, &c] {
+            return postStatement(c.body, c.user.empty() ? c.watched.client : c.user);
+        };
     } else {
         const char* value = nullptr;
         std::size_t length = 0;
@@ -150,7 +153,7 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor) {
     }
 }
 
-Answer CommentServer::Impl::postStatement(const std::string& body) {
+Answer CommentServer::Impl::postStatement(const std::string& body, const std::string& changedBy) {
     const SqlField field = sqlFieldOf(body);
     if (!field.statement) {
         metrics.statement(Metrics::Statement::Rejected);
@@ -161,7 +164,7 @@ Answer CommentServer::Impl::postStatement(const std::string& body) {
         metrics.statement(Metrics::Statement::Rejected);
         return refusal(400, parsed.error);
     }
-    const ExecResult result = store.execute(*parsed.statement);
+    const ExecResult result = store.execute(*parsed.statement, changedBy);
     switch (result.outcome) {
     case ExecResult::Outcome::Done:
         metrics.statement(Metrics::Statement::Done);

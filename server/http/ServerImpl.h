@@ -142,7 +142,8 @@ struct CommentServer::Impl {
     Answer health();
     Answer metricsAnswer() const;
     Answer getLoad(const std::string& vendor);
-    Answer postStatement(const std::string& body);
+    // changedBy: the signed-in user, or the client's address when there are no users.
+    Answer postStatement(const std::string& body, const std::string& changedBy);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);
     void finish(Connection& c, MHD_Connection* mc, MHD_RequestTerminationCode code);
     void dropBody(Connection& c);

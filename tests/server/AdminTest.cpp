@@ -110,7 +110,7 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     }
     {
         const auto store = vcserver::openStore(at, 1);
-        EXPECT_EQ(store->execute(insertOf("V1", 1, 7, "kept")).outcome,
+        EXPECT_EQ(store->execute(insertOf("V1", 1, 7, "kept"), "test").outcome,
                   vcserver::ExecResult::Outcome::Done);
     }
     const Ran refused = run({"lookup", "remove", "--db", at, "type", "1"});
@@ -126,8 +126,9 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     EXPECT_TRUE(after.types.empty());
 }
 
-// A new database records version 1; one from before versions (the same tables, no
-// version) is taken as version 1; one of a newer version is refused with one line.
+// A new database records the program's version; one from before versions (the same tables, no
+// version) is taken as version 1 and brought up to date; one of a newer version is refused
+// with one line.
 TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
     const auto db = makeDatabase(GetParam());
     ASSERT_TRUE(db);
@@ -151,17 +152,22 @@ TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
         sqlite3_close(raw);
         return out;
     };
+    const std::string current = std::to_string(vcserver::kSchemaVersion);
     vcserver::openStore(db->location(), 1);
-    EXPECT_EQ(version(), "1|\n");
+    EXPECT_EQ(version(), current + "|\n");
 
-    db->exec(sqlite ? "PRAGMA user_version = 0" : "DROP TABLE SchemaVersion");
+    db->exec(sqlite ? "PRAGMA user_version = 0; DROP TABLE VendorCommentHistory"
+                    : "DROP TABLE SchemaVersion; DROP TABLE VendorCommentHistory");
     vcserver::openStore(db->location(), 1);
-    EXPECT_EQ(version(), "1|\n");
+    EXPECT_EQ(version(), current + "|\n");
 
-    db->exec(sqlite ? "PRAGMA user_version = 2" : "UPDATE SchemaVersion SET Version = 2");
+    const std::string newer = std::to_string(vcserver::kSchemaVersion + 1);
+    db->exec(sqlite ? "PRAGMA user_version = " + newer
+                    : "UPDATE SchemaVersion SET Version = " + newer);
     const Ran r = run({"lookup", "list", "--db", db->location(), "type"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("schema version 2, newer than this program's 1"), std::string::npos)
+    EXPECT_NE(r.err.find("schema version " + newer + ", newer than this program's " + current),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
@@ -177,7 +183,7 @@ TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
         auto store = vcserver::openStore(db->location(), 1);
         store->addLookup(vcserver::LookupKind::Type, 1, "General");
         store->addLookup(vcserver::LookupKind::Location, 7, "Dock");
-        store->execute(insertOf("V1", 1, 7, "already there"));
+        store->execute(insertOf("V1", 1, 7, "already there"), "test");
     }
     const std::string header = "VendorID,CommentSequence,Type,Location,Effective,Expires,Comment,"
                                "RecordLastUpdated\r\n";
@@ -290,7 +296,7 @@ TEST_P(Admin, SpreadsheetExportRunsNoFormulaAndReadsBack) {
     {
         auto store = vcserver::openStore(db->location(), 1);
         for (const auto& [comment, written] : comments) {
-            ASSERT_EQ(store->execute(insertOf("-V", -3, 7, comment)).outcome,
+            ASSERT_EQ(store->execute(insertOf("-V", -3, 7, comment), "test").outcome,
                       vcserver::ExecResult::Outcome::Done);
         }
     }
@@ -416,7 +422,8 @@ TEST(AdminBackup, CopyTakenWhileClientsInsertHoldsEveryAcknowledgedComment) {
         clients.emplace_back([&, i] {
             const std::string vendor = "V" + std::to_string(i);
             while (!stop) {
-                const auto r = store->execute(insertOf(vendor, 1, 1, std::string(200, 'c')));
+                const auto r =
+                    store->execute(insertOf(vendor, 1, 1, std::string(200, 'c')), "test");
                 if (r.outcome == vcserver::ExecResult::Outcome::Done) {
                     std::lock_guard lock(mutex);
                     acknowledged.emplace_back(vendor, r.sequence);
