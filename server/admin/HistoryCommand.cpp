@@ -69,6 +69,8 @@ void printLine(const HistoryEntry& e) {
 void writeJson(tavik::common::JsonWriter& json, const HistoryEntry& e) {
     const ExportedComment& c = e.comment;
     json.beginObject()
+        .key("entry")
+        .value(static_cast<long long>(e.entry))
         .key("changed")
         .value(e.changed)
         .key("change")

@@ -112,6 +112,7 @@ struct ExportedComment {
 // are no users, the operator's account) and what happened ("updated", "deleted",
 // "restored"). A restore that brings a deleted comment back records the comment it brought.
 struct HistoryEntry {
+    std::int64_t entry = 0; // rises with every entry kept
     std::string changed;
     std::string changedBy;
     std::string change;
@@ -179,7 +180,7 @@ public:
     // (UTC, "yyyy-mm-dd[ hh:mm:ss[.fff]]"; empty: the newest): a deleted comment under its
     // old sequence, an overwritten one over its present text. Recorded in the history; returns
     // the entry brought back. StoreRefusal when there is no such entry, or when the comment
-    // was deleted and another has taken its sequence since.
+    // was deleted after it and another has taken its sequence since.
     virtual HistoryEntry restore(const std::string& vendor, std::int64_t sequence,
                                  const std::string& at, const std::string& changedBy) = 0;
     // Deletes the history entries older than before (UTC, as `at`); returns how many.

@@ -94,7 +94,7 @@ struct Sql {
                    " FROM VendorComment"),
           exportOrder(" ORDER BY " + e.bytewise("VendorID") + ", CommentSequence"),
           keepComment(keep(e, "VendorID = ?3 AND CommentSequence = ?4")),
-          history("SELECT " + e.utcText("Changed") + ", ChangedBy, ChangeKind, VendorID, " +
+          history("SELECT Entry, " + e.utcText("Changed") + ", ChangedBy, ChangeKind, VendorID, " +
                   "CommentSequence, Type, Location, COALESCE(" + e.dateText("Effective") +
                   ", ''), COALESCE(" + e.dateText("Expires") + ", ''), Comment, " +
                   e.timestampText("RecordLastUpdated") + " FROM " + kHistoryTable +
@@ -129,6 +129,7 @@ struct Sql {
     const std::string before;
     const std::string prune;
     const std::string ofSequence = " AND CommentSequence = ?2";
+    const std::string deletedSince = " AND ChangeKind = 'deleted' AND Entry >= ?3";
     const std::string newestFirst = " ORDER BY Entry DESC";
     const std::string remove = "DELETE FROM VendorComment WHERE VendorID = ?1 AND "
                                "CommentSequence = ?2";
@@ -372,19 +373,22 @@ public:
             s.lockSequence(vendor);
             const std::string comment = "comment " + std::to_string(sequence) + " of vendor " +
                                         tavik::common::excerpt(vendor);
-            const auto newest = readHistory(s, sql_.ofSequence, {vendor, sequence}, true);
-            const auto chosen = at.empty() ? newest
-                                           : readHistory(s, sql_.ofSequence + sql_.before,
-                                                         {vendor, sequence, at}, true);
+            const auto chosen = readHistory(
+                s, at.empty() ? sql_.ofSequence : sql_.ofSequence + sql_.before,
+                at.empty() ? SqlParams{vendor, sequence} : SqlParams{vendor, sequence, at}, true);
             if (chosen.empty()) {
                 throw StoreRefusal(
                     comment + " has no history" +
                     (at.empty() ? "" : " at or before " + tavik::common::excerpt(at)));
             }
+            // An entry from before the sequence was last deleted belongs to another comment
+            // than the one holding it now.
             const bool present = s.query(sql_.taken, {vendor, sequence})->next();
-            if (present && newest.front().change == "deleted") {
-                throw StoreRefusal(comment + " was deleted and another comment has its sequence "
-                                             "now; nothing was restored");
+            if (present && !readHistory(s, sql_.ofSequence + sql_.deletedSince,
+                                        {vendor, sequence, chosen.front().entry}, true)
+                                .empty()) {
+                throw StoreRefusal(comment + " was deleted since and another comment has its "
+                                             "sequence now; nothing was restored");
             }
             const ExportedComment& c = chosen.front().comment;
             try {
@@ -425,11 +429,12 @@ private:
         const auto r = s.query(
             sql_.history + where + sql_.newestFirst + (newestOnly ? " LIMIT 1" : ""), params);
         while (r->next()) {
-            entries.push_back({r->text(0),
+            entries.push_back({r->integer(0),
                                r->text(1),
                                r->text(2),
-                               {r->text(3), r->integer(4), r->integer(5), r->integer(6), r->text(7),
-                                r->text(8), r->text(9), r->text(10)}});
+                               r->text(3),
+                               {r->text(4), r->integer(5), r->integer(6), r->integer(7), r->text(8),
+                                r->text(9), r->text(10), r->text(11)}});
         }
         return entries;
     }

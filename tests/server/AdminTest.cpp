@@ -172,6 +172,104 @@ TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
 
+// Every update and delete keeps the comment as it was, newest first, with who did what;
+// restore brings back a deleted comment or an older text and is kept itself, unless the
+// sequence went to another comment since; pruning drops the old entries.
+TEST_P(Admin, HistoryKeepsEveryChangeAndRestoreBringsItBack) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
+    const std::string at = db->location();
+    using vcserver::ExecResult;
+    const auto fields = [](const char* text) {
+        return vcserver::CommentFields{1, 7, std::nullopt, std::nullopt, text};
+    };
+    {
+        auto store = vcserver::openStore(at, 1);
+        store->addLookup(vcserver::LookupKind::Type, 1, "General");
+        store->addLookup(vcserver::LookupKind::Location, 7, "Dock");
+        const struct {
+            vcserver::Statement statement;
+            const char* by;
+            ExecResult::Outcome outcome;
+        } changes[] = {
+            {insertOf("V1", 1, 7, "first"), "10.0.0.5", ExecResult::Outcome::Done},
+            {insertOf("V1", 1, 7, "two"), "10.0.0.5", ExecResult::Outcome::Done},
+            {vcserver::UpdateComment{"V1", 1, fields("second")}, "alice",
+             ExecResult::Outcome::Done},
+            {vcserver::DeleteComment{"V1", 1}, "bob", ExecResult::Outcome::Done},
+            {vcserver::UpdateComment{"V1", 1, fields("x")}, "alice", ExecResult::Outcome::Refused},
+            {vcserver::DeleteComment{"V1", 2}, "bob", ExecResult::Outcome::Done},
+            {insertOf("V1", 1, 7, "new"), "10.0.0.5", ExecResult::Outcome::Done}, // takes 1
+            {vcserver::UpdateComment{"V1", 1, fields("newer")}, "alice", ExecResult::Outcome::Done},
+        };
+        for (const auto& c : changes) {
+            EXPECT_EQ(store->execute(c.statement, c.by).outcome, c.outcome);
+        }
+    }
+    // Entries a day apart, for --at and --prune-before.
+    db->exec(
+        GetParam() == StoreKind::Sqlite
+            ? "UPDATE VendorCommentHistory SET Changed = '2020-01-0' || Entry || ' 12:00:00.000'"
+            : "UPDATE VendorCommentHistory SET Changed = CAST('2020-01-0' || Entry || "
+              "' 12:00:00+00' AS timestamptz)");
+    const std::string v1[] = {"--db", at, "--vendor", "V1"};
+    const auto with = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 1, std::begin(v1), std::end(v1));
+        return args;
+    };
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string said; // all of standard output when 0, a part of standard error otherwise
+    } steps[] = {
+        {with({"history"}), 0,
+         "2020-01-04 12:00:00.000\tupdated\talice\t1\t1\t7\t-\t-\tnew\n"
+         "2020-01-03 12:00:00.000\tdeleted\tbob\t2\t1\t7\t-\t-\ttwo\n"
+         "2020-01-02 12:00:00.000\tdeleted\tbob\t1\t1\t7\t-\t-\tsecond\n"
+         "2020-01-01 12:00:00.000\tupdated\talice\t1\t1\t7\t-\t-\tfirst\n"},
+        {with({"history", "--sequence", "9"}), 0, ""},
+        {with({"restore", "--sequence", "1", "--at", "2020-01-02 12:00"}), 1,
+         "comment 1 of vendor V1 was deleted since and another comment has its sequence now"},
+        {with({"restore", "--sequence", "1"}), 0,
+         "restored comment 1 of vendor V1 as it was before it was updated at "
+         "2020-01-04 12:00:00.000\n"},
+        {with({"restore", "--sequence", "2"}), 0,
+         "restored comment 2 of vendor V1 as it was before it was deleted at "
+         "2020-01-03 12:00:00.000\n"},
+        {with({"restore", "--sequence", "2", "--at", "2020-01-01"}), 1,
+         "comment 2 of vendor V1 has no history at or before 2020-01-01"},
+        {{"history", "--db", at, "--prune-before", "2020-01-03"},
+         0,
+         "pruned 2 entries older than 2020-01-03\n"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.args[0] + " " + step.args.back());
+        const Ran r = run(step.args);
+        EXPECT_EQ(r.status, step.status) << r.err;
+        if (step.status == 0) {
+            EXPECT_EQ(r.out, step.said);
+        } else {
+            EXPECT_NE(r.err.find(step.said), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        }
+    }
+    const Ran json = run(with({"history", "--sequence", "1", "--json"}));
+    EXPECT_EQ(json.out.front(), '[') << json.out;
+    EXPECT_LT(json.out.find("\"comment\":\"newer\""), json.out.find("\"comment\":\"new\""))
+        << json.out;
+    auto store = vcserver::openStore(at, 1);
+    const auto comments = store->load("V1").comments;
+    ASSERT_EQ(comments.size(), 2u);
+    EXPECT_EQ(comments[0].comment, "new");
+    EXPECT_EQ(comments[1].comment, "two");
+    const auto kept = store->history("V1", std::nullopt);
+    ASSERT_EQ(kept.size(), 4u);
+    EXPECT_EQ(kept[0].change, "restored");
+    EXPECT_EQ(kept[0].comment.comment, "two");   // what the restore brought back
+    EXPECT_EQ(kept[1].comment.comment, "newer"); // what the restore overwrote
+    EXPECT_FALSE(kept[1].changedBy.empty());
+}
+
 // One file with every kind of bad row: nothing goes in, and each is named by its line. The
 // good rows alone go in, sequences allocated after the vendor's own; the export read back
 // into a fresh database gives the same tables.
@@ -331,6 +429,8 @@ TEST(AdminDatabase, OnlyTheCommandsThatSetUpADatabaseMakeOne) {
         {"lookup", "remove", "--db", typo, "type", "1", "--force"},
         {"export", "--db", typo},
         {"backup", "--db", typo, (dir.path() / "copy.db").string()},
+        {"history", "--db", typo, "--vendor", "V1"},
+        {"restore", "--db", typo, "--vendor", "V1", "--sequence", "1"},
         {"lookup", "add", "--db", typo, "type", "1", "General"},
         {"import", "--db", (dir.path() / "fresh.db").string(), csv},
     };
