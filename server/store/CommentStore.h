@@ -219,6 +219,10 @@ struct PostgresOptions {
     // this long, so a request is answered well within its own deadline.
     std::chrono::milliseconds lockTimeout{5'000};
     std::chrono::milliseconds statementTimeout{10'000};
+    // A request's transaction ends within this long, a hung database or every connection
+    // busy included (then its connection is closed): with the connect time limit, within the
+    // control's limits. What it changed before COMMIT was sent is rolled back.
+    std::chrono::milliseconds answerTime{15'000};
     // Connections unused this long are closed, giving their slots back to the database.
     std::chrono::milliseconds idleTime{30'000};
 };
