@@ -77,7 +77,7 @@ class Admin : public ::testing::TestWithParam<StoreKind> {};
 
 // From a database made without demo data: lookups added, refused, renamed and removed, each
 // in one line; then a comment can be saved, and removing its type needs --force, which
-// deletes it.
+// deletes it, keeping it in the history.
 TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     const auto db = makeDatabase(GetParam());
     ASSERT_TRUE(db);
@@ -123,6 +123,9 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
         << forced.out;
     const auto after = vcserver::openStore(at, 1)->load("V1");
     EXPECT_TRUE(after.comments.empty());
+    const auto kept = vcserver::openStore(at, 1)->history("V1", std::nullopt);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].change + " " + kept[0].comment.comment, "deleted kept");
     EXPECT_TRUE(after.types.empty());
 }
 
