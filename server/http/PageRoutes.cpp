@@ -65,9 +65,11 @@ MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
                                        std::function<Answer()> work, Clock::time_point when) {
     watch.working(c.watched);
     MHD_suspend_connection(mc);
-    auto task = [&c, mc, work = std::move(work)] {
+    auto task = [&c, mc, work = std::move(work), handed = std::max(when, Clock::now())] {
         try {
-            c.prepared = work();
+            c.prepared = Clock::now() - handed > kMostWorkerWait
+                             ? refusal(503, "The server is busy; try again.")
+                             : work();
         } catch (const std::exception& e) {
             c.prepared = refusal(500, std::string("Internal error: ") + e.what() + ".", true);
         }

@@ -34,6 +34,10 @@ inline constexpr std::string_view kMetricsPath = "/metrics";
 inline constexpr const char* kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
 // The health check's answer waits this long for the store at most.
 inline constexpr std::chrono::milliseconds kHealthTime{2'000};
+// A request that waited this long for a worker (every one held by a slow database) is
+// answered busy without reaching the store: with the store's own time limits, every answer
+// comes within the control's (a load 25 s, a statement 45 s).
+inline constexpr std::chrono::milliseconds kMostWorkerWait{5'000};
 inline constexpr const char* kTextType = "text/plain; charset=utf-8";
 inline constexpr const char* kXmlType = "text/xml; charset=utf-8";
 inline constexpr const char* kChallenge = "Basic realm=\"Vendor comments\", charset=\"UTF-8\"";
