@@ -10,9 +10,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# ON for the Debian package (scripts/package): its copyright, changelog and lintian notes.
-option(TAVIK_DEBIAN_FILES "Install the Debian package's own documentation files" OFF)
-
 # A system library directory needs no run path; any other prefix does.
 list(FIND CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES ${CMAKE_INSTALL_FULL_LIBDIR} VC_SYSTEM_LIBDIR)
 
@@ -39,13 +36,10 @@ install(TARGETS TavikVendorComment TavikVendorCommentHost
 install(FILES ${VC_PUBLIC_HEADERS} DESTINATION ${VC_INSTALL_INCLUDEDIR})
 
 install(FILES ${VC_IDL_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/TavikVendorComment)
-install(FILES CHANGELOG.md README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-# The Debian package carries the licence as its copyright file instead.
-if(NOT TAVIK_DEBIAN_FILES)
-    install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-endif()
+install(FILES CHANGELOG.md README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The programs find the installed library beside them.
+# The programs find the installed library beside them; each one's manual page is written
+# beside its source.
 foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
     if(TARGET ${program})
         if(VC_SYSTEM_LIBDIR EQUAL -1)
@@ -53,8 +47,36 @@ foreach(program vendor-comment-host vendor-comment-check vendor-comment-server)
                 INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
         endif()
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        get_target_property(vc_program_dir ${program} SOURCE_DIR)
+        install(FILES ${vc_program_dir}/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endif()
 endforeach()
+
+# The server's unit as installed: the team's hardened unit, running the installed program
+# on loopback under a dynamic account, since no account or certificate comes with an
+# install. Debian 12 keeps units in /lib/systemd/system (debian/rules says so).
+if(TARGET vendor-comment-server)
+    set(TAVIK_SYSTEMD_UNITDIR lib/systemd/system
+        CACHE STRING "Where the server's systemd unit is installed")
+    set(vc_unit_source ${PROJECT_SOURCE_DIR}/server/vendor-comment-server.service)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${vc_unit_source})
+    file(READ ${vc_unit_source} vc_unit)
+    string(REGEX REPLACE "\nUser=[^\n]*\nGroup=[^\n]*\n" "\nDynamicUser=yes\n"
+        vc_unit "${vc_unit}")
+    string(REGEX REPLACE "\nExecStart=([^\n]*\\\\\n)*[^\n]*\n"
+        "\nExecStart=${CMAKE_INSTALL_FULL_BINDIR}/vendor-comment-server --db /var/lib/vendor-comment/comments.db --listen 127.0.0.1:8080 --log-format json\n"
+        vc_unit "${vc_unit}")
+    string(REPLACE "\nAfter=" "\nDocumentation=man:vendor-comment-server(1)\nAfter="
+        vc_unit "${vc_unit}")
+    if(NOT vc_unit MATCHES "DynamicUser=yes" OR vc_unit MATCHES "/opt/tavik")
+        message(FATAL_ERROR "server/vendor-comment-server.service no longer has the User, "
+            "Group and ExecStart lines the installed unit replaces")
+    endif()
+    file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/systemd/vendor-comment-server.service
+        CONTENT "${vc_unit}" @ONLY)
+    install(FILES ${CMAKE_BINARY_DIR}/systemd/vendor-comment-server.service
+        DESTINATION ${TAVIK_SYSTEMD_UNITDIR})
+endif()
 
 # pkg-config's view of the control library, for builds that do not use CMake. The prefix
 # is the one installed to (cmake --install --prefix, or /usr in the package), so the file
@@ -86,4 +108,3 @@ install(FILES
     ${CMAKE_BINARY_DIR}/cmake/TavikVendorCommentConfigVersion.cmake
     DESTINATION ${VC_INSTALL_CMAKEDIR})
 include(${CMAKE_CURRENT_LIST_DIR}/Docs.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

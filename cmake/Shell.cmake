@@ -1,11 +1,9 @@
 # The library shell's build pieces beside the control library's own sources: the toolbox
-# picture compiled in as a Qt resource, the version's third number, the IDL text written
+# picture compiled in as a Qt resource, the IDL text written
 # from the type information, the host-side library and the Qt Designer plugin.
 
 # The toolbox picture (shell/component/TavikVendorComment.qrc) is compiled by rcc.
 set_property(TARGET TavikVendorCommentInternal PROPERTY AUTORCC ON)
-target_compile_definitions(TavikVendorCommentInternal PRIVATE
-    VENDORCOMMENT_VERSION_PATCH=${PROJECT_VERSION_PATCH})
 # The public headers use C++20 (std::span), so consumers compile with it too.
 target_compile_features(TavikVendorComment PUBLIC cxx_std_20)
 target_compile_features(TavikVendorCommentInternal PUBLIC cxx_std_20)
@@ -26,8 +24,10 @@ add_custom_command(OUTPUT ${VC_IDL_FILE}
 add_custom_target(TavikVendorComment_idl ALL DEPENDS ${VC_IDL_FILE})
 
 # What a host links to create the control from its program id: it loads the control
-# library from the registry at run time and never links it.
-add_library(TavikVendorCommentHost STATIC ${VC_SHELL_DIR}/ComHost.cpp ${VC_SHELL_DIR}/Registry.cpp)
+# library from the registry at run time and never links it. The type information
+# (TypeInfo.h) comes with it, so a host can read it without loading the control.
+add_library(TavikVendorCommentHost STATIC ${VC_SHELL_DIR}/ComHost.cpp ${VC_SHELL_DIR}/Registry.cpp
+    ${VC_SHELL_DIR}/TypeLibrary.cpp ${VC_SHELL_DIR}/Idl.cpp)
 add_library(TavikVendorComment::Host ALIAS TavikVendorCommentHost)
 target_include_directories(TavikVendorCommentHost PUBLIC
     $<BUILD_INTERFACE:${VC_PUBLIC_INCLUDE_DIR}>

@@ -24,6 +24,14 @@
         <translation>Gültig bis</translation>
     </message>
     <message>
+        <source>Effective Date value</source>
+        <translation>Datum „Gültig ab“</translation>
+    </message>
+    <message>
+        <source>Expires Date value</source>
+        <translation>Datum „Gültig bis“</translation>
+    </message>
+    <message>
         <source>New Comment</source>
         <translation>Neuer Kommentar</translation>
     </message>

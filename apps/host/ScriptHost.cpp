@@ -265,7 +265,8 @@ void ScriptHost::waitForTransfers(int milliseconds) {
     timer.start();
     platform::DoEvents();
     while (inet.StillExecuting() && timer.elapsed() < milliseconds) {
-        platform::WaitForEvents();
+        if (!platform::WaitForEvents())
+            return; // the application quits
         platform::DoEvents();
     }
 }

@@ -21,16 +21,26 @@ namespace {
 constexpr std::size_t kMaxDrainBytes = 64 * 1024 * 1024;
 // Descriptors kept free of connections for the database, the log and the server's own use.
 constexpr rlim_t kReservedDescriptors = 64;
-// An answer's text, alive until the library has sent it.
+// An answer's bytes, alive until the library has sent them.
 struct SentText {
     std::string text;
-    MemoryBudget* budget; // given back when sent, or null
+    std::shared_ptr<const DocumentBytes> document; // sent instead of the text when set
+    bool gzip = false;
+    MemoryBudget* budget = nullptr; // given back held bytes when sent, or null
+    std::size_t held = 0;
+
+    const std::string& bytes() const {
+        if (!document) {
+            return text;
+        }
+        return gzip ? document->gzipped() : document->plain();
+    }
 };
 
 void freeSentText(void* cls) {
     auto* sent = static_cast<SentText*>(cls);
     if (sent->budget) {
-        sent->budget->give(sent->text.size());
+        sent->budget->give(sent->held);
     }
     delete sent;
 }
@@ -250,18 +260,27 @@ void CommentServer::Impl::dropBody(Connection& c) {
 MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer a) {
     c.answered = true;
     c.status = a.status;
-    c.bytes = a.text.size();
     if (a.status >= 400) {
         c.reason = a.text.empty() ? a.logReason : a.text;
     }
-    auto* sent = new SentText{std::move(a.text), a.held ? &budget : nullptr};
+    auto* sent = new SentText{std::move(a.text), std::move(a.document), a.gzip,
+                              a.held ? &budget : nullptr, a.held};
+    const std::string& bytes = sent->bytes();
+    c.bytes = bytes.size();
+    // The library only reads the buffer, though its type says otherwise.
     MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-        sent->text.size(), sent->text.data(), &freeSentText, sent);
+        bytes.size(), const_cast<char*>(bytes.data()), &freeSentText, sent);
     if (!response) {
         freeSentText(sent);
         return MHD_NO;
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
+    if (sent->document) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+    }
+    if (sent->gzip) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_ENCODING, "gzip");
+    }
     if (a.allow) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, a.allow);
     }

@@ -1,5 +1,7 @@
 #include "http/ServerImpl.h"
 
+#include "http/ContentCoding.h"
+
 #include "statement/FormBody.h"
 #include "statement/LoadDocumentWriter.h"
 #include "statement/Statement.h"
@@ -51,8 +53,11 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
             work = [] { return refusal(400, "The query must name a Vendor."); };
         } else {
             // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
-            work = [this, vendor = tavik::common::fromAnsi(std::string_view(
-                              value ? value : "", length))] { return getLoad(vendor); };
+            const char* codings =
+                MHD_lookup_connection_value(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+            work = [this,
+                    vendor = tavik::common::fromAnsi(std::string_view(value ? value : "", length)),
+                    gzip = codings && acceptsGzip(codings)] { return getLoad(vendor, gzip); };
         }
     }
     if (users) {
@@ -137,14 +142,18 @@ Answer CommentServer::Impl::metricsAnswer() const {
     return {200, metrics.render(), kMetricsType};
 }
 
-Answer CommentServer::Impl::getLoad(const std::string& vendor) {
+Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip) {
     try {
-        Answer a{200, loadDocument(store.load(vendor)), kXmlType};
+        Answer a{200, {}, kXmlType};
+        a.document = std::make_shared<const DocumentBytes>(loadDocument(store.load(vendor)));
+        a.gzip = takesGzip && a.document->plain().size() >= kGzipFrom;
         // Answers wait in memory for slow readers; together they stay within the budget.
-        if (!budget.take(a.text.size())) {
+        const std::size_t held =
+            a.document->plain().size() + (a.gzip ? a.document->gzipped().size() : 0);
+        if (!budget.take(held)) {
             return refusal(503, "The server is busy; try again.");
         }
-        a.held = true;
+        a.held = held;
         return a;
     } catch (const StoreBusy& e) {
         metrics.storeError(Metrics::StoreError::Busy);

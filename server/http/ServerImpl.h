@@ -8,6 +8,7 @@
 #include "http/CommentServer.h"
 #include "http/ConnectionWatch.h"
 #include "http/DelayedTasks.h"
+#include "http/DocumentBytes.h"
 #include "http/MemoryBudget.h"
 #include "http/Metrics.h"
 #include "http/WorkerPool.h"
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +42,9 @@ inline constexpr std::chrono::milliseconds kHealthTime{2'000};
 inline constexpr std::chrono::milliseconds kMostWorkerWait{5'000};
 inline constexpr const char* kTextType = "text/plain; charset=utf-8";
 inline constexpr const char* kXmlType = "text/xml; charset=utf-8";
+// A load document at least this large is sent compressed to a client that takes gzip; below
+// it the compression saves less than a packet.
+inline constexpr std::size_t kGzipFrom = 4 * 1024;
 inline constexpr const char* kChallenge = "Basic realm=\"Vendor comments\", charset=\"UTF-8\"";
 
 struct Answer {
@@ -48,9 +53,13 @@ struct Answer {
     const char* type = kTextType;
     bool close = false;          // the connection ends after this answer
     const char* allow = nullptr; // the methods the route takes, for a 405
-    bool held = false;           // the text's size is taken from the budget
+    std::size_t held = 0;        // bytes taken from the budget, given back once sent
     bool challenge = false;      // asks for credentials
     std::string logReason = {};  // for the log when the text is empty
+    // A load document is sent from its shared bytes instead of the text, compressed when
+    // gzip is set; either way the answer varies with Accept-Encoding.
+    std::shared_ptr<const DocumentBytes> document = {};
+    bool gzip = false;
 };
 
 Answer refusal(int status, std::string text, bool close = false);
@@ -145,7 +154,7 @@ struct CommentServer::Impl {
     MHD_Result checkHealth(Connection& c, MHD_Connection* mc);
     Answer health();
     Answer metricsAnswer() const;
-    Answer getLoad(const std::string& vendor);
+    Answer getLoad(const std::string& vendor, bool takesGzip);
     // changedBy: the signed-in user, or the client's address when there are no users.
     Answer postStatement(const std::string& body, const std::string& changedBy);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);

@@ -66,12 +66,12 @@ const Announcement announcements[] = {
     {"chkDate(0)", TAVIK_TR("tavik::VendorComment", "Effective Date"),
      TAVIK_TR("tavik::VendorComment", "Whether the comment has a date from which it applies"),
      "lblEffectiveDate"},
-    {"DateBox(0)", TAVIK_TR("tavik::VendorComment", "Effective Date"),
+    {"DateBox(0)", TAVIK_TR("tavik::VendorComment", "Effective Date value"),
      TAVIK_TR("tavik::VendorComment", "The date from which the comment applies"), ""},
     {"chkDate(1)", TAVIK_TR("tavik::VendorComment", "Expires Date"),
      TAVIK_TR("tavik::VendorComment", "Whether the comment has a date on which it ends"),
      "lblExpiresDate"},
-    {"DateBox(1)", TAVIK_TR("tavik::VendorComment", "Expires Date"),
+    {"DateBox(1)", TAVIK_TR("tavik::VendorComment", "Expires Date value"),
      TAVIK_TR("tavik::VendorComment", "The date on which the comment ends"), ""},
 };
 

@@ -46,7 +46,7 @@ void VendorComment::Initialize() {
 
 int VendorComment::MsgBox(const std::string& prompt, int style, const std::string& title) {
     const auto alive = alive_.watch();
-    const int answer = platform::MsgBox(prompt, style, title);
+    const int answer = platform::MsgBox(prompt, style, title, form_.get());
     alive.check();
     return answer;
 }
@@ -57,10 +57,11 @@ void VendorComment::DoEvents() {
     alive.check();
 }
 
-void VendorComment::WaitForEvents() {
+bool VendorComment::WaitForEvents() {
     const auto alive = alive_.watch();
-    platform::WaitForEvents();
+    const bool goOn = platform::WaitForEvents();
     alive.check();
+    return goOn;
 }
 
 // The editor's state; the host hears when it goes from Browse to Adding or Editing and back.

@@ -91,7 +91,7 @@ private:
     // the end of the event, so nothing of the destroyed control is touched again.
     int MsgBox(const std::string& prompt, int style, const std::string& title);
     void DoEvents();
-    void WaitForEvents();
+    bool WaitForEvents(); // false when the application quits
     template <class Heard> void Tell(Heard report);
     void SetAction(std::string action);
 
@@ -109,6 +109,7 @@ private:
 
     // gateway/
     void PostSQL(std::string statement);
+    void AbandonStatement();
     void Inet1_StateChanged(int State) override;
     // What the end of a statement's transfer came to, as the observer hears it.
     enum class Outcome { None, Failed, Refused, Added, Updated, Deleted };
@@ -136,7 +137,6 @@ private:
     std::string RowKey(int row) const;
     static void SelectMatchingEntry(platform::ComboBox& combo, const std::string& text);
     void FillDate(int Index, const std::string& dateText);
-    void lstComments_KeyDown(int KeyCode, int Shift) override;
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
 
@@ -154,13 +154,10 @@ private:
     std::string mstrPODate;
 
     // Beside the control state: the statement in flight (guards against a second Save or
-    // Delete while one is posted or its answer is read), the key of a delete in flight (its
-    // row leaves the list even if the selection moved meanwhile), and the selected row when
-    // a key went down in the list (its release refills the editor if the key moved it).
+    // Delete while one is posted or its answer is read) and the key of a delete in flight
+    // (its row leaves the list even if the selection moved meanwhile).
     bool mblnPosting = false;
     std::string mstrDeletingSequence;
-    static constexpr int kNoKeyDown = -2;
-    int mintKeyDownRow = kNoKeyDown;
     // The statement posted last, to post again once after the host signed in anew, and
     // whether that has been done.
     StatementRequest mPosted;

@@ -22,8 +22,22 @@ void VendorComment::PostSQL(std::string statement) {
     }
     Tell([](ControlObserver& o) { o.statementInFlightChanged(true); });
     // Sleeps on the event queue between events instead of spinning.
-    while (Inet1.StillExecuting())
-        WaitForEvents();
+    while (Inet1.StillExecuting()) {
+        if (!WaitForEvents()) {
+            AbandonStatement();
+            return;
+        }
+    }
+}
+
+// The application quits while the statement waits: the transfer is given up, as when the
+// control goes, and the editor keeps what the user entered.
+void VendorComment::AbandonStatement() {
+    Inet1.Cancel();
+    mblnDeleting = false;
+    mstrDeletingSequence.clear();
+    mblnPosting = false;
+    Tell([](ControlObserver& o) { o.statementInFlightChanged(false); });
 }
 
 } // namespace tavik

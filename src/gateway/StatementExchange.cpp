@@ -27,8 +27,9 @@ StatementRequest MakeStatementRequest(const std::string& serverName, const std::
 StatementAnswer JudgeStatementAnswer(long status, std::string_view answer) {
     if (!common::isBlank(answer))
         return StatementAnswer::Refused;
-    // A server that failed without a word did not run the statement.
-    if (status >= 400 && status <= 599)
+    // A redirect, which posting never follows, or a server that failed without a word: the
+    // statement did not run.
+    if (status >= 300 && status <= 599)
         return StatementAnswer::Failed;
     return StatementAnswer::Accepted;
 }

@@ -22,9 +22,10 @@ std::string PageURL(const std::string& serverName);
 StatementRequest MakeStatementRequest(const std::string& serverName, const std::string& statement);
 
 enum class StatementAnswer {
-    Accepted, // a blank answer, status below 400: the statement ran
+    Accepted, // a blank answer, status below 300: the statement ran
     Refused,  // any other text, whatever the status: shown to the user
-    Failed,   // a blank answer with status 400 to 599: a server that failed without a word
+    Failed,   // a blank answer with status 300 to 599: a redirect (never followed when
+              // posting) or a server that failed without a word
 };
 
 StatementAnswer JudgeStatementAnswer(long status, std::string_view answer);

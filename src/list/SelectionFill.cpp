@@ -87,20 +87,12 @@ void VendorComment::lstComments_Click() {
     }
 }
 
-void VendorComment::lstComments_KeyDown(int /*KeyCode*/, int /*Shift*/) {
-    mintKeyDownRow = lstComments.selectedIndex();
-}
-
-// Releasing Up or Down shows the row the arrow moved to, and so does the release of any
-// other key that moved the selection (Page Up/Down, Home, End, type-ahead): the editor
-// always belongs to the selected row.
+// Releasing Up or Down shows the row the arrow is on, even when it did not move. Every key
+// that moves the selection has already shown the row through the list's Click.
 void VendorComment::lstComments_KeyUp(int KeyCode, int /*Shift*/) {
     constexpr int vbKeyUp = 38;
     constexpr int vbKeyDown = 40;
-    const bool moved =
-        mintKeyDownRow != kNoKeyDown && mintKeyDownRow != lstComments.selectedIndex();
-    mintKeyDownRow = kNoKeyDown;
-    if (KeyCode == vbKeyUp || KeyCode == vbKeyDown || moved)
+    if (KeyCode == vbKeyUp || KeyCode == vbKeyDown)
         lstComments_Click();
 }
 

@@ -13,8 +13,10 @@ void DoEvents();
 void setPumpHook(std::function<void()> hook);
 
 // Dispatches events as they arrive until WakeWaiters is called or a short interval passes;
-// it sleeps on the event queue, so a caller looping on a condition does not spin.
-void WaitForEvents();
+// it sleeps on the event queue, so a caller looping on a condition does not spin. Returns
+// false when the application is quitting: the caller stops waiting and gives up what it
+// waited for, so that the application's event loop can return.
+bool WaitForEvents();
 // Ends the WaitForEvents calls in progress: a transfer calls it when its state changes.
 void WakeWaiters();
 // Runs at the start of every WaitForEvents: the scripted host acts there during a wait.

@@ -23,9 +23,6 @@ public:
     virtual void txtComment_KeyPress(int& KeyAscii) = 0;
     virtual void lstComments_Click() = 0;
     virtual void lstComments_DblClick() = 0;
-    // A key going down in the list, before the list moves its selection; not repeated
-    // while the key is held.
-    virtual void lstComments_KeyDown(int KeyCode, int Shift) = 0;
     virtual void lstComments_KeyUp(int KeyCode, int Shift) = 0;
     virtual void lstComments_ColumnClick(int column) = 0;
     // A key that went down within the form and that the widget holding the focus did not

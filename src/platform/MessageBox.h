@@ -19,8 +19,12 @@ inline constexpr int vbOK = 1;
 inline constexpr int vbYes = 6;
 inline constexpr int vbNo = 7;
 
-// Shows a modal message box and returns the button pressed (vbOK, vbYes or vbNo).
-int MsgBox(const std::string& prompt, int style, const std::string& title);
+class Form;
+
+// Shows a modal message box over the window holding `owner` and returns the button pressed
+// (vbOK, vbYes or vbNo). When that window or the owner goes while the box is open, or the
+// application quits, the box closes with the answer that changes nothing (No, or OK).
+int MsgBox(const std::string& prompt, int style, const std::string& title, Form* owner = nullptr);
 
 // Replaces the real message box, for recorders in tests and the scripted host; an empty
 // handler puts the real box back.

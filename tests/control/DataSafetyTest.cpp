@@ -8,6 +8,7 @@
 #include "platform/MessageBox.h"
 #include "platform/MousePointer.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QPointer>
@@ -16,12 +17,16 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <utility>
 
 using tavik::test::PrintTo;
 
 using namespace tavik;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -155,6 +160,97 @@ INSTANTIATE_TEST_SUITE_P(
                       MouseSelect{"rightDrag", Qt::RightButton, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct ForeignSelect {
+    const char* name;
+    int row; // the row the selection moves to from row 0
+    std::function<void(QTreeView*, int row)> select;
+};
+
+class ForeignSelectTest : public ControlTest,
+                          public ::testing::WithParamInterface<ForeignSelect> {};
+
+void typeWithoutKeyCode(QTreeView* view, const QString& text) {
+    view->setFocus();
+    QTest::sendKeyEvent(QTest::Click, view, Qt::Key_unknown, text, Qt::NoModifier);
+}
+
+// Keys without a key code of their own and an assistive technology's selection move the
+// selection too: Delete once removed row 0 after such a move, while the list showed another.
+TEST_P(ForeignSelectTest, DeleteRemovesTheRowSelected) {
+    const std::vector<std::string> texts{"Call first",
+                                         "-dash",
+                                         "[bracket",
+                                         ".dot",
+                                         "\xC3\xA9lan",
+                                         "\xC3\xBC"
+                                         "ber"};
+    LoadDocument document;
+    document.loc("12", "Dock 1").typ("4", "General");
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        document.grid(std::to_string(i + 1), "General", "Dock 1", "", "", texts[i]);
+    setDocument(document.str());
+    load("1");
+    selectRow(0);
+    auto* view = qobject_cast<QTreeView*>(widget("lstComments"));
+    const int row = GetParam().row;
+    GetParam().select(view, row);
+    ASSERT_EQ(form().lstComments().selectedIndex(), row);
+    EXPECT_EQ(form().txtComment().text(), texts[std::size_t(row)]);
+    EXPECT_EQ(control->state().mstrSequence, std::to_string(row + 1));
+
+    answers.push_back(platform::vbYes);
+    click("cmdDelete");
+    ASSERT_EQ(statements().size(), 1u);
+    EXPECT_TRUE(statements()[0].ends_with("CommentSequence = " + std::to_string(row + 1)));
+    ASSERT_EQ(form().lstComments().count(), int(texts.size()) - 1);
+    EXPECT_EQ(form().lstComments().itemText(0), "Call first");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, ForeignSelectTest,
+    ::testing::Values(
+        ForeignSelect{"dash", 1, [](QTreeView* v, int) { typeWithoutKeyCode(v, "-"); }},
+        ForeignSelect{"bracket", 2, [](QTreeView* v, int) { typeWithoutKeyCode(v, "["); }},
+        ForeignSelect{"dot", 3, [](QTreeView* v, int) { typeWithoutKeyCode(v, "."); }},
+        ForeignSelect{
+            "eAcute", 4,
+            [](QTreeView* v, int) { typeWithoutKeyCode(v, QString::fromUtf8("\xC3\xA9")); }},
+        ForeignSelect{
+            "uUmlaut", 5,
+            [](QTreeView* v, int) { typeWithoutKeyCode(v, QString::fromUtf8("\xC3\xBC")); }},
+        ForeignSelect{"accessibleSelectRow", 3,
+                      [](QTreeView* v, int row) {
+                          QAccessibleInterface* list = QAccessible::queryAccessibleInterface(v);
+                          ASSERT_TRUE(list && list->tableInterface());
+                          EXPECT_TRUE(list->tableInterface()->selectRow(row));
+                      }},
+        ForeignSelect{"accessibleToggleCell", 2,
+                      [](QTreeView* v, int row) {
+                          QAccessibleInterface* list = QAccessible::queryAccessibleInterface(v);
+                          ASSERT_TRUE(list && list->tableInterface());
+                          QAccessibleInterface* cell = list->tableInterface()->cellAt(row, 1);
+                          ASSERT_TRUE(cell && cell->actionInterface());
+                          cell->actionInterface()->doAction(
+                              QAccessibleActionInterface::toggleAction());
+                      }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The list is frozen while its row is edited: an assistive technology's selection there
+// would have the accepted update rewrite another row.
+TEST_F(ControlTest, AFrozenListKeepsItsSelection) {
+    load("1");
+    selectRow(0);
+    click("cmdEdit");
+    type(" now");
+    auto* view = qobject_cast<QTreeView*>(widget("lstComments"));
+    QAccessible::queryAccessibleInterface(view)->tableInterface()->selectRow(2);
+    EXPECT_EQ(form().lstComments().selectedIndex(), 0);
+    click("cmdAdd");
+    ASSERT_EQ(statements().size(), 1u);
+    EXPECT_EQ(form().lstComments().itemText(0), "Call first now");
+    EXPECT_EQ(form().lstComments().itemText(2), "Prices fixed");
+}
+
 struct DestroyPoint {
     const char* name;
     // Arms the destruction (through `destroy`), then makes the user's gesture.
@@ -284,6 +380,140 @@ INSTANTIATE_TEST_SUITE_P(
                          destroy();
                      }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct QuitPoint {
+    const char* name;
+    std::function<void(ControlTest&)> quit;
+};
+
+class QuitTest : public ControlTest, public ::testing::WithParamInterface<QuitPoint> {};
+
+// The application quits while a Save waits for a slow server: the wait ends and the host's
+// event loop returns, where once the process stayed in the wait for good.
+TEST_P(QuitTest, TheEventLoopReturnsDuringTheStatementWait) {
+    TestServer slow;
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool release = false;
+    const auto releaseServer = [&] {
+        std::lock_guard lock(mutex);
+        release = true;
+        answered.notify_all();
+    };
+    slow.http.Get("/VendorCommentLOAD.asp", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(sampleDocument(), "text/xml");
+    });
+    slow.http.Post("/VendorCommentLOAD.asp", [&](const httplib::Request&, httplib::Response&) {
+        std::unique_lock lock(mutex);
+        answered.wait_for(lock, 10s, [&] { return release; });
+    });
+    slow.start();
+    control->LoadData(slow.baseUrl(), "318", "1", "7", "03/23/2009", "3/23/2009");
+    click("cmdAdd");
+    type("note");
+    pick("cboLocation", 0);
+    pick("cboType", 0);
+
+    int waitsAfterQuit = -1;
+    platform::setWaitHook([&] {
+        if (waitsAfterQuit < 0) {
+            waitsAfterQuit = 0;
+            GetParam().quit(*this);
+        } else if (++waitsAfterQuit > 50) {
+            // Still waiting: let the answer end it, so that the test ends.
+            releaseServer();
+            QCoreApplication::processEvents();
+        }
+    });
+    QTimer::singleShot(0, [this] { click("cmdAdd"); });
+    QApplication::exec();
+    platform::setWaitHook({});
+    releaseServer();
+
+    EXPECT_LE(waitsAfterQuit, 2);
+    EXPECT_FALSE(control->statementInFlight());
+    EXPECT_EQ(control->state().mstrAction, "Add");
+    EXPECT_EQ(form().txtComment().text(), "note");
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, QuitTest,
+    ::testing::Values(QuitPoint{"quit", [](ControlTest&) { QCoreApplication::quit(); }},
+                      QuitPoint{"closeTheLastWindow",
+                                [](ControlTest& t) {
+                                    // as the user does, from within the wait
+                                    QTimer::singleShot(0, t.window, &QWidget::close);
+                                }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct BoxOwner {
+    const char* name;
+    bool errorBox;    // the failed save's box rather than the delete's confirmation
+    bool wholeWindow; // the host deletes its window, not only the control
+};
+
+class BoxOwnerTest : public ControlTest, public ::testing::WithParamInterface<BoxOwner> {};
+
+// The host deletes its window, or only the control, while a real message box of the control
+// is open: the box closes unanswered and nothing is freed twice.
+TEST_P(BoxOwnerTest, DeletingTheWindowUnderABoxClosesIt) {
+    auto* hostWindow = new QWidget;
+    host->setParent(hostWindow);
+    hostWindow->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(hostWindow));
+    load("1");
+    selectRow(0);
+    if (GetParam().errorBox) {
+        click("cmdAdd");
+        type("note");
+        pick("cboLocation", 0);
+        pick("cboType", 0);
+        setStatementAnswer("", 500);
+    }
+    platform::setMessageBoxHandler({}); // the real boxes
+    QPointer<QWidget> window(hostWindow);
+    QPointer<QWidget> box;
+    bool shown = false;
+    QTimer whenShown; // acts once the box is open
+    QObject::connect(&whenShown, &QTimer::timeout, [&] {
+        box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        shown = true;
+        whenShown.stop();
+        control = nullptr;
+        if (GetParam().wholeWindow) {
+            (void)host.release(); // the window owns it
+            delete hostWindow;
+        } else {
+            host.reset();
+        }
+    });
+    whenShown.start(1);
+    // A box left open is closed after a while, so that a failing test ends.
+    QTimer leftOpen;
+    leftOpen.setSingleShot(true);
+    QObject::connect(&leftOpen, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    leftOpen.start(5000);
+    QTest::mouseClick(widget(GetParam().errorBox ? "cmdAdd" : "cmdDelete"), Qt::LeftButton);
+    EXPECT_TRUE(leftOpen.isActive());
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(box.isNull());
+    EXPECT_EQ(window.isNull(), GetParam().wholeWindow);
+    EXPECT_EQ(statements().size(), GetParam().errorBox ? 1u : 0u);
+    delete window.data();
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, BoxOwnerTest,
+                         ::testing::Values(BoxOwner{"confirmationWindow", false, true},
+                                           BoxOwner{"confirmationControl", false, false},
+                                           BoxOwner{"errorBoxWindow", true, true},
+                                           BoxOwner{"errorBoxControl", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ControlTest, ClearedSelectionDisablesEditAndDelete) {
     load("1");

@@ -418,10 +418,10 @@ TEST_F(ControlTest, LoadDataRunsInTheBackgroundAndTheLastCallWins) {
 TEST_F(ControlTest, CallsFromAnotherThreadAreRefused) {
     static QStringList warnings;
     warnings.clear();
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
             if (type == QtWarningMsg)
-                warnings << text;
+                warnings << QString::fromUtf8(context.category) + ": " + text;
         });
     std::thread([&] {
         host->LoadData(server.baseUrl(), "318", "1", "", "", "3/23/2009");
@@ -431,6 +431,7 @@ TEST_F(ControlTest, CallsFromAnotherThreadAreRefused) {
     }).join();
     qInstallMessageHandler(previous);
     EXPECT_EQ(warnings.size(), 3);
+    EXPECT_TRUE(warnings.value(0).startsWith("tavik.vendorcomment.widget: "));
     EXPECT_TRUE(warnings.value(0).contains("LoadData: called from a thread other than"));
     EXPECT_EQ(loadCount(), 0);
 }

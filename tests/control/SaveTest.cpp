@@ -164,9 +164,9 @@ struct AnswerCase {
 
 class AnswerTest : public ControlTest, public ::testing::WithParamInterface<AnswerCase> {};
 
-// A blank answer accepts unless its status says the server failed; any other answer is
-// shown in full. A refused or failed save leaves the editor as it was, so the user can
-// correct and save again.
+// A blank answer accepts unless its status says the server failed or redirected; any other answer
+// is shown in full. A refused or failed save leaves the editor as it was, so the user can correct
+// and save again.
 TEST_P(AnswerTest, DecidesByTheBodyAndAnErrorStatus) {
     load("1");
     click("cmdAdd");
@@ -204,6 +204,11 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"acceptedForLater", "", 202, Outcome::Accepted},
         AnswerCase{"serverErrorWithEmptyBody", "", 500, Outcome::Failed},
         AnswerCase{"notFoundWithSpaces", "  ", 404, Outcome::Failed},
+        // A redirect is not followed: the statement never ran.
+        AnswerCase{"movedPermanently", "", 301, Outcome::Failed},
+        AnswerCase{"found", "", 302, Outcome::Failed},
+        AnswerCase{"seeOther", " ", 303, Outcome::Failed},
+        AnswerCase{"temporaryRedirect", "", 307, Outcome::Failed},
         AnswerCase{"lineBreak", "\n", 200, Outcome::Refused},
         AnswerCase{"errorTextKeepsTrailingSpace", "Bad code ", 200, Outcome::Refused},
         AnswerCase{"errorPage", "<html>Internal error</html>", 500, Outcome::Refused},

@@ -6,10 +6,16 @@
 
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QHelpEvent>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <map>
@@ -73,9 +79,9 @@ TEST_F(ControlTest, AScreenReaderFindsANameForEveryInput) {
                                                       {"cboType", "Type"},
                                                       {"cboType popup", "Type"},
                                                       {"chkDate(0)", "Effective Date"},
-                                                      {"DateBox(0)", "Effective Date"},
+                                                      {"DateBox(0)", "Effective Date value"},
                                                       {"chkDate(1)", "Expires Date"},
-                                                      {"DateBox(1)", "Expires Date"},
+                                                      {"DateBox(1)", "Expires Date value"},
                                                       {"cmdAdd", "New Comment"},
                                                       {"cmdEdit", "Edit"},
                                                       {"cmdDelete", "Delete"}};
@@ -83,6 +89,9 @@ TEST_F(ControlTest, AScreenReaderFindsANameForEveryInput) {
     for (const auto& [name, iface] : found)
         heard[name] = announcedName(iface).toStdString();
     EXPECT_EQ(heard, expected);
+    // The control itself is named after what it holds.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name),
+              "Vendor Comments");
     for (const auto& [name, iface] : found) {
         if (!name.starts_with("cmd")) {
             EXPECT_FALSE(iface->text(QAccessible::Description).isEmpty()) << name;
@@ -95,6 +104,39 @@ TEST_F(ControlTest, AScreenReaderFindsANameForEveryInput) {
     EXPECT_EQ(table->columnCount(), 5);
     for (int column = 0; column < table->columnCount(); ++column)
         EXPECT_NE(table->columnDescription(column), "CommentSequence");
+}
+
+// Neither a host's menu nor the scroll bars' own menu opens over the list's headers or its
+// scroll bars, as none opens over its rows.
+TEST_F(ControlTest, TheListsPartsOpenNoContextMenu) {
+    LoadDocument document;
+    document.loc("12", "Dock 1").typ("4", "General");
+    for (int i = 1; i <= 40; ++i)
+        document.grid(std::to_string(i), "General", "Dock 1", "", "", "row " + std::to_string(i));
+    setDocument(document.str());
+    load("1");
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QAction hostAction("Host action");
+    window->addAction(&hostAction);
+    int menus = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            ++menus;
+            popup->close();
+        }
+    });
+    closer.start(5);
+    auto* view = qobject_cast<QTreeView*>(widget("lstComments"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->verticalScrollBar()->isVisible(); }));
+    for (QWidget* part :
+         {view->header()->viewport(), static_cast<QWidget*>(view->verticalScrollBar()),
+          static_cast<QWidget*>(view->horizontalScrollBar())}) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                part->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(part, &event);
+    }
+    EXPECT_EQ(menus, 0);
 }
 
 namespace {

@@ -279,7 +279,7 @@ TEST(HostProgram, AnswersVersionAndHelpWithoutADisplay) {
         ASSERT_TRUE(host.waitForFinished(30000)) << option;
         EXPECT_EQ(host.exitCode(), 0) << option;
         const QString out = QString::fromUtf8(host.readAllStandardOutput());
-        EXPECT_TRUE(out.contains(std::string(option) == "--version" ? "vendor-comment-host 2.0.0.6"
+        EXPECT_TRUE(out.contains(std::string(option) == "--version" ? "vendor-comment-host 2.0.6"
                                                                     : "--script"))
             << out.toStdString();
     }

@@ -346,6 +346,6 @@ TEST(ServerPrograms, FourProcessesOnOnePostgresDatabaseShareSequences) {
 TEST(ServerPrograms, AnswersItsVersion) {
     TempDir dir;
     ServerProcess server({"--version"}, dir.path() / "stderr.txt");
-    EXPECT_EQ(server.firstLine(), "vendor-comment-server 2.0.0.6");
+    EXPECT_EQ(server.firstLine(), "vendor-comment-server 2.0.6");
     EXPECT_EQ(server.wait(), 0);
 }

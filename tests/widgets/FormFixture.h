@@ -30,7 +30,6 @@ public:
     void txtComment_KeyPress(int& KeyAscii) override;
     void lstComments_Click() override;
     void lstComments_DblClick() override;
-    void lstComments_KeyDown(int, int) override {} // the list's tests look at releases
     void lstComments_KeyUp(int KeyCode, int Shift) override;
     void lstComments_ColumnClick(int column) override;
     void UserControl_KeyDown(int&, int) override {} // the control's tests cover Escape

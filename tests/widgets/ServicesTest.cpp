@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -142,14 +143,19 @@ void recordMessage(QtMsgType, const QMessageLogContext& context, const QString& 
 } // namespace
 
 // A trap ends a handler quietly on the control's own run-time errors; anything else is a
-// programming error that must be seen, so it goes to the control's log.
+// programming error that must be seen, so it goes to the log of the handler's part.
 TEST(Traps, LogWhatIsNotTheControlsOwnRunTimeError) {
     logged.clear();
     const QtMessageHandler previous = qInstallMessageHandler(&recordMessage);
     platform::Trapped("LoadData", platform::RuntimeError("Type mismatch"));
     platform::Trapped("cmdEdit_Click", std::out_of_range("vector::at"));
+    platform::Trapped("LoadData", std::length_error("basic_string"));
+    platform::Trapped("Inet1_StateChanged", std::bad_alloc());
     qInstallMessageHandler(previous);
-    EXPECT_EQ(logged,
-              std::vector<std::string>{"tavik.vendorcomment.traps: cmdEdit_Click ended on an "
-                                       "unexpected error: vector::at"});
+    const std::vector<std::string> expected{
+        "tavik.vendorcomment.widget: cmdEdit_Click ended on an unexpected error: vector::at",
+        "tavik.vendorcomment.load: LoadData ended on an unexpected error: basic_string",
+        "tavik.vendorcomment.statement: Inet1_StateChanged ended on an unexpected error: "
+        "std::bad_alloc"};
+    EXPECT_EQ(logged, expected);
 }

@@ -1,5 +1,7 @@
 #include "CurlInet.h"
 
+#include "Logging.h"
+
 #include "../../common/CodePage.h"
 #include "../../common/Text.h"
 #include "../EventPump.h"
@@ -324,9 +326,9 @@ private:
         } catch (const Abandoned&) {
             // the handler's control was destroyed: nothing is left to report to
         } catch (const std::exception& e) {
-            qWarning("Transfer state handler failed: %s", e.what());
+            qCWarning(lcStatement, "Transfer state handler failed: %s", e.what());
         } catch (...) {
-            qWarning("Transfer state handler failed");
+            qCWarning(lcStatement, "Transfer state handler failed");
         }
         WakeWaiters();
     }

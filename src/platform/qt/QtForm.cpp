@@ -212,8 +212,6 @@ void QtForm::connectEvents() {
     txtComment_->onKeyPress([this](int& KeyAscii) { events_.txtComment_KeyPress(KeyAscii); });
     lstComments_->onClick([this] { events_.lstComments_Click(); });
     lstComments_->onDblClick([this] { events_.lstComments_DblClick(); });
-    lstComments_->onKeyDown(
-        [this](int KeyCode, int Shift) { events_.lstComments_KeyDown(KeyCode, Shift); });
     lstComments_->onKeyUp(
         [this](int KeyCode, int Shift) { events_.lstComments_KeyUp(KeyCode, Shift); });
     lstComments_->onColumnClick([this](int column) { events_.lstComments_ColumnClick(column); });

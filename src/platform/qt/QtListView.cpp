@@ -9,6 +9,7 @@
 #include "../RuntimeError.h"
 
 #include <QHeaderView>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -38,9 +39,6 @@ void QtListView::onClick(std::function<void()> handler) {
 }
 void QtListView::onDblClick(std::function<void()> handler) {
     view_->dblClick = std::move(handler);
-}
-void QtListView::onKeyDown(std::function<void(int, int)> handler) {
-    view_->keyDown = std::move(handler);
 }
 void QtListView::onKeyUp(std::function<void(int, int)> handler) {
     view_->keyUp = std::move(handler);
@@ -84,9 +82,11 @@ double QtListView::columnWidth(int column) const {
 }
 
 int QtListView::addItem(std::string text) {
+    const QScopedValueRollback changing(view_->rowsChanging, true);
     return model_->appendRow(std::move(text));
 }
 void QtListView::clearItems() {
+    const QScopedValueRollback changing(view_->rowsChanging, true);
     model_->clearRows();
 }
 int QtListView::count() const {
@@ -100,6 +100,7 @@ void QtListView::checkRow(int index) const {
 
 void QtListView::remove(int index) {
     checkRow(index);
+    const QScopedValueRollback changing(view_->rowsChanging, true);
     model_->removeRowAt(index);
 }
 

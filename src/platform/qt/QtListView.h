@@ -24,7 +24,6 @@ public:
     QWidget* widget() const;
     void onClick(std::function<void()> handler);
     void onDblClick(std::function<void()> handler);
-    void onKeyDown(std::function<void(int KeyCode, int Shift)> handler);
     void onKeyUp(std::function<void(int KeyCode, int Shift)> handler);
     void onColumnClick(std::function<void(int column)> handler);
 

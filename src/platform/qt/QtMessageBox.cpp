@@ -1,13 +1,16 @@
 #include "../MessageBox.h"
 
+#include "Logging.h"
+#include "QtForm.h"
 #include "WidgetSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -69,32 +72,50 @@ int safeAnswer(const ButtonSet& set) {
 
 } // namespace
 
-int MsgBox(const std::string& prompt, int style, const std::string& title) {
+int MsgBox(const std::string& prompt, int style, const std::string& title, Form* owner) {
     if (messageBoxHandler) {
         const MessageBoxHandler handler = messageBoxHandler; // it may replace itself
         return handler(prompt, style, title);
     }
     const ButtonSet set = buttonsFor(style);
     if (!haveWidgetApplication()) {
-        std::fprintf(stderr, "%s: %s\n", title.c_str(), prompt.c_str());
+        qCWarning(qt::lcWidget, "%s: %s", title.c_str(), prompt.c_str());
         return safeAnswer(set);
     }
 
-    QMessageBox box(iconFor(style), qt::translated(title), qt::translated(prompt),
-                    QMessageBox::NoButton, QApplication::activeWindow());
-    box.setTextFormat(Qt::PlainText);
+    // The box belongs to the owner's window, which the host may delete while the box is open:
+    // it is never a stack object that the window's deletion would free a second time.
+    QWidget* ownerWidget = owner ? qt::widgetOf(*owner) : nullptr;
+    const QPointer<QMessageBox> box = new QMessageBox(
+        iconFor(style), qt::translated(title), qt::translated(prompt), QMessageBox::NoButton,
+        ownerWidget ? ownerWidget->window() : QApplication::activeWindow());
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowModality(Qt::ApplicationModal);
     std::vector<std::pair<QAbstractButton*, int>> answers;
     for (const auto& [button, answer] : set.buttons)
-        answers.emplace_back(box.addButton(button), answer);
+        answers.emplace_back(box->addButton(button), answer);
     const std::size_t defaultButton = static_cast<std::size_t>((style >> 8) & 3);
     if (defaultButton < answers.size())
-        box.setDefaultButton(qobject_cast<QPushButton*>(answers[defaultButton].first));
-    box.exec();
-    for (const auto& [button, answer] : answers) {
-        if (box.clickedButton() == button)
-            return answer;
+        box->setDefaultButton(qobject_cast<QPushButton*>(answers[defaultButton].first));
+
+    // Answered, or gone with its window, or its owner gone: the wait is over.
+    QEventLoop loop;
+    QObject::connect(box, &QDialog::finished, &loop, &QEventLoop::quit);
+    QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
+    if (ownerWidget)
+        QObject::connect(ownerWidget, &QObject::destroyed, &loop, &QEventLoop::quit);
+    box->show();
+    loop.exec(); // returns at once when the application quits
+
+    int chosen = safeAnswer(set);
+    if (box) {
+        for (const auto& [button, answer] : answers) {
+            if (box->clickedButton() == button)
+                chosen = answer;
+        }
+        delete box.data();
     }
-    return safeAnswer(set);
+    return chosen;
 }
 
 void setMessageBoxHandler(MessageBoxHandler handler) {

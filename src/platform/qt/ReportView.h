@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <QTextDocument>
 #include <QToolTip>
@@ -33,8 +35,13 @@ public:
         setEditTriggers(QAbstractItemView::NoEditTriggers);
         setSortingEnabled(false);
         setAllColumnsShowFocus(true);
-        // No menu on a right click, neither the list's nor one of the host's behind it.
+        // No menu on a right click, neither the list's nor one of the host's behind it; nor
+        // on the headers and scroll bars, whose own menu would scroll the rows.
         setContextMenuPolicy(Qt::PreventContextMenu);
+        for (QWidget* part :
+             {static_cast<QWidget*>(header()), static_cast<QWidget*>(verticalScrollBar()),
+              static_cast<QWidget*>(horizontalScrollBar())})
+            part->setContextMenuPolicy(Qt::PreventContextMenu);
         QHeaderView* columns = header();
         columns->setMinimumSectionSize(0);
         columns->setStretchLastSection(false);
@@ -49,11 +56,12 @@ public:
 
     std::function<void()> click;
     std::function<void()> dblClick;
-    std::function<void(int, int)> keyDown;
     std::function<void(int, int)> keyUp;
     std::function<void(int)> columnClick;
 
     bool hideSelection = true;
+    // Set while the control itself changes the rows, which may move the selection.
+    bool rowsChanging = false;
 
     // The background, and a highlight that vanishes while hidden selections are asked for
     // and the list lacks the focus.
@@ -106,11 +114,29 @@ protected:
             selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
         QTreeView::rowsAboutToBeRemoved(parent, start, end);
     }
-    // A left click raises Click; so does the release of any other button, or of a drag, that
-    // moved the selection: the editor always belongs to the row selected.
+    // Click follows the selection, whatever moved it (a key of any layout, any mouse button,
+    // a drag, an assistive technology): the editor always belongs to the row selected. Only
+    // the control's own changes to the rows raise nothing, and a disabled list, frozen under
+    // an edit, keeps its selection.
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override {
+        QTreeView::selectionChanged(selected, deselected);
+        if (rowsChanging)
+            return;
+        if (!isEnabled()) {
+            const QItemSelection added = selected, removed = deselected;
+            const QScopedValueRollback restoring(rowsChanging, true);
+            selectionModel()->select(added, QItemSelectionModel::Deselect);
+            selectionModel()->select(removed, QItemSelectionModel::Select);
+            return;
+        }
+        clickRaised_ = true;
+        raise(click);
+    }
+    // A left click on a row raises Click even when the selection stays, once per click.
     void mousePressEvent(QMouseEvent* event) override {
         if (event->buttons() == event->button())
-            rowsAtPress_ = selectedRows();
+            clickRaised_ = false; // a new gesture
         QTreeView::mousePressEvent(event);
         if (event->button() == Qt::LeftButton)
             clickArmed_ = true;
@@ -119,10 +145,7 @@ protected:
         QTreeView::mouseReleaseEvent(event);
         if (event->buttons() != Qt::NoButton)
             return; // the last button up ends the gesture
-        const bool armed = std::exchange(clickArmed_, false);
-        const bool moved = selectedRows() != rowsAtPress_;
-        rowsAtPress_ = selectedRows(); // the release that ends a double click moves nothing
-        if (armed || moved)
+        if (std::exchange(clickArmed_, false) && !clickRaised_)
             raise(click);
     }
     void mouseDoubleClickEvent(QMouseEvent* event) override {
@@ -131,14 +154,6 @@ protected:
             clickArmed_ = false; // the release that ends a double click is no click
             raise(dblClick);
         }
-    }
-    void keyPressEvent(QKeyEvent* event) override {
-        const int code = virtualKeyCode(event->key());
-        if (code != 0 && !event->isAutoRepeat() && isEnabled() && keyDown) {
-            const int shift = shiftState(event->modifiers());
-            raiseEvent([&] { keyDown(code, shift); });
-        }
-        QTreeView::keyPressEvent(event);
     }
     void keyReleaseEvent(QKeyEvent* event) override {
         if (event->isAutoRepeat()) {
@@ -182,10 +197,8 @@ private:
             raiseEvent(handler);
     }
 
-    QModelIndexList selectedRows() const { return selectionModel()->selectedRows(); }
-
-    bool clickArmed_ = false;
-    QModelIndexList rowsAtPress_;
+    bool clickArmed_ = false;  // a left button went down on the list
+    bool clickRaised_ = false; // the selection raised Click since the gesture began
 };
 
 } // namespace tavik::platform::qt::detail

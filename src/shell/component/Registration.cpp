@@ -91,10 +91,10 @@ bool present(const std::filesystem::path& file) {
 
 } // namespace
 
+// The version resource's four numbers; its third, the build, is always 0.
 std::string fileVersion() {
     return std::to_string(VENDORCOMMENT_VERSION_MAJOR) + "." +
-           std::to_string(VENDORCOMMENT_VERSION_MINOR) + "." +
-           std::to_string(VENDORCOMMENT_VERSION_PATCH) + "." +
+           std::to_string(VENDORCOMMENT_VERSION_MINOR) + ".0." +
            std::to_string(VENDORCOMMENT_VERSION_REVISION);
 }
 

@@ -1,7 +1,9 @@
 #include "VendorCommentWidget_p.h"
 
 #include "../../platform/net/DocumentFetch.h"
+#include "../../platform/qt/Logging.h"
 #include "../../platform/qt/QtForm.h"
+#include "../../platform/qt/WidgetSupport.h"
 
 #include <QAuthenticator>
 #include <QPointer>
@@ -101,9 +103,10 @@ bool VendorCommentWidgetPrivate::notifyChanges(bool reloaded) {
 bool VendorCommentWidgetPrivate::onOwnThread(const char* call) const {
     if (QThread::currentThread() == q->thread())
         return true;
-    qWarning("tavik::VendorCommentWidget::%s: called from a thread other than the widget's; "
-             "ignored",
-             call);
+    qCWarning(platform::qt::lcWidget,
+              "tavik::VendorCommentWidget::%s: called from a thread other than the widget's; "
+              "ignored",
+              call);
     return false;
 }
 
@@ -183,6 +186,7 @@ VendorCommentWidget::VendorCommentWidget(QWidget* parent)
     // Nothing moves on resize: a layout may not squeeze the control below its design size.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusProxy(platform::qt::findWidget(d->control.form(), "lstComments"));
+    setAccessibleName(platform::qt::translated("Vendor Comments")); // not an unnamed filler
     resize(form->sizeHint());
 }
 

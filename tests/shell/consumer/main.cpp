@@ -2,6 +2,7 @@
 
 #include <TavikVendorComment/ComHost.h>
 #include <TavikVendorComment/Translator.h>
+#include <TavikVendorComment/TypeInfo.h>
 #include <TavikVendorComment/VendorCommentWidget>
 #include <TavikVendorComment/tavikvendorcomment_version.h>
 
@@ -22,6 +23,8 @@
 #include <string_view>
 
 using namespace tavik;
+
+static_assert(TAVIKVENDORCOMMENT_VERSION >= TAVIKVENDORCOMMENT_VERSION_CHECK(2, 0, 6));
 
 int fail(const char* what, HRESULT hr = E_FAIL) {
     std::cerr << what << ": " << resultText(hr) << std::endl;
@@ -157,6 +160,10 @@ int main(int argc, char** argv) {
         return fail("the installed German catalog is missing");
     if (!installTranslator(QLocale(QLocale::German)))
         return fail("the library carries no German catalog");
+    // Every function the installed headers declare links from the installed package.
+    if (typeLibrary().libid != LIBID_TavikVendorComment ||
+        idlText(typeLibrary()).find("LoadData") == std::string::npos)
+        return fail("the type information");
 
     if (const HRESULT hr = RegisterServer(INSTALLED_LIBRARY); FAILED(hr))
         return fail("RegisterServer", hr);
@@ -165,6 +172,19 @@ int main(int argc, char** argv) {
             CoCreateInstanceByProgId(ProgID_VendorComment, IID_IDispatch, created.put());
         FAILED(hr))
         return fail("CoCreateInstanceByProgId", hr);
+    Guid clsid{};
+    if (const HRESULT hr = CLSIDFromProgID(ProgID_VendorComment, &clsid);
+        FAILED(hr) || clsid != CLSID_VendorComment)
+        return fail("CLSIDFromProgID", hr);
+    ComPtr<IClassFactory> factory;
+    if (const HRESULT hr = CoGetClassObject(clsid, IID_IClassFactory, factory.put()); FAILED(hr))
+        return fail("CoGetClassObject", hr);
+    ComPtr<IDispatch> second;
+    if (const HRESULT hr = CoCreateInstance(clsid, IID_IDispatch, second.put()); FAILED(hr))
+        return fail("CoCreateInstance", hr);
+    std::cout << "last load error: \"" << lastLoadError() << "\"" << std::endl;
+    second.reset();
+    factory.reset();
     const char* name = "LoadData";
     DispId id = DISPID_UNKNOWN;
     if (const HRESULT hr = created->GetIDsOfNames(&name, 1, &id);
