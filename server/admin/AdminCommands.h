@@ -10,11 +10,15 @@ namespace vcserver {
 //   backup --db FILE OUT
 //   import --db DB FILE.csv [--dry-run]
 //   export --db DB [--vendor V]
+//   history --db DB --vendor V [--sequence N] [--json], history --db DB --prune-before TIME
+//   restore --db DB --vendor V --sequence N [--at TIME]
 int runUserCommand(int argc, char** argv);
 int runLookupCommand(int argc, char** argv);
 int runBackupCommand(int argc, char** argv);
 int runImportCommand(int argc, char** argv);
 int runExportCommand(int argc, char** argv);
+int runHistoryCommand(int argc, char** argv);
+int runRestoreCommand(int argc, char** argv);
 
 // The command named by the word after the program's name, or null when it names none.
 using AdminCommand = int (*)(int argc, char** argv);

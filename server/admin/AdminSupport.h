@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vcserver {
@@ -33,6 +34,12 @@ std::string missingDatabaseProblem(const std::string& db);
 // The store of --db for one command, or a failure line (the password never shown).
 std::unique_ptr<CommentStore> openForCommand(const std::string& db, NewDatabase newDatabase,
                                              const CommandVoice& voice, int& exitCode);
+
+// "yyyy-mm-dd hh:mm[:ss[.fff]]" with a real date and time; SQLite and PostgreSQL read it alike.
+bool isTimestamp(std::string_view text);
+
+// Who the history names for an operator's change: the account running the command.
+std::string operatorName();
 
 // db with a PostgreSQL URI's password hidden.
 std::string shownDb(const std::string& db);

@@ -130,7 +130,7 @@ int runLookupCommand(int argc, char** argv) {
             store->renameLookup(kind, code, words[3]);
             std::cout << "renamed " << entry << " to " << words[3] << "\n";
         } else {
-            const auto deleted = store->removeLookup(kind, code, force);
+            const auto deleted = store->removeLookup(kind, code, force, operatorName());
             std::cout << "removed " << entry;
             if (force) {
                 std::cout << " and deleted the " << deleted

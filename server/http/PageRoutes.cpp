@@ -41,7 +41,10 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
         if (c.overBudget) {
             return queue(c, mc, refusal(503, "The server is busy; try again."));
         }
-        work = [this, &c] { return postStatement(c.body); };
+        // Read when the work runs, after the sign-in has named the user.
+        work = [this, &c] {
+            return postStatement(c.body, c.user.empty() ? c.watched.client : c.user);
+        };
     } else {
         const char* value = nullptr;
         std::size_t length = 0;
@@ -67,9 +70,11 @@ MHD_Result CommentServer::Impl::submit(Connection& c, MHD_Connection* mc,
                                        std::function<Answer()> work, Clock::time_point when) {
     watch.working(c.watched);
     MHD_suspend_connection(mc);
-    auto task = [&c, mc, work = std::move(work)] {
+    auto task = [&c, mc, work = std::move(work), handed = std::max(when, Clock::now())] {
         try {
-            c.prepared = work();
+            c.prepared = Clock::now() - handed > kMostWorkerWait
+                             ? refusal(503, "The server is busy; try again.")
+                             : work();
         } catch (const std::exception& e) {
             c.prepared = refusal(500, std::string("Internal error: ") + e.what() + ".", true);
         }
@@ -159,7 +164,7 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip) {
     }
 }
 
-Answer CommentServer::Impl::postStatement(const std::string& body) {
+Answer CommentServer::Impl::postStatement(const std::string& body, const std::string& changedBy) {
     const SqlField field = sqlFieldOf(body);
     if (!field.statement) {
         metrics.statement(Metrics::Statement::Rejected);
@@ -170,7 +175,7 @@ Answer CommentServer::Impl::postStatement(const std::string& body) {
         metrics.statement(Metrics::Statement::Rejected);
         return refusal(400, parsed.error);
     }
-    const ExecResult result = store.execute(*parsed.statement);
+    const ExecResult result = store.execute(*parsed.statement, changedBy);
     switch (result.outcome) {
     case ExecResult::Outcome::Done:
         metrics.statement(Metrics::Statement::Done);

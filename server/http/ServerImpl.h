@@ -36,6 +36,10 @@ inline constexpr std::string_view kMetricsPath = "/metrics";
 inline constexpr const char* kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
 // The health check's answer waits this long for the store at most.
 inline constexpr std::chrono::milliseconds kHealthTime{2'000};
+// A request that waited this long for a worker (every one held by a slow database) is
+// answered busy without reaching the store: with the store's own time limits, every answer
+// comes within the control's (a load 25 s, a statement 45 s).
+inline constexpr std::chrono::milliseconds kMostWorkerWait{5'000};
 inline constexpr const char* kTextType = "text/plain; charset=utf-8";
 inline constexpr const char* kXmlType = "text/xml; charset=utf-8";
 // A load document at least this large is sent compressed to a client that takes gzip; below
@@ -151,7 +155,8 @@ struct CommentServer::Impl {
     Answer health();
     Answer metricsAnswer() const;
     Answer getLoad(const std::string& vendor, bool takesGzip);
-    Answer postStatement(const std::string& body);
+    // changedBy: the signed-in user, or the client's address when there are no users.
+    Answer postStatement(const std::string& body, const std::string& changedBy);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);
     void finish(Connection& c, MHD_Connection* mc, MHD_RequestTerminationCode code);
     void dropBody(Connection& c);

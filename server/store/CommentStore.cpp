@@ -25,11 +25,12 @@ const char* lookupKindName(LookupKind kind) {
 
 std::string unknownLookupRefusal(const ImportedComment& row, bool typeKnown) {
     return std::string("no comment ") + (typeKnown ? "location '" : "type '") +
-           (typeKnown ? row.location : row.type) + "' (by code or name)";
+           tavik::common::excerpt(typeKnown ? row.location : row.type) + "' (by code or name)";
 }
 
 std::string takenSequenceRefusal(const ImportedComment& row) {
-    return "vendor " + row.vendor + " already has comment " + std::to_string(*row.sequence);
+    return "vendor " + tavik::common::excerpt(row.vendor) + " already has comment " +
+           std::to_string(*row.sequence);
 }
 
 std::optional<std::int64_t> resolveLookup(const std::vector<LookupEntry>& entries,

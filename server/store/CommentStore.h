@@ -107,9 +107,22 @@ struct ExportedComment {
     std::string lastUpdated; // yyyy-mm-dd hh:mm:ss.fff
 };
 
+// One entry of a comment's history: the comment as it was before a change, when (UTC,
+// yyyy-mm-dd hh:mm:ss.fff), by whom (the signed-in user, the client's address when there
+// are no users, the operator's account) and what happened ("updated", "deleted",
+// "restored"). A restore that brings a deleted comment back records the comment it brought.
+struct HistoryEntry {
+    std::int64_t entry = 0; // rises with every entry kept
+    std::string changed;
+    std::string changedBy;
+    std::string change;
+    ExportedComment comment;
+};
+
 // The schema this program writes; databases of a newer one are refused at opening. An
 // existing database without a recorded version is taken as version 1 once its columns fit.
-inline constexpr int kSchemaVersion = 1;
+// Version 2 added the comments' history.
+inline constexpr int kSchemaVersion = 2;
 
 // Raised when the database cannot be opened or read.
 class StoreError : public std::runtime_error {
@@ -141,10 +154,11 @@ public:
     // Lookup lists and the vendor's comments, read in one consistent snapshot.
     virtual VendorComments load(const std::string& vendor) = 0;
 
-    // Runs one statement in its own transaction. An update that matches no comment is
-    // Refused with "comment N of vendor V no longer exists" (N the sequence, V the vendor
+    // Runs one statement in its own transaction, with the history entry of the comment it
+    // updates or deletes, recorded as changed by changedBy. An update that matches no comment
+    // is Refused with "comment N of vendor V no longer exists" (N the sequence, V the vendor
     // key as in the statement); a delete that matches none is Done.
-    virtual ExecResult execute(const Statement& statement) = 0;
+    virtual ExecResult execute(const Statement& statement, const std::string& changedBy) = 0;
 
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has
     // none yet, so seeding again adds nothing.
@@ -155,8 +169,22 @@ public:
     virtual void addLookup(LookupKind kind, std::int64_t code, const std::string& name) = 0;
     virtual void renameLookup(LookupKind kind, std::int64_t code, const std::string& name) = 0;
     // Refused while comments use the entry, unless force: then those comments are deleted
-    // with it. Returns how many were.
-    virtual std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) = 0;
+    // with it (kept in their history as deleted by changedBy). Returns how many were.
+    virtual std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force,
+                                      const std::string& changedBy) = 0;
+
+    // The history of a vendor's comments (of one when sequence is given), newest first.
+    virtual std::vector<HistoryEntry> history(const std::string& vendor,
+                                              std::optional<std::int64_t> sequence) = 0;
+    // Brings comment sequence of vendor back as its newest history entry at or before `at`
+    // (UTC, "yyyy-mm-dd[ hh:mm:ss[.fff]]"; empty: the newest): a deleted comment under its
+    // old sequence, an overwritten one over its present text. Recorded in the history; returns
+    // the entry brought back. StoreRefusal when there is no such entry, or when the comment
+    // was deleted after it and another has taken its sequence since.
+    virtual HistoryEntry restore(const std::string& vendor, std::int64_t sequence,
+                                 const std::string& at, const std::string& changedBy) = 0;
+    // Deletes the history entries older than before (UTC, as `at`); returns how many.
+    virtual std::int64_t pruneHistory(const std::string& before) = 0;
 
     // Writes every row in one transaction, or none when any is refused (an unknown type or
     // location, a sequence the vendor already has); a dry run writes none either way.
@@ -191,6 +219,10 @@ struct PostgresOptions {
     // this long, so a request is answered well within its own deadline.
     std::chrono::milliseconds lockTimeout{5'000};
     std::chrono::milliseconds statementTimeout{10'000};
+    // A request's transaction ends within this long, a hung database or every connection
+    // busy included (then its connection is closed): with the connect time limit, within the
+    // control's limits. What it changed before COMMIT was sent is rolled back.
+    std::chrono::milliseconds answerTime{15'000};
     // Connections unused this long are closed, giving their slots back to the database.
     std::chrono::milliseconds idleTime{30'000};
 };

@@ -2,6 +2,7 @@
 #include "store/StoreEngine.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +24,10 @@ constexpr const char* kConnectTimeoutSeconds = "5";
 // Bounds the wait for unacknowledged data on an established connection whose peer vanished
 // (the kernel's own default retries for many minutes).
 constexpr const char* kTcpUserTimeoutMs = "15000";
+// Probes an idle connection, so one whose peer vanished is found before it is lent out.
+constexpr const char* kKeepaliveIdleSeconds = "10";
+constexpr const char* kKeepaliveIntervalSeconds = "5";
+constexpr const char* kKeepaliveCount = "3";
 
 // The one-row table that records the schema version; made with the tables.
 const char* const kCreateVersion =
@@ -40,13 +45,17 @@ const char* const kLockSchema = "SELECT pg_advisory_xact_lock(1447251285, 0)";
 const char* const kLockVendor = "SELECT pg_advisory_xact_lock(1447251284, hashtext($1::text))";
 
 // A failed call. lost: the connection is gone, so the transaction was rolled back unless
-// the failure came from its COMMIT.
+// the failure came from its COMMIT. timedOut: the database did not answer by the deadline,
+// and the connection was abandoned.
 struct PgError {
     std::string message; // one line
     std::string sqlstate;
     bool lost = false;
     bool duringCommit = false;
+    bool timedOut = false;
 };
+
+using Clock = std::chrono::steady_clock;
 
 using Param = std::optional<std::string>;
 
@@ -89,18 +98,29 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     PGconn* get() const { return c_; }
-    bool lost() const { return PQstatus(c_) != CONNECTION_OK; }
+    // An abandoned connection counts as lost: it is closed, never lent out again.
+    bool lost() const { return abandoned_ || PQstatus(c_) != CONNECTION_OK; }
 
-    // Runs a statement without parameters.
-    Result exec(const char* sql) const { return check(PQexec(c_, sql)); }
+    // Every wait for an answer ends by the deadline. A database that is stopped (not gone)
+    // keeps the TCP connection alive and runs none of its own time limits, so only the
+    // client's clock ends the wait.
+    void setDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+
+    // Runs statements without parameters.
+    Result exec(const char* sql) const { return answer(PQsendQuery(c_, sql)); }
 
     Result execParams(const char* sql, const std::vector<Param>& params) const {
         std::vector<const char*> values;
         for (const auto& p : params) {
             values.push_back(p ? p->c_str() : nullptr);
         }
-        return check(PQexecParams(c_, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                                  nullptr, nullptr, 0));
+        return answer(PQsendQueryParams(c_, sql, static_cast<int>(values.size()), nullptr,
+                                        values.data(), nullptr, nullptr, 0));
+    }
+
+    // Compiles a statement as the unnamed one, which the next one replaces.
+    Result prepareUnnamed(const char* sql) const {
+        return answer(PQsendPrepare(c_, "", sql, 0, nullptr));
     }
 
     Result check(PGresult* raw) const {
@@ -119,7 +139,58 @@ public:
     }
 
 private:
+    // The results of what was sent: the first failure thrown, else the last result.
+    Result answer(int sent) const {
+        if (!sent) {
+            throw PgError{oneLine(PQerrorMessage(c_)), "", true};
+        }
+        std::optional<Result> last;
+        PGresult* failure = nullptr;
+        while (true) {
+            awaitResult();
+            PGresult* r = PQgetResult(c_);
+            if (!r) {
+                break;
+            }
+            const auto status = PQresultStatus(r);
+            if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+                last.emplace(r);
+            } else if (!failure) {
+                failure = r;
+            } else {
+                PQclear(r);
+            }
+        }
+        if (failure || !last) {
+            return check(failure);
+        }
+        return std::move(*last);
+    }
+
+    void awaitResult() const {
+        while (PQisBusy(c_)) {
+            int wait = -1;
+            if (deadline_) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now());
+                wait = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+            }
+            pollfd fd{PQsocket(c_), POLLIN, 0};
+            const int ready = poll(&fd, 1, wait);
+            if (ready == 0) {
+                abandoned_ = true;
+                throw PgError{"the database did not answer", "", true, false, true};
+            }
+            if ((ready < 0 && errno != EINTR) || (ready > 0 && !PQconsumeInput(c_))) {
+                abandoned_ = true;
+                throw PgError{oneLine(PQerrorMessage(c_)), "", true};
+            }
+        }
+    }
+
     PGconn* c_;
+    std::optional<Clock::time_point> deadline_;
+    mutable bool abandoned_ = false;
 };
 
 // Time limits of one transaction, as SET LOCAL so that they end with it (also behind a
@@ -140,7 +211,11 @@ public:
     }
     ~Transaction() {
         if (!done_ && !c_.lost()) {
-            PQclear(PQexec(c_.get(), "ROLLBACK"));
+            try {
+                c_.exec("ROLLBACK");
+            } catch (const PgError&) {
+                // The connection is lost or abandoned, which rolls the transaction back.
+            }
         }
     }
     Transaction(const Transaction&) = delete;
@@ -190,12 +265,18 @@ public:
         PQconninfoFree(options);
         setDefault("connect_timeout", kConnectTimeoutSeconds);
         setDefault("tcp_user_timeout", kTcpUserTimeoutMs);
+        setDefault("keepalives", "1");
+        setDefault("keepalives_idle", kKeepaliveIdleSeconds);
+        setDefault("keepalives_interval", kKeepaliveIntervalSeconds);
+        setDefault("keepalives_count", kKeepaliveCount);
         setDefault("fallback_application_name", "vendor-comment-server");
         // The store hands over and reads UTF-8 whatever the database's own encoding.
         set("client_encoding", "UTF8");
     }
 
-    PGconn* connect() const {
+    // Blocking, within connect_timeout; with a deadline, waiting until then at most (libpq's
+    // connect_timeout does not hold for a connection made step by step).
+    PGconn* connect(std::optional<Clock::time_point> deadline) const {
         std::vector<const char*> keys, values;
         for (std::size_t i = 0; i < keys_.size(); ++i) {
             keys.push_back(keys_[i].c_str());
@@ -203,7 +284,24 @@ public:
         }
         keys.push_back(nullptr);
         values.push_back(nullptr);
-        return PQconnectdbParams(keys.data(), values.data(), 0);
+        if (!deadline) {
+            return PQconnectdbParams(keys.data(), values.data(), 0);
+        }
+        PGconn* c = PQconnectStartParams(keys.data(), values.data(), 0);
+        auto step = PGRES_POLLING_WRITING;
+        while (c && PQstatus(c) != CONNECTION_BAD && step != PGRES_POLLING_OK &&
+               step != PGRES_POLLING_FAILED) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            pollfd fd{PQsocket(c),
+                      static_cast<short>(step == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+            if (poll(&fd, 1, static_cast<int>(std::max<decltype(left)>(left, 0))) == 0) {
+                PQfinish(c);
+                throw PgError{"the database did not answer", "", true, false, true};
+            }
+            step = PQconnectPoll(c);
+        }
+        return c;
     }
 
     const std::string& uri() const { return uri_; }
@@ -264,10 +362,11 @@ void checkTable(const Connection& c, const TableDef& table) {
         throw StoreError(prefix + " than this server uses: " + unfillable.front() +
                          " needs a value and has no default");
     }
-    const bool isComments = std::string_view(table.name) == "VendorComment";
+    const bool isLookup = std::string_view(table.name) == lookupTable(LookupKind::Type) ||
+                          std::string_view(table.name) == lookupTable(LookupKind::Location);
     // The lookups are only read, except by --seed-demo, whose insert reports its own refusal.
     for (const char* right : {"SELECT", "INSERT", "UPDATE", "DELETE"}) {
-        if (!isComments && std::string_view(right) != "SELECT") {
+        if (isLookup && std::string_view(right) != "SELECT") {
             break;
         }
         const Result r = c.execParams(
@@ -339,7 +438,7 @@ public:
     // As the unnamed statement, which the next one replaces.
     std::string compileProblem(const std::string& sql) override {
         try {
-            c_.check(PQprepare(c_.get(), "", positional(sql).c_str(), 0, nullptr));
+            c_.prepareUnnamed(positional(sql).c_str());
             return {};
         } catch (const PgError& e) {
             if (e.lost) {
@@ -429,7 +528,8 @@ class PostgresEngine : public StoreEngine {
 public:
     PostgresEngine(const std::string& uri, const PostgresOptions& options)
         : params_(uri), capacity_(std::max<std::size_t>(options.connections, 1)),
-          limits_{options.lockTimeout, options.statementTimeout}, idleTime_(options.idleTime) {
+          limits_{options.lockTimeout, options.statementTimeout}, answerTime_(options.answerTime),
+          idleTime_(options.idleTime) {
         try {
             idle_.push_back({connect(), Clock::now()});
             open_ = 1;
@@ -458,8 +558,9 @@ public:
         const bool request = kind == TransactionKind::Snapshot || kind == TransactionKind::Write;
         const Limits limits{limits_.lock,
                             request ? limits_.statement : std::chrono::milliseconds(0)};
+        const auto deadline = request ? std::optional(Clock::now() + answerTime_) : std::nullopt;
         try {
-            withConnection([&](const Connection& c) {
+            withConnection(deadline, [&](const Connection& c) {
                 Transaction tx(c, begin, limits);
                 Session session(c, *this);
                 if (work(session)) {
@@ -492,10 +593,19 @@ public:
     std::string caseFolded(const std::string& column) const override {
         return "lower(" + bytewise(column) + ")";
     }
+    std::string utcNow() const override { return "now()"; }
+    std::string utcTimestamp(const std::string& parameter) const override {
+        return "(CAST(" + parameter + " AS timestamp) AT TIME ZONE 'UTC')";
+    }
+    std::string utcText(const std::string& column) const override {
+        return "to_char(" + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS.MS')";
+    }
     std::string columnType(ColumnType type) const override {
         switch (type) {
         case ColumnType::Integer:
             return "bigint";
+        case ColumnType::Serial:
+            return "bigint GENERATED BY DEFAULT AS IDENTITY";
         case ColumnType::Date:
             return "date";
         case ColumnType::Timestamp:
@@ -511,6 +621,17 @@ private:
 
     EngineFailure classify(const PgError& e, bool writing) const {
         using Kind = EngineFailure::Kind;
+        const std::string waited = std::to_string(answerTime_.count()) + " ms";
+        if (e.timedOut && writing && e.duringCommit) {
+            return {
+                Kind::CommitUnknown, "the database did not answer the commit within " + waited, {}};
+        }
+        if (e.timedOut) {
+            std::string sentence =
+                e.message + " for " + waited + "; nothing was changed: try again.";
+            sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+            return {Kind::Busy, e.message + " for " + waited, sentence};
+        }
         if (writing && e.duringCommit && e.lost) {
             return {Kind::CommitUnknown, "the database connection was lost while committing", {}};
         }
@@ -524,16 +645,15 @@ private:
         return {cls == "22" || cls == "23" ? Kind::Refused : Kind::Other, describe(e), {}};
     }
 
-    using Clock = std::chrono::steady_clock;
     struct Idle {
         Owned connection;
         Clock::time_point since;
     };
 
     // A new connection; throws PgError when it cannot be had.
-    Owned connect() const {
-        auto c = std::make_unique<Connection>(params_.connect());
-        if (c->lost()) {
+    Owned connect(std::optional<Clock::time_point> deadline = std::nullopt) const {
+        auto c = std::make_unique<Connection>(params_.connect(deadline));
+        if (!c->get() || c->lost()) {
             throw PgError{oneLine(PQerrorMessage(c->get())), "", true};
         }
         // Notices would otherwise go to standard error, between the request log lines.
@@ -545,11 +665,14 @@ private:
     // A connection borrowed for one call. An idle one may have died with the database
     // (a restart); a call that finds its connection gone before COMMIT was sent changed
     // nothing, so it runs once more on a new connection.
+    // A call that did not end by the deadline is not run again: the database is hung, not gone.
     template <typename Call>
-    std::invoke_result_t<Call, const Connection&> withConnection(Call call) {
+    std::invoke_result_t<Call, const Connection&>
+    withConnection(std::optional<Clock::time_point> deadline, Call call) {
         for (int attempt = 0;; ++attempt) {
             bool reused = false;
-            Owned c = acquire(reused);
+            Owned c = acquire(reused, deadline);
+            c->setDeadline(deadline);
             try {
                 auto result = call(*c);
                 release(std::move(c));
@@ -560,7 +683,7 @@ private:
                     throw;
                 }
                 discard(std::move(c));
-                if (attempt > 0 || !reused || e.duringCommit) {
+                if (attempt > 0 || !reused || e.duringCommit || e.timedOut) {
                     throw;
                 }
             } catch (...) {
@@ -570,9 +693,14 @@ private:
         }
     }
 
-    Owned acquire(bool& reused) {
+    Owned acquire(bool& reused, std::optional<Clock::time_point> deadline) {
         std::unique_lock lock(mutex_);
-        available_.wait(lock, [&] { return !idle_.empty() || open_ < capacity_; });
+        const auto ready = [&] { return !idle_.empty() || open_ < capacity_; };
+        if (!deadline) {
+            available_.wait(lock, ready);
+        } else if (!available_.wait_until(lock, *deadline, ready)) {
+            throw PgError{"every database connection stayed busy", "", false, false, true};
+        }
         if (!idle_.empty()) {
             Owned c = std::move(idle_.back().connection);
             idle_.pop_back();
@@ -582,7 +710,7 @@ private:
         ++open_;
         lock.unlock();
         try {
-            return connect();
+            return connect(deadline);
         } catch (...) {
             lock.lock();
             --open_;
@@ -668,6 +796,7 @@ private:
     ConnectParams params_;
     std::size_t capacity_;
     const Limits limits_;
+    const std::chrono::milliseconds answerTime_;
     const std::chrono::milliseconds idleTime_;
     std::mutex mutex_; // guards idle_, open_ and stopping_
     std::condition_variable available_;

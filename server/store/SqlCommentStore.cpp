@@ -1,5 +1,8 @@
 #include "store/StoreEngine.h"
 
+#include "common/Text.h"
+
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <optional>
@@ -10,9 +13,22 @@ namespace vcserver {
 
 namespace {
 
+constexpr const char* kHistoryTable = "VendorCommentHistory";
+
+const TableDef& tableNamed(std::string_view name) {
+    const auto& tables = storeTables();
+    return *std::find_if(tables.begin(), tables.end(),
+                         [&](const TableDef& t) { return name == t.name; });
+}
+
 // The steps from each schema version to the next: kMigrations[v - 1] takes a database of
 // version v to v + 1, in the transaction that records the new version.
-const std::array<const char*, kSchemaVersion - 1> kMigrations = {};
+using Migration = void (*)(SqlSession&, const StoreEngine&);
+const std::array<Migration, kSchemaVersion - 1> kMigrations = {
+    [](SqlSession& s, const StoreEngine& e) {
+        s.script(createTable(tableNamed(kHistoryTable), e, false));
+    },
+};
 
 constexpr const char* kBusy = "The database is busy; try again.";
 
@@ -22,7 +38,8 @@ const char* lookupColumn(LookupKind kind) {
 
 // "type 3 (Billing)"
 std::string entryName(LookupKind kind, std::int64_t code, const std::string& name) {
-    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" + name + ")";
+    return std::string(lookupKindName(kind)) + " " + std::to_string(code) + " (" +
+           tavik::common::excerpt(name) + ")";
 }
 
 std::string noEntry(LookupKind kind, std::int64_t code) {
@@ -75,7 +92,26 @@ struct Sql {
                    e.dateText("Effective") + ", ''), COALESCE(" + e.dateText("Expires") +
                    ", ''), Comment, " + e.timestampText("RecordLastUpdated") +
                    " FROM VendorComment"),
-          exportOrder(" ORDER BY " + e.bytewise("VendorID") + ", CommentSequence") {}
+          exportOrder(" ORDER BY " + e.bytewise("VendorID") + ", CommentSequence"),
+          keepComment(keep(e, "VendorID = ?3 AND CommentSequence = ?4")),
+          history("SELECT Entry, " + e.utcText("Changed") + ", ChangedBy, ChangeKind, VendorID, " +
+                  "CommentSequence, Type, Location, COALESCE(" + e.dateText("Effective") +
+                  ", ''), COALESCE(" + e.dateText("Expires") + ", ''), Comment, " +
+                  e.timestampText("RecordLastUpdated") + " FROM " + kHistoryTable +
+                  " WHERE VendorID = ?1"),
+          before(" AND Changed <= " + e.utcTimestamp("?3")),
+          prune(std::string("DELETE FROM ") + kHistoryTable + " WHERE Changed < " +
+                e.utcTimestamp("?1")) {}
+
+    // Copies the comments the condition picks (its parameters from ?3 on) into the history,
+    // changed now by ?1, the change ?2.
+    static std::string keep(const StoreEngine& e, const std::string& where) {
+        const std::string columns = "VendorID, CommentSequence, Type, Location, Effective, "
+                                    "Expires, Comment, RecordLastUpdated";
+        return std::string("INSERT INTO ") + kHistoryTable + " (" + columns +
+               ", Changed, ChangedBy, ChangeKind) SELECT " + columns + ", " + e.utcNow() +
+               ", CAST(?1 AS TEXT), CAST(?2 AS TEXT) FROM VendorComment WHERE " + where;
+    }
 
     static std::string byName(const StoreEngine& e) {
         return e.caseFolded("Name") + ", " + e.bytewise("Name") + ", Code";
@@ -88,6 +124,13 @@ struct Sql {
     const std::string update;
     const std::string exported;
     const std::string exportOrder;
+    const std::string keepComment;
+    const std::string history; // of a vendor; add the sequence, before, newestFirst
+    const std::string before;
+    const std::string prune;
+    const std::string ofSequence = " AND CommentSequence = ?2";
+    const std::string deletedSince = " AND ChangeKind = 'deleted' AND Entry >= ?3";
+    const std::string newestFirst = " ORDER BY Entry DESC";
     const std::string remove = "DELETE FROM VendorComment WHERE VendorID = ?1 AND "
                                "CommentSequence = ?2";
     const std::string codes = "SELECT (SELECT COUNT(*) FROM CommentType WHERE Code = ?1), "
@@ -142,16 +185,18 @@ public:
         }
     }
 
-    ExecResult execute(const Statement& statement) override {
+    ExecResult execute(const Statement& statement, const std::string& changedBy) override {
         try {
             std::int64_t sequence = 0;
             engine_->transact(TransactionKind::Write, [&](SqlSession& s) {
                 sequence = 0;
                 if (const auto* ins = std::get_if<InsertComment>(&statement)) {
-                    checkCodes(s, ins->fields);
+                    checkCodes(s, ins->fields.type, ins->fields.location);
                     sequence = insertComment(s, ins->vendor, ins->fields);
                 } else if (const auto* upd = std::get_if<UpdateComment>(&statement)) {
-                    checkCodes(s, upd->fields);
+                    checkCodes(s, upd->fields.type, upd->fields.location);
+                    s.lockSequence(upd->vendor);
+                    s.change(sql_.keepComment, {changedBy, "updated", upd->vendor, upd->sequence});
                     // Another desk may have deleted the comment meanwhile; saying so beats
                     // reporting a save that changed nothing.
                     if (s.change(sql_.update,
@@ -161,6 +206,8 @@ public:
                     }
                 } else {
                     const auto& del = std::get<DeleteComment>(statement);
+                    s.lockSequence(del.vendor);
+                    s.change(sql_.keepComment, {changedBy, "deleted", del.vendor, del.sequence});
                     s.change(sql_.remove, {del.vendor, del.sequence});
                 }
                 return true;
@@ -234,7 +281,8 @@ public:
         });
     }
 
-    std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force) override {
+    std::int64_t removeLookup(LookupKind kind, std::int64_t code, bool force,
+                              const std::string& changedBy) override {
         return change(TransactionKind::Write, [&](SqlSession& s) {
             // Holds off inserts that would use the entry between the count and the delete.
             s.lockLookups(kind);
@@ -247,8 +295,12 @@ public:
                 single(s, "SELECT COUNT(*) FROM VendorComment" + where, {code});
             if (used > 0 && !force) {
                 throw StoreRefusal(entryName(kind, code, *found) + " is used by " +
-                                   std::to_string(used) +
-                                   " comments; --force removes it and deletes them");
+                                   std::to_string(used) + (used == 1 ? " comment" : " comments") +
+                                   "; --force removes it and deletes them");
+            }
+            if (used > 0) {
+                s.change(Sql::keep(*engine_, std::string(lookupColumn(kind)) + " = ?3"),
+                         {changedBy, "deleted", code});
             }
             s.change("DELETE FROM VendorComment" + where, {code});
             s.change(std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
@@ -307,7 +359,86 @@ public:
         });
     }
 
+    std::vector<HistoryEntry> history(const std::string& vendor,
+                                      std::optional<std::int64_t> sequence) override {
+        return read([&](SqlSession& s) {
+            return sequence ? readHistory(s, sql_.ofSequence, {vendor, *sequence})
+                            : readHistory(s, "", {vendor});
+        });
+    }
+
+    HistoryEntry restore(const std::string& vendor, std::int64_t sequence, const std::string& at,
+                         const std::string& changedBy) override {
+        return change(TransactionKind::Write, [&](SqlSession& s) {
+            s.lockSequence(vendor);
+            const std::string comment = "comment " + std::to_string(sequence) + " of vendor " +
+                                        tavik::common::excerpt(vendor);
+            const auto chosen = readHistory(
+                s, at.empty() ? sql_.ofSequence : sql_.ofSequence + sql_.before,
+                at.empty() ? SqlParams{vendor, sequence} : SqlParams{vendor, sequence, at}, true);
+            if (chosen.empty()) {
+                throw StoreRefusal(
+                    comment + " has no history" +
+                    (at.empty() ? "" : " at or before " + tavik::common::excerpt(at)));
+            }
+            // An entry from before the sequence was last deleted belongs to another comment
+            // than the one holding it now.
+            const bool present = s.query(sql_.taken, {vendor, sequence})->next();
+            if (present && !readHistory(s, sql_.ofSequence + sql_.deletedSince,
+                                        {vendor, sequence, chosen.front().entry}, true)
+                                .empty()) {
+                throw StoreRefusal(comment + " was deleted since and another comment has its "
+                                             "sequence now; nothing was restored");
+            }
+            const ExportedComment& c = chosen.front().comment;
+            try {
+                checkCodes(s, c.type, c.location);
+            } catch (const Refused& r) {
+                throw StoreRefusal(r.message + " Nothing was restored.");
+            }
+            const SqlParams key{changedBy, "restored", vendor, sequence};
+            SqlParams fields{vendor,
+                             sequence,
+                             c.type,
+                             c.location,
+                             textOrNull(c.effective),
+                             textOrNull(c.expires),
+                             c.comment};
+            if (present) {
+                s.change(sql_.keepComment, key);
+                s.change(sql_.update, fields);
+            } else {
+                fields.emplace_back();
+                s.change(sql_.insert, fields);
+                s.change(sql_.keepComment, key);
+            }
+            return chosen.front();
+        });
+    }
+
+    std::int64_t pruneHistory(const std::string& before) override {
+        return change(TransactionKind::Import,
+                      [&](SqlSession& s) { return s.change(sql_.prune, {before}); });
+    }
+
 private:
+    // The vendor's history entries (narrowed by what `where` adds), newest first.
+    std::vector<HistoryEntry> readHistory(SqlSession& s, const std::string& where,
+                                          const SqlParams& params, bool newestOnly = false) const {
+        std::vector<HistoryEntry> entries;
+        const auto r = s.query(
+            sql_.history + where + sql_.newestFirst + (newestOnly ? " LIMIT 1" : ""), params);
+        while (r->next()) {
+            entries.push_back({r->integer(0),
+                               r->text(1),
+                               r->text(2),
+                               r->text(3),
+                               {r->text(4), r->integer(5), r->integer(6), r->integer(7), r->text(8),
+                                r->text(9), r->text(10), r->text(11)}});
+        }
+        return entries;
+    }
+
     void openSchema(SqlSession& s) {
         // Servers starting together on one database take turns here.
         s.lockSchema();
@@ -317,11 +448,12 @@ private:
                              ", newer than this program's " + std::to_string(kSchemaVersion) +
                              "; use the newer program that wrote it");
         }
+        // Tables made now are of this version already.
         if (version == 0) {
             s.createTables();
         }
-        for (int v = std::max(version, 1); v < kSchemaVersion; ++v) {
-            s.script(kMigrations[static_cast<std::size_t>(v - 1)]);
+        for (int v = version == 0 ? kSchemaVersion : version; v < kSchemaVersion; ++v) {
+            kMigrations[static_cast<std::size_t>(v - 1)](s, *engine_);
         }
         s.checkTables();
         // A database made elsewhere with other columns fails here rather than on use, naming
@@ -330,7 +462,9 @@ private:
              {std::pair{"CommentLocation", &sql_.locations}, std::pair{"CommentType", &sql_.types},
               std::pair{"VendorComment", &sql_.comments}, std::pair{"VendorComment", &sql_.insert},
               std::pair{"VendorComment", &sql_.update}, std::pair{"VendorComment", &sql_.remove},
-              std::pair{"VendorComment", &sql_.exported}}) {
+              std::pair{"VendorComment", &sql_.exported},
+              std::pair{kHistoryTable, &sql_.keepComment},
+              std::pair{kHistoryTable, &sql_.history}}) {
             if (const std::string problem = s.compileProblem(*sql); !problem.empty()) {
                 throw StoreError("table " + std::string(table) +
                                  " has other columns than this server uses: " + problem);
@@ -376,14 +510,14 @@ private:
         return key;
     }
 
-    void checkCodes(SqlSession& s, const CommentFields& f) const {
-        const auto r = s.query(sql_.codes, {std::int64_t{f.type}, std::int64_t{f.location}});
+    void checkCodes(SqlSession& s, std::int64_t type, std::int64_t location) const {
+        const auto r = s.query(sql_.codes, {type, location});
         r->next();
         if (r->integer(0) == 0) {
-            throw Refused{"Comment type " + std::to_string(f.type) + " does not exist."};
+            throw Refused{"Comment type " + std::to_string(type) + " does not exist."};
         }
         if (r->integer(1) == 0) {
-            throw Refused{"Comment location " + std::to_string(f.location) + " does not exist."};
+            throw Refused{"Comment location " + std::to_string(location) + " does not exist."};
         }
     }
 
@@ -480,6 +614,22 @@ const std::vector<TableDef>& storeTables() {
           {"Comment", Text},
           {"RecordLastUpdated", Timestamp}},
          {"VendorID", "CommentSequence"}},
+        // What a comment was before each update and delete; the lookup entries it names may
+        // be gone since.
+        {kHistoryTable,
+         {{"Entry", Serial},
+          {"VendorID", Text},
+          {"CommentSequence", Integer},
+          {"Type", Integer},
+          {"Location", Integer},
+          {"Effective", Date, false},
+          {"Expires", Date, false},
+          {"Comment", Text},
+          {"RecordLastUpdated", Timestamp},
+          {"Changed", Timestamp},
+          {"ChangedBy", Text},
+          {"ChangeKind", Text}},
+         {"Entry"}},
     };
     return tables;
 }

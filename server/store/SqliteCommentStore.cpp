@@ -292,8 +292,14 @@ public:
     std::string caseFolded(const std::string& column) const override {
         return column + " COLLATE NOCASE";
     }
+    std::string utcNow() const override { return "strftime('%Y-%m-%d %H:%M:%f', 'now')"; }
+    std::string utcTimestamp(const std::string& parameter) const override {
+        return timestamp(parameter);
+    }
+    std::string utcText(const std::string& column) const override { return column; }
+    // A Serial key is the table's rowid, which SQLite assigns.
     std::string columnType(ColumnType type) const override {
-        return type == ColumnType::Integer ? "INTEGER" : "TEXT";
+        return type == ColumnType::Integer || type == ColumnType::Serial ? "INTEGER" : "TEXT";
     }
     // A table keyed by its INTEGER code keeps it as its rowid; the others need no rowid.
     std::string tableOptions(const TableDef& table) const override {

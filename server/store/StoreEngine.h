@@ -17,7 +17,8 @@ namespace vcserver {
 // below where the dialects part.
 
 // The store's tables, described once; each engine writes them in its own types.
-enum class ColumnType { Integer, Text, Date, Timestamp };
+// Serial: a whole number the database assigns, rising with every row added.
+enum class ColumnType { Integer, Serial, Text, Date, Timestamp };
 
 struct ColumnDef {
     const char* name;
@@ -65,8 +66,10 @@ public:
     virtual std::string compileProblem(const std::string& sql) = 0;
 
     // Locks the engine needs beyond its transactions: servers opening one database together,
-    // inserts allocating one vendor's next sequence, a lookup's check and change, an import's
-    // sequences. Nothing where the write transaction already excludes every other writer.
+    // inserts allocating one vendor's next sequence and changes keeping a comment's history
+    // (so what they record as the comment before is what they change), a lookup's check and
+    // change, an import's sequences. Nothing where the write transaction already excludes every
+    // other writer.
     virtual void lockSchema() {}
     virtual void lockSequence(const std::string& /*vendor*/) {}
     virtual void lockLookups(LookupKind /*kind*/) {}
@@ -124,6 +127,11 @@ public:
     virtual std::string timestampText(const std::string& column) const = 0;
     virtual std::string bytewise(const std::string& column) const = 0;
     virtual std::string caseFolded(const std::string& column) const = 0;
+    // The same for times in UTC: now, a "yyyy-mm-dd[ hh:mm:ss[.fff]]" parameter, and a
+    // timestamp column as "yyyy-mm-dd hh:mm:ss.fff".
+    virtual std::string utcNow() const = 0;
+    virtual std::string utcTimestamp(const std::string& parameter) const = 0;
+    virtual std::string utcText(const std::string& column) const = 0;
     // A column type's name, and what follows a table's definition.
     virtual std::string columnType(ColumnType type) const = 0;
     virtual std::string tableOptions(const TableDef& /*table*/) const { return {}; }

@@ -105,12 +105,12 @@ TEST_F(SqliteFaultTest, FailedCommitsMayHaveTakenEffect) {
         open();
         store_->seed(demoData());
         setFault(f);
-        const ExecResult failed = store_->execute(kInsert);
+        const ExecResult failed = store_->execute(kInsert, "test");
         EXPECT_EQ(failed.outcome, ExecResult::Outcome::Failed);
         EXPECT_NE(failed.message.find(kMayHaveTakenEffect), std::string::npos) << failed.message;
         EXPECT_EQ(failed.message.find('\n'), std::string::npos);
         setFault(std::nullopt);
-        const ExecResult next = store_->execute(kInsert);
+        const ExecResult next = store_->execute(kInsert, "test");
         EXPECT_EQ(next.outcome, ExecResult::Outcome::Done) << next.message;
         EXPECT_EQ(store_->load("318").comments.back().sequence, next.sequence);
         store_.reset();
@@ -144,7 +144,7 @@ TEST_F(SqliteFaultTest, FailingCheckpointsAreReportedAndRetried) {
     store_->seed(demoData());
     setFault(Fault{SQLITE_OPEN_MAIN_DB, FileOp::Write, SQLITE_IOERR_WRITE});
     for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(store_->execute(kInsert).outcome, ExecResult::Outcome::Done);
+        EXPECT_EQ(store_->execute(kInsert, "test").outcome, ExecResult::Outcome::Done);
     }
     const std::string failing = notices();
     EXPECT_NE(failing.find("checkpoint of " + db_.string() + " failed"), std::string::npos)
@@ -154,7 +154,7 @@ TEST_F(SqliteFaultTest, FailingCheckpointsAreReportedAndRetried) {
     // The retry waits a second after the last attempt.
     ASSERT_TRUE(waitFor(
         [&] {
-            store_->execute(kInsert);
+            store_->execute(kInsert, "test");
             return notices().find("succeeded after") != std::string::npos;
         },
         5s))

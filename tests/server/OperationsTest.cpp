@@ -56,7 +56,7 @@ public:
         changed_.wait(lock, [this] { return released_; });
         throw StoreError("released");
     }
-    ExecResult execute(const Statement&) override {
+    ExecResult execute(const Statement&, const std::string&) override {
         return {ExecResult::Outcome::Failed, "the database is gone"};
     }
     void seed(const DemoData&) override {}
@@ -68,9 +68,17 @@ public:
     void renameLookup(LookupKind, std::int64_t, const std::string&) override {
         throw StoreError("not scripted");
     }
-    std::int64_t removeLookup(LookupKind, std::int64_t, bool) override {
+    std::int64_t removeLookup(LookupKind, std::int64_t, bool, const std::string&) override {
         throw StoreError("not scripted");
     }
+    std::vector<HistoryEntry> history(const std::string&, std::optional<std::int64_t>) override {
+        throw StoreError("not scripted");
+    }
+    HistoryEntry restore(const std::string&, std::int64_t, const std::string&,
+                         const std::string&) override {
+        throw StoreError("not scripted");
+    }
+    std::int64_t pruneHistory(const std::string&) override { throw StoreError("not scripted"); }
     ImportOutcome importComments(const std::vector<ImportedComment>&, bool) override {
         throw StoreError("not scripted");
     }

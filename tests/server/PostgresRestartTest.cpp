@@ -8,7 +8,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 using namespace vcserver;
@@ -86,6 +91,97 @@ TEST(PostgresRestart, RequestsFailFastWhileDownAndSucceedOnceBack) {
     ASSERT_EQ(cluster("start"), 0);
     EXPECT_EQ(loadCount(), 4) << "nothing the failed inserts tried was kept";
     const auto res = client.Post(kPage, insert, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    EXPECT_EQ(loadCount(), 5);
+
+    server.stop();
+    serving.join();
+}
+
+// The postmaster of the cluster and its children, stopped (SIGSTOP) while this lives: the
+// connections stay open and nothing answers, as when the database host hangs.
+class FrozenCluster {
+public:
+    explicit FrozenCluster(const std::string& uri) {
+        std::string dir = PgSession(uri).query("SHOW data_directory");
+        dir.resize(dir.size() - 2); // "|\n"
+        pid_t postmaster = 0;
+        std::ifstream(dir + "/postmaster.pid") >> postmaster;
+        pids_.push_back(postmaster);
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string pid, name, state;
+            pid_t parent = 0;
+            // The name is in parentheses and holds no spaces for the server's processes.
+            if (stat >> pid >> name >> state >> parent && parent == postmaster) {
+                pids_.push_back(std::stoi(pid));
+            }
+        }
+        for (const pid_t pid : pids_) {
+            kill(pid, SIGSTOP);
+        }
+    }
+    ~FrozenCluster() {
+        for (const pid_t pid : pids_) {
+            kill(pid, SIGCONT);
+        }
+    }
+    FrozenCluster(const FrozenCluster&) = delete;
+    FrozenCluster& operator=(const FrozenCluster&) = delete;
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// A hung cluster holds no answer past the store's deadline: loads and inserts are answered
+// 503 "nothing was changed", and no insert takes effect once the cluster runs again.
+TEST(PostgresRestart, AHungClusterIsAnsweredByTheDeadlineAndChangesNothing) {
+    std::unique_ptr<TestDatabase> db;
+    try {
+        db = std::make_unique<TestDatabase>(StoreKind::Postgres);
+    } catch (const std::exception& e) {
+        FAIL() << e.what();
+    }
+    PostgresOptions options;
+    options.connections = 2;
+    options.answerTime = std::chrono::milliseconds(1500);
+    auto store = openPostgresStore(db->location(), options);
+    store->seed(demoData());
+    CommentServer server(*store, nullptr);
+    ASSERT_GT(server.bind("127.0.0.1", 0), 0);
+    std::thread serving([&] { server.run(); });
+    const std::string base = server.baseUrl().substr(0, server.baseUrl().size() - 1);
+    const auto loadCount = [&] {
+        const auto res = httplib::Client(base).Get(std::string(kPage) + "?Vendor=318");
+        return res && res->status == 200 ? countOf(res->body, "<GRID>") : -1;
+    };
+    const std::string insert = "SQL=" + formEncode(insertBatch("318", 4, 12, "", "", "hung"));
+    ASSERT_EQ(loadCount(), 4);
+    {
+        FrozenCluster frozen(db->location());
+        std::vector<std::thread> requests;
+        for (int i = 0; i < 6; ++i) {
+            requests.emplace_back([&, i] {
+                httplib::Client client(base);
+                client.set_read_timeout(std::chrono::seconds(20));
+                const auto start = std::chrono::steady_clock::now();
+                const auto res =
+                    i % 2 ? client.Get(std::string(kPage) + "?Vendor=318")
+                          : client.Post(kPage, insert, "application/x-www-form-urlencoded");
+                ASSERT_TRUE(res) << "no answer from a hung database";
+                EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+                EXPECT_EQ(res->status, 503) << res->body;
+                EXPECT_NE(res->body.find("nothing was changed: try again"), std::string::npos)
+                    << res->body;
+            });
+        }
+        for (auto& t : requests) {
+            t.join();
+        }
+    }
+    EXPECT_EQ(loadCount(), 4) << "an insert answered 'nothing was changed' took effect";
+    const auto res = httplib::Client(base).Post(kPage, insert, "application/x-www-form-urlencoded");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200) << res->body;
     EXPECT_EQ(loadCount(), 5);

@@ -201,6 +201,59 @@ std::vector<StartUpCase> startUpCases(TestDatabase& db, const std::filesystem::p
 
 // Each ends at once with status 1 (2 for a usage error) and, for a database it cannot use,
 // one line that says why.
+// A database of version 1 as the previous release made it on PostgreSQL, with one comment
+// (the SQLite one is tests/server/data/version1.db, made by that release).
+const char* const kVersionOnePostgres =
+    "CREATE TABLE CommentType (Code bigint PRIMARY KEY, Name text NOT NULL);"
+    "CREATE TABLE CommentLocation (Code bigint PRIMARY KEY, Name text NOT NULL);"
+    "CREATE TABLE VendorComment (VendorID text NOT NULL, CommentSequence bigint NOT NULL, "
+    "Type bigint NOT NULL REFERENCES CommentType (Code), Location bigint NOT NULL REFERENCES "
+    "CommentLocation (Code), Effective date, Expires date, Comment text NOT NULL, "
+    "RecordLastUpdated timestamptz NOT NULL, PRIMARY KEY (VendorID, CommentSequence));"
+    "CREATE TABLE SchemaVersion (Id integer PRIMARY KEY DEFAULT 1 CHECK (Id = 1), "
+    "Version integer NOT NULL);"
+    "INSERT INTO SchemaVersion (Version) VALUES (1);"
+    "INSERT INTO CommentType VALUES (2, 'Terms');"
+    "INSERT INTO CommentLocation VALUES (1, 'Purchasing');"
+    "INSERT INTO VendorComment VALUES ('318', 2, 2, 1, '2009-01-01', '2009-12-31', "
+    "'Net 30, 2% discount when paid within 10 days.', '2026-12-09 13:23:13.572');";
+
+// The server started on a database of the previous release migrates it, keeping its
+// comments, and then keeps what a client deletes, named by the client's address.
+TEST_P(ServerProgram, MigratesAVersionOneDatabaseAtStart) {
+    const auto db = makeDatabase(GetParam());
+    ASSERT_TRUE(db);
+    const bool sqlite = GetParam() == StoreKind::Sqlite;
+    if (sqlite) {
+        std::filesystem::copy_file(std::string(VC_TEST_DATA) + "/version1.db", db->location());
+    } else {
+        db->exec(kVersionOnePostgres);
+    }
+    TempDir dir;
+    {
+        ServerProcess server({"--db", db->location(), "--listen", "127.0.0.1:0"},
+                             dir.path() / "stderr.txt");
+        const std::string url = server.firstLine();
+        ASSERT_FALSE(url.empty()) << readFile(dir.path() / "stderr.txt");
+        EXPECT_EQ(gridCount(url, "318"), sqlite ? 4 : 1);
+        const auto res = clientOf(url).Post("/VendorCommentLOAD.asp",
+                                            "SQL=" + formEncode(with(kExampleDelete, "= 7", "= 2")),
+                                            "application/x-www-form-urlencoded");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200) << res->body;
+        EXPECT_EQ(gridCount(url, "318"), sqlite ? 3 : 0);
+    }
+    const auto kept = vcserver::openStore(db->location(), 1)->history("318", 2);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].change, "deleted");
+    EXPECT_EQ(kept[0].changedBy, "127.0.0.1");
+    EXPECT_EQ(kept[0].comment.comment, "Net 30, 2% discount when paid within 10 days.");
+    EXPECT_EQ(kept[0].comment.expires, "2009-12-31");
+    if (!sqlite) {
+        EXPECT_EQ(db->exec("SELECT Version FROM SchemaVersion"), "2|\n");
+    }
+}
+
 TEST_P(ServerProgram, StartUpErrorsExitWithOneClearLine) {
     const auto db = makeDatabase(GetParam());
     ASSERT_TRUE(db);

@@ -423,7 +423,7 @@ TEST_P(StoreTest, TwoStoresOnOneDatabaseNeverShareASequence) {
             CommentStore& store = i % 2 ? *first : *second;
             const InsertComment insert{"V200", {1, 1, std::nullopt, std::nullopt, "x"}};
             for (int n = 0; n < 4; ++n) {
-                if (store.execute(insert).outcome != ExecResult::Outcome::Done) {
+                if (store.execute(insert, "test").outcome != ExecResult::Outcome::Done) {
                     ++failures;
                 }
             }
@@ -472,7 +472,7 @@ TEST(BothStores, SameStatementsGiveTheSameDocument) {
         for (const auto& sql : statements) {
             const auto parsed = parseStatement(sql);
             ASSERT_TRUE(parsed.statement) << parsed.error;
-            const auto result = store->execute(*parsed.statement);
+            const auto result = store->execute(*parsed.statement, "test");
             outcomes[i].push_back(std::to_string(static_cast<int>(result.outcome)) + " " +
                                   result.message);
         }
