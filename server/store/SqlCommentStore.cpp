@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <random>
 #include <set>
 #include <string_view>
 
@@ -12,7 +13,18 @@ namespace {
 
 // The steps from each schema version to the next: kMigrations[v - 1] takes a database of
 // version v to v + 1, in the transaction that records the new version.
-const std::array<const char*, kSchemaVersion - 1> kMigrations = {};
+const std::array<const char*, kSchemaVersion - 1> kMigrations = {
+    // The change versions, so caches of load documents can tell they are still current.
+    "CREATE TABLE IF NOT EXISTS ChangeVersion (Scope TEXT PRIMARY KEY, Version BIGINT NOT NULL)",
+};
+
+// ChangeVersion's scopes; a vendor's is "vendor " and its key, so no key names another.
+constexpr const char* kDatabaseScope = "database";
+constexpr const char* kLookupsScope = "lookups";
+
+std::string vendorScope(const std::string& vendor) {
+    return "vendor " + vendor;
+}
 
 constexpr const char* kBusy = "The database is busy; try again.";
 
@@ -97,6 +109,16 @@ struct Sql {
         "SELECT COALESCE(MAX(CommentSequence), 0) + 1 FROM VendorComment WHERE VendorID = ?1";
     const std::string taken =
         "SELECT 1 FROM VendorComment WHERE VendorID = ?1 AND CommentSequence = ?2";
+    const std::string version = std::string("SELECT ") + versionOf("'database'") + ", " +
+                                versionOf("'lookups'") + ", " + versionOf("?1");
+    const std::string bump =
+        "INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, 1) "
+        "ON CONFLICT (Scope) DO UPDATE SET Version = ChangeVersion.Version + 1";
+
+    static std::string versionOf(const char* scope) {
+        return std::string("COALESCE((SELECT Version FROM ChangeVersion WHERE Scope = ") + scope +
+               "), 0)";
+    }
 };
 
 class SqlCommentStore : public CommentStore {
@@ -115,31 +137,24 @@ public:
     }
 
     VendorComments load(const std::string& vendor) override {
-        try {
-            VendorComments out;
-            engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
-                out.locations = readLookup(s, sql_.locations);
-                out.types = readLookup(s, sql_.types);
-                const auto r = s.query(sql_.comments, {vendor});
-                // Room for every row at once, rather than moving them all at every doubling.
-                const std::size_t rows = r->knownCount();
-                out.comments.clear();
-                out.comments.reserve(
-                    rows ? rows : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
-                while (r->next()) {
-                    out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
-                                            r->integer(4), r->text(5), r->text(6), r->text(7),
-                                            r->text(8)});
-                }
-                return true;
-            });
-            return out;
-        } catch (const EngineFailure& f) {
-            if (f.kind == EngineFailure::Kind::Busy) {
-                throw StoreBusy(f.sentence.empty() ? kBusy : f.sentence);
+        VendorComments out;
+        snapshot([&](SqlSession& s) { out = readLoad(s, vendor); });
+        return out;
+    }
+
+    VersionedComments loadChanged(const std::string& vendor,
+                                  const std::optional<ChangeVersion>& known) override {
+        VersionedComments out;
+        snapshot([&](SqlSession& s) {
+            const auto r = s.query(sql_.version, {vendorScope(vendor)});
+            r->next();
+            out.version = ChangeVersion{r->integer(0), r->integer(1), r->integer(2)};
+            out.comments.reset();
+            if (out.version != known) {
+                out.comments = readLoad(s, vendor);
             }
-            throw StoreError(f.detail);
-        }
+        });
+        return out;
     }
 
     ExecResult execute(const Statement& statement) override {
@@ -163,6 +178,8 @@ public:
                     const auto& del = std::get<DeleteComment>(statement);
                     s.change(sql_.remove, {del.vendor, del.sequence});
                 }
+                bump(s,
+                     vendorScope(std::visit([](const auto& st) { return st.vendor; }, statement)));
                 return true;
             });
             return {ExecResult::Outcome::Done, {}, sequence};
@@ -201,6 +218,7 @@ public:
                                   {c.type, c.location, c.effective, c.expires, c.comment});
                 }
             }
+            bump(s, kLookupsScope);
             return 0;
         });
     }
@@ -219,6 +237,7 @@ public:
             s.change(std::string("INSERT INTO ") + lookupTable(kind) +
                          " (Code, Name) VALUES (?1, ?2)",
                      {code, name});
+            bump(s, kLookupsScope);
             return 0;
         });
     }
@@ -230,6 +249,7 @@ public:
                          {code, name}) == 0) {
                 throw StoreRefusal(noEntry(kind, code));
             }
+            bump(s, kLookupsScope);
             return 0;
         });
     }
@@ -252,6 +272,7 @@ public:
             }
             s.change("DELETE FROM VendorComment" + where, {code});
             s.change(std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
+            bump(s, kLookupsScope);
             return used;
         });
     }
@@ -287,6 +308,8 @@ public:
                               dateValue(row.expires), row.comment, textOrNull(row.lastUpdated)});
                     ++out.imported;
                 }
+                // One number for every vendor the file touches, rather than a row lock each.
+                bump(s, kLookupsScope);
                 return out;
             },
             [&](const ImportOutcome& out) { return !dryRun && out.refused.empty(); });
@@ -337,9 +360,49 @@ private:
             }
         }
         if (version != kSchemaVersion) {
+            // A database of its own number, so versions read from another never match.
+            std::random_device random;
+            s.change("INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, ?2) ON CONFLICT DO "
+                     "NOTHING",
+                     {kDatabaseScope, std::int64_t{random() & 0x7fffffff} + 1});
             s.recordVersion(version);
         }
     }
+
+    // A request's read in one snapshot.
+    void snapshot(const std::function<void(SqlSession&)>& work) {
+        try {
+            engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
+                work(s);
+                return true;
+            });
+        } catch (const EngineFailure& f) {
+            if (f.kind == EngineFailure::Kind::Busy) {
+                throw StoreBusy(f.sentence.empty() ? kBusy : f.sentence);
+            }
+            throw StoreError(f.detail);
+        }
+    }
+
+    VendorComments readLoad(SqlSession& s, const std::string& vendor) const {
+        VendorComments out;
+        out.locations = readLookup(s, sql_.locations);
+        out.types = readLookup(s, sql_.types);
+        const auto r = s.query(sql_.comments, {vendor});
+        // Room for every row at once, rather than moving them all at every doubling.
+        const std::size_t rows = r->knownCount();
+        out.comments.reserve(rows ? rows
+                                  : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
+        while (r->next()) {
+            out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
+                                    r->integer(4), r->text(5), r->text(6), r->text(7), r->text(8)});
+        }
+        return out;
+    }
+
+    // Moves the scope's version, last in its transaction: the row lock it takes is then
+    // never held while waiting for another.
+    void bump(SqlSession& s, const std::string& scope) const { s.change(sql_.bump, {scope}); }
 
     static std::string byCode(LookupKind kind) {
         return std::string("SELECT Code, Name FROM ") + lookupTable(kind) + " ORDER BY Code";
@@ -480,6 +543,7 @@ const std::vector<TableDef>& storeTables() {
           {"Comment", Text},
           {"RecordLastUpdated", Timestamp}},
          {"VendorID", "CommentSequence"}},
+        {"ChangeVersion", {{"Scope", Text}, {"Version", Integer}}, {"Scope"}},
     };
     return tables;
 }

@@ -126,8 +126,9 @@ TEST_P(Admin, LookupsMakeAFreshDatabaseUsable) {
     EXPECT_TRUE(after.types.empty());
 }
 
-// A new database records version 1; one from before versions (the same tables, no
-// version) is taken as version 1; one of a newer version is refused with one line.
+// A new database records the program's version; one from before versions (the same tables,
+// no version) is taken as version 1 and migrated; one of a newer version is refused with
+// one line.
 TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
     const auto db = makeDatabase(GetParam());
     ASSERT_TRUE(db);
@@ -151,17 +152,22 @@ TEST_P(Admin, SchemaVersionIsRecordedAndANewerOneRefused) {
         sqlite3_close(raw);
         return out;
     };
+    const std::string current = std::to_string(vcserver::kSchemaVersion) + "|\n";
+    const std::string newer = std::to_string(vcserver::kSchemaVersion + 1);
     vcserver::openStore(db->location(), 1);
-    EXPECT_EQ(version(), "1|\n");
+    EXPECT_EQ(version(), current);
 
     db->exec(sqlite ? "PRAGMA user_version = 0" : "DROP TABLE SchemaVersion");
     vcserver::openStore(db->location(), 1);
-    EXPECT_EQ(version(), "1|\n");
+    EXPECT_EQ(version(), current);
 
-    db->exec(sqlite ? "PRAGMA user_version = 2" : "UPDATE SchemaVersion SET Version = 2");
+    db->exec(sqlite ? "PRAGMA user_version = " + newer
+                    : "UPDATE SchemaVersion SET Version = " + newer);
     const Ran r = run({"lookup", "list", "--db", db->location(), "type"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("schema version 2, newer than this program's 1"), std::string::npos)
+    EXPECT_NE(r.err.find("schema version " + newer + ", newer than this program's " +
+                         std::to_string(vcserver::kSchemaVersion)),
+              std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
 }
