@@ -209,7 +209,7 @@ Answer CommentServer::Impl::health() {
 }
 
 Answer CommentServer::Impl::metricsAnswer() const {
-    return {200, metrics.render(), kMetricsType};
+    return {200, metrics.render({cache.bytes(), cache.entries()}), kMetricsType};
 }
 
 // Every load reads the store's change version, so a kept document or a client's copy is
@@ -223,11 +223,13 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip,
         VersionedComments read =
             store.loadChanged(vendor, kept ? std::optional(kept->version) : tagged.version);
         if (read.version && (tagged.any || read.version == tagged.version)) {
+            metrics.load(Metrics::Load::Unchanged);
             Answer a{304, {}, kXmlType};
             a.etag = entityTag(vendor, *read.version, takesGzip);
             return a;
         }
         Answer a{200, {}, kXmlType};
+        metrics.load(read.comments ? Metrics::Load::Built : Metrics::Load::Kept);
         if (!read.comments) {
             a.document = kept->document;
         } else {
