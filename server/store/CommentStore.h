@@ -171,6 +171,10 @@ public:
     // key as in the statement); a delete that matches none is Done.
     virtual ExecResult execute(const Statement& statement) = 0;
 
+    // Gives the database a new number, so that no version read before matches again: for
+    // data replaced wholesale (a restore), whose versions may repeat numbers read since.
+    virtual void renumber() {}
+
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has
     // none yet, so seeding again adds nothing.
     virtual void seed(const DemoData& data) = 0;

@@ -190,6 +190,16 @@ public:
         }
     }
 
+    void renumber() override {
+        change(TransactionKind::Write, [&](SqlSession& s) {
+            const std::int64_t old =
+                single(s, "SELECT Version FROM ChangeVersion WHERE Scope = ?1", {kDatabaseScope});
+            s.change("DELETE FROM ChangeVersion WHERE Scope = ?1", {kDatabaseScope});
+            numberDatabase(s, old);
+            return 0;
+        });
+    }
+
     void seed(const DemoData& data) override {
         change(TransactionKind::Write, [&](SqlSession& s) {
             std::int64_t changed = 0;
@@ -366,13 +376,21 @@ private:
             }
         }
         if (version != kSchemaVersion) {
-            // A database of its own number, so versions read from another never match.
-            std::random_device random;
-            s.change("INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, ?2) ON CONFLICT DO "
-                     "NOTHING",
-                     {kDatabaseScope, std::int64_t{random() & 0x7fffffff} + 1});
+            numberDatabase(s);
             s.recordVersion(version);
         }
+    }
+
+    // A database of its own number, so versions read from another never match.
+    static void numberDatabase(SqlSession& s, std::int64_t old = 0) {
+        std::random_device random;
+        std::int64_t number = old;
+        while (number == old) {
+            number = std::int64_t{random() & 0x7fffffff} + 1;
+        }
+        s.change(
+            "INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+            {kDatabaseScope, number});
     }
 
     // A request's read in one snapshot.

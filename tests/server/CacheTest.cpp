@@ -276,6 +276,11 @@ TEST_F(KeptDocumentsServed, MatchingTagIsAnswered304) {
             EXPECT_EQ(kept->body, changed->body);
             EXPECT_NE(metric("vcserver_loads_total{from=\"kept\"}"), "0");
         }
+        // After a restore the versions may repeat numbers that meant other data.
+        store_->renumber();
+        const auto renumbered = c.Get(path, {{"If-None-Match", changed->get_header_value("ETag")}});
+        ASSERT_EQ(status(renumbered), 200);
+        EXPECT_NE(renumbered->get_header_value("ETag"), changed->get_header_value("ETag"));
         server_.reset();
     }
 }
