@@ -31,7 +31,7 @@ constexpr const char* kUsage =
     "usage: vendor-comment-server --db FILE|URI [--listen HOST:PORT] [--seed-demo]\n"
     "                             [--log-format text|json] [--users FILE]\n"
     "                             [--tls-cert FILE --tls-key FILE] [--insecure-open]\n"
-    "                             [--metrics-listen HOST:PORT]\n"
+    "                             [--metrics-listen HOST:PORT] [--cache-bytes N]\n"
     "       vendor-comment-server user add NAME --role read|write --users FILE\n"
     "       vendor-comment-server user remove NAME --users FILE\n"
     "       vendor-comment-server lookup list|add|rename|remove --db DB type|location ...\n"
@@ -53,6 +53,9 @@ constexpr const char* kUsage =
     "  --insecure-open     serve a non-loopback address without --users, open to anyone\n"
     "  --metrics-listen HOST:PORT  serve GET /metrics there (plain HTTP, no sign-in) instead\n"
     "                      of beside the page; loopback unless --insecure-open\n"
+    "  --cache-bytes N     keep built load documents up to N bytes (K, M, G: KiB, MiB,\n"
+    "                      GiB; default 64M; 0 keeps none); each is sent again only while\n"
+    "                      nothing it shows has changed\n"
     "  --version           print the version and exit\n"
     "Prints the base URL on the first line of standard output and logs one line per request\n"
     "on standard error: time, client, method, path, status, bytes, duration and, for a\n"
@@ -72,7 +75,29 @@ struct Options {
     bool insecureOpen = false;
     std::string metricsHost;
     int metricsPort = -1; // none: the metrics are served beside the page
+    std::size_t cacheBytes = vcserver::ServerOptions{}.cacheBytes;
 };
+
+// "N", "NK", "NM" or "NG" (binary multiples), at most 1 TiB.
+std::string byteCountProblem(const std::string& text, std::size_t& out) {
+    const std::size_t digits = text.find_first_not_of("0123456789");
+    const std::string suffix = digits == std::string::npos ? "" : text.substr(digits);
+    const int shift = suffix.empty()  ? 0
+                      : suffix == "K" ? 10
+                      : suffix == "M" ? 20
+                      : suffix == "G" ? 30
+                                      : -1;
+    if (text.empty() || digits == 0 || shift < 0 || text.size() - suffix.size() > 13) {
+        return "--cache-bytes wants a byte count such as 67108864 or 64M, got '" +
+               tavik::common::excerpt(text) + "'";
+    }
+    const std::size_t n = std::stoull(text.substr(0, text.size() - suffix.size()));
+    if (n > (std::size_t{1} << (40 - shift))) {
+        return "--cache-bytes is at most 1 TiB";
+    }
+    out = n << shift;
+    return {};
+}
 
 int usageError(const std::string& message) {
     std::cerr << "vendor-comment-server: " << message << "\n" << kUsage;
@@ -144,7 +169,9 @@ std::optional<Options> parseArguments(int argc, char** argv, int& exitCode) {
               options.metricsHost = "127.0.0.1";
               return addressProblem("--metrics-listen", value, options.metricsHost,
                                     options.metricsPort);
-          }}},
+          }},
+         {"cache-bytes",
+          [&](const std::string& value) { return byteCountProblem(value, options.cacheBytes); }}},
         problem, false);
     if (!arguments) {
         exitCode = usageError(problem);
@@ -261,6 +288,7 @@ int main(int argc, char** argv) {
 
     vcserver::ServerOptions serverOptions;
     serverOptions.logFormat = options->logFormat;
+    serverOptions.cacheBytes = options->cacheBytes;
     try {
         if (!options->users.empty()) {
             serverOptions.users = std::make_shared<vcserver::Authenticator>(options->users);

@@ -22,6 +22,9 @@ struct ServerOptions {
     std::shared_ptr<Authenticator> users;
     // With a certificate, the page is served over HTTPS only.
     std::optional<TlsCredentials> tls;
+    // Built load documents kept for loads to come, at most this many bytes; 0 keeps none.
+    // A kept document is sent only while the store's change version still matches it.
+    std::size_t cacheBytes = 64 * 1024 * 1024;
 };
 
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the

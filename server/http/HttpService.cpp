@@ -274,8 +274,13 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
         freeSentText(sent);
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
-    if (sent->document) {
+    if (a.status != 304) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, a.type);
+    }
+    if (!a.etag.empty()) {
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ETAG, a.etag.c_str());
+    }
+    if (sent->document || !a.etag.empty()) {
         MHD_add_response_header(response, MHD_HTTP_HEADER_VARY, MHD_HTTP_HEADER_ACCEPT_ENCODING);
     }
     if (sent->gzip) {

@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kStatementNames[] = {"done", "refused", "rejected", "busy", "failed"};
 constexpr const char* kStoreErrorNames[] = {"failed", "busy"};
+constexpr const char* kLoadNames[] = {"kept", "built", "unchanged"};
 
 std::string number(double value) {
     char buf[32];
@@ -60,7 +61,11 @@ void Metrics::connectionClosed() {
     --connections_;
 }
 
-std::string Metrics::render() const {
+void Metrics::load(Load how) {
+    ++loads_[static_cast<std::size_t>(how)];
+}
+
+std::string Metrics::render(const Kept& kept) const {
     std::string out;
     header(out, "vcserver_requests_total", "counter",
            "Requests answered, by HTTP status (\"none\" when the request ended unanswered).");
@@ -101,6 +106,17 @@ std::string Metrics::render() const {
         out += std::string("vcserver_store_errors_total{kind=\"") + kStoreErrorNames[i] + "\"} " +
                std::to_string(storeErrors_[i].load()) + '\n';
     }
+    header(out, "vcserver_loads_total", "counter",
+           "Load documents answered: kept (sent again unchanged), built, unchanged (304).");
+    for (std::size_t i = 0; i < loads_.size(); ++i) {
+        out += std::string("vcserver_loads_total{from=\"") + kLoadNames[i] + "\"} " +
+               std::to_string(loads_[i].load()) + '\n';
+    }
+    header(out, "vcserver_kept_document_bytes", "gauge",
+           "Bytes of load documents kept for loads to come, as counted against --cache-bytes.");
+    out += "vcserver_kept_document_bytes " + std::to_string(kept.bytes) + '\n';
+    header(out, "vcserver_kept_documents", "gauge", "Load documents kept for loads to come.");
+    out += "vcserver_kept_documents " + std::to_string(kept.entries) + '\n';
     header(out, "vcserver_open_connections", "gauge", "Client connections open now.");
     out += "vcserver_open_connections " + std::to_string(connections_.load()) + '\n';
     header(out, "process_start_time_seconds", "gauge", "When the server started, Unix time.");

@@ -16,6 +16,13 @@ class Metrics {
 public:
     enum class Statement { Done, Refused, Rejected, Busy, Failed };
     enum class StoreError { Failed, Busy };
+    // How a load was answered: from a kept document, from one built for it, or as unchanged.
+    enum class Load { Kept, Built, Unchanged };
+    // The kept documents now.
+    struct Kept {
+        std::size_t bytes = 0;
+        std::size_t entries = 0;
+    };
 
     Metrics();
 
@@ -23,10 +30,11 @@ public:
     void request(int status, std::chrono::steady_clock::duration took);
     void statement(Statement outcome);
     void storeError(StoreError kind);
+    void load(Load how);
     void connectionOpened();
     void connectionClosed();
 
-    std::string render() const;
+    std::string render(const Kept& kept) const;
 
     // The upper bounds of the latency histogram's buckets, in seconds.
     static constexpr std::array<double, 12> kBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
@@ -41,6 +49,7 @@ private:
     std::atomic<std::uint64_t> microseconds_{0};
     std::array<std::atomic<std::uint64_t>, 5> statements_{};
     std::array<std::atomic<std::uint64_t>, 2> storeErrors_{};
+    std::array<std::atomic<std::uint64_t>, 3> loads_{};
     std::atomic<std::int64_t> connections_{0};
 };
 

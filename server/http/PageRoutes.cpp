@@ -9,9 +9,81 @@
 #include "common/CodePage.h"
 
 #include <atomic>
+#include <charconv>
+#include <cstdint>
 #include <memory>
 
 namespace vcserver {
+
+namespace {
+
+// FNV-1a: ties a tag to its vendor without putting the key's bytes into a header.
+std::uint64_t vendorHash(const std::string& vendor) {
+    std::uint64_t h = 14695981039346656037ull;
+    for (const unsigned char c : vendor) {
+        h = (h ^ c) * 1099511628211ull;
+    }
+    return h;
+}
+
+// "D.L.V-HASH" for the plain form, with "-gz" for a client taking gzip, whose body differs.
+std::string entityTag(const std::string& vendor, const ChangeVersion& v, bool gzip) {
+    char hash[17];
+    const auto end = std::to_chars(hash, hash + 16, vendorHash(vendor), 16).ptr;
+    return "\"" + std::to_string(v.database) + "." + std::to_string(v.lookups) + "." +
+           std::to_string(v.vendor) + "-" + std::string(hash, end) + (gzip ? "-gz" : "") + "\"";
+}
+
+// The version a tag of If-None-Match names for this vendor and coding, if any does; "*"
+// matches whatever the current version is.
+struct TagVersion {
+    bool any = false;
+    std::optional<ChangeVersion> version;
+};
+
+TagVersion taggedVersion(std::string_view header, const std::string& vendor, bool gzip) {
+    TagVersion out;
+    const std::string suffix = entityTag(vendor, {}, gzip).substr(6); // "-HASH[-gz]\""
+    while (!header.empty()) {
+        const auto comma = header.find(',');
+        std::string_view tag = header.substr(0, comma);
+        header = comma == std::string_view::npos ? std::string_view() : header.substr(comma + 1);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t')) {
+            tag.remove_prefix(1);
+        }
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t')) {
+            tag.remove_suffix(1);
+        }
+        if (tag == "*") {
+            out.any = true;
+            return out;
+        }
+        if (tag.starts_with("W/")) {
+            tag.remove_prefix(2); // If-None-Match compares weakly
+        }
+        if (tag.size() <= suffix.size() + 1 || tag.front() != '"' || !tag.ends_with(suffix)) {
+            continue;
+        }
+        std::string_view numbers = tag.substr(1, tag.size() - 1 - suffix.size());
+        std::int64_t parts[3] = {};
+        bool read = true;
+        for (int i = 0; i < 3 && read; ++i) {
+            const auto r =
+                std::from_chars(numbers.data(), numbers.data() + numbers.size(), parts[i]);
+            read = r.ec == std::errc() &&
+                   (i == 2 ? r.ptr == numbers.data() + numbers.size()
+                           : r.ptr != numbers.data() + numbers.size() && *r.ptr == '.');
+            numbers.remove_prefix(static_cast<std::size_t>(r.ptr - numbers.data()) + (i < 2));
+        }
+        if (read) {
+            out.version = ChangeVersion{parts[0], parts[1], parts[2]};
+            return out;
+        }
+    }
+    return out;
+}
+
+} // namespace
 
 Answer refusal(int status, std::string text, bool close) {
     return {status, std::move(text), kTextType, close};
@@ -55,9 +127,12 @@ MHD_Result CommentServer::Impl::prepare(Connection& c, MHD_Connection* mc,
             // The control percent-encodes non-ASCII as Windows-1252 bytes, as in statements.
             const char* codings =
                 MHD_lookup_connection_value(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT_ENCODING);
+            const char* tags =
+                MHD_lookup_connection_value(mc, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
             work = [this,
                     vendor = tavik::common::fromAnsi(std::string_view(value ? value : "", length)),
-                    gzip = codings && acceptsGzip(codings)] { return getLoad(vendor, gzip); };
+                    gzip = codings && acceptsGzip(codings),
+                    tags = std::string(tags ? tags : "")] { return getLoad(vendor, gzip, tags); };
         }
     }
     if (users) {
@@ -139,14 +214,45 @@ Answer CommentServer::Impl::health() {
 }
 
 Answer CommentServer::Impl::metricsAnswer() const {
-    return {200, metrics.render(), kMetricsType};
+    return {200, metrics.render({cache.bytes(), cache.entries()}), kMetricsType};
 }
 
-Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip) {
+// Every load reads the store's change version, so a kept document or a client's copy is
+// used only while nothing it shows has changed, whoever changed it.
+Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip,
+                                    const std::string& ifNoneMatch) {
     try {
+        const TagVersion tagged = taggedVersion(ifNoneMatch, vendor, takesGzip);
+        const std::optional<DocumentCache::Entry> kept =
+            cache.enabled() ? cache.find(vendor) : std::nullopt;
+        VersionedComments read =
+            store.loadChanged(vendor, kept ? std::optional(kept->version) : tagged.version);
+        if (read.version && (tagged.any || read.version == tagged.version)) {
+            metrics.load(Metrics::Load::Unchanged);
+            Answer a{304, {}, kXmlType};
+            a.etag = entityTag(vendor, *read.version, takesGzip);
+            return a;
+        }
         Answer a{200, {}, kXmlType};
-        a.document = std::make_shared<const DocumentBytes>(loadDocument(store.load(vendor)));
+        metrics.load(read.comments ? Metrics::Load::Built : Metrics::Load::Kept);
+        if (!read.comments) {
+            a.document = kept->document;
+        } else {
+            a.document = std::make_shared<const DocumentBytes>(loadDocument(*read.comments));
+            // A vendor without comments costs one cheap read to answer again; keeping those
+            // would let made-up keys push real documents out.
+            if (read.version && cache.enabled() && !read.comments->comments.empty()) {
+                cache.keep(vendor, *read.version, a.document);
+            }
+        }
+        if (read.version) {
+            a.etag = entityTag(vendor, *read.version, takesGzip);
+        }
         a.gzip = takesGzip && a.document->plain().size() >= kGzipFrom;
+        if (a.gzip && cache.enabled()) {
+            a.document->gzipped();
+            cache.packed(vendor, *a.document);
+        }
         // Answers wait in memory for slow readers; together they stay within the budget.
         const std::size_t held =
             a.document->plain().size() + (a.gzip ? a.document->gzipped().size() : 0);

@@ -9,6 +9,7 @@
 #include "http/ConnectionWatch.h"
 #include "http/DelayedTasks.h"
 #include "http/DocumentBytes.h"
+#include "http/DocumentCache.h"
 #include "http/MemoryBudget.h"
 #include "http/Metrics.h"
 #include "http/WorkerPool.h"
@@ -60,6 +61,7 @@ struct Answer {
     // gzip is set; either way the answer varies with Accept-Encoding.
     std::shared_ptr<const DocumentBytes> document = {};
     bool gzip = false;
+    std::string etag = {}; // a load's, for If-None-Match; it varies with Accept-Encoding too
 };
 
 Answer refusal(int status, std::string text, bool close = false);
@@ -93,7 +95,7 @@ struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat, &metrics), threads(std::max<std::size_t>(1, t)),
           limits(o.limits), users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes),
-          watch(limits, log, !tls), workers(threads), throttle(limits) {
+          watch(limits, log, !tls), workers(threads), throttle(limits), cache(o.cacheBytes) {
         store.setNotices([this](const std::string& message) { log.note(message); });
     }
     ~Impl() { store.setNotices(nullptr); }
@@ -110,6 +112,7 @@ struct CommentServer::Impl {
     WorkerPool workers;
     FailureThrottle throttle;
     DelayedTasks later;
+    DocumentCache cache;
 
     std::string host;
     int port = -1;
@@ -154,7 +157,7 @@ struct CommentServer::Impl {
     MHD_Result checkHealth(Connection& c, MHD_Connection* mc);
     Answer health();
     Answer metricsAnswer() const;
-    Answer getLoad(const std::string& vendor, bool takesGzip);
+    Answer getLoad(const std::string& vendor, bool takesGzip, const std::string& ifNoneMatch);
     // changedBy: the signed-in user, or the client's address when there are no users.
     Answer postStatement(const std::string& body, const std::string& changedBy);
     MHD_Result queue(Connection& c, MHD_Connection* mc, Answer a);

@@ -39,6 +39,24 @@ struct VendorComments {
     std::vector<StoredComment> comments; // ordered by sequence
 };
 
+// Where the data behind a vendor's load document stands. Every change that could alter the
+// document moves one of the numbers in its own transaction, so an equal version means an
+// equal document, across processes and the operator's commands. database changes when the
+// data is replaced wholesale (a restore), so numbers read before it never match again.
+struct ChangeVersion {
+    std::int64_t database = 0;
+    std::int64_t lookups = 0; // both lookup tables, and changes spanning many vendors
+    std::int64_t vendor = 0;
+    bool operator==(const ChangeVersion&) const = default;
+};
+
+// A load and the version it was read at; comments is empty when the version was the one
+// already known. Without a version the store cannot tell, and the load must not be kept.
+struct VersionedComments {
+    std::optional<ChangeVersion> version;
+    std::optional<VendorComments> comments;
+};
+
 // How every store ends the answer to a commit whose outcome it cannot know.
 inline constexpr const char* kMayHaveTakenEffect =
     "the statement may or may not have taken effect.";
@@ -121,8 +139,8 @@ struct HistoryEntry {
 
 // The schema this program writes; databases of a newer one are refused at opening. An
 // existing database without a recorded version is taken as version 1 once its columns fit.
-// Version 2 added the comments' history.
-inline constexpr int kSchemaVersion = 2;
+// Version 2 added the comments' history, version 3 the change versions.
+inline constexpr int kSchemaVersion = 3;
 
 // Raised when the database cannot be opened or read.
 class StoreError : public std::runtime_error {
@@ -154,11 +172,22 @@ public:
     // Lookup lists and the vendor's comments, read in one consistent snapshot.
     virtual VendorComments load(const std::string& vendor) = 0;
 
+    // The vendor's version and, unless it equals known, the load, both from one snapshot.
+    virtual VersionedComments loadChanged(const std::string& vendor,
+                                          const std::optional<ChangeVersion>& known) {
+        (void)known;
+        return {std::nullopt, load(vendor)};
+    }
+
     // Runs one statement in its own transaction, with the history entry of the comment it
     // updates or deletes, recorded as changed by changedBy. An update that matches no comment
     // is Refused with "comment N of vendor V no longer exists" (N the sequence, V the vendor
     // key as in the statement); a delete that matches none is Done.
     virtual ExecResult execute(const Statement& statement, const std::string& changedBy) = 0;
+
+    // Gives the database a new number, so that no version read before matches again: for
+    // data replaced wholesale (a restore), whose versions may repeat numbers read since.
+    virtual void renumber() {}
 
     // Adds lookup entries whose codes are missing, and the comments of each vendor that has
     // none yet, so seeding again adds nothing.

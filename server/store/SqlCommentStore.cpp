@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <random>
 #include <set>
 #include <string_view>
 
@@ -28,7 +29,20 @@ const std::array<Migration, kSchemaVersion - 1> kMigrations = {
     [](SqlSession& s, const StoreEngine& e) {
         s.script(createTable(tableNamed(kHistoryTable), e, false));
     },
+    // The change versions, so caches of load documents can tell they are still current.
+    [](SqlSession& s, const StoreEngine&) {
+        s.script("CREATE TABLE IF NOT EXISTS ChangeVersion (Scope TEXT PRIMARY KEY, Version "
+                 "BIGINT NOT NULL)");
+    },
 };
+
+// ChangeVersion's scopes; a vendor's is "vendor " and its key, so no key names another.
+constexpr const char* kDatabaseScope = "database";
+constexpr const char* kLookupsScope = "lookups";
+
+std::string vendorScope(const std::string& vendor) {
+    return "vendor " + vendor;
+}
 
 constexpr const char* kBusy = "The database is busy; try again.";
 
@@ -140,6 +154,16 @@ struct Sql {
         "SELECT COALESCE(MAX(CommentSequence), 0) + 1 FROM VendorComment WHERE VendorID = ?1";
     const std::string taken =
         "SELECT 1 FROM VendorComment WHERE VendorID = ?1 AND CommentSequence = ?2";
+    const std::string version = std::string("SELECT ") + versionOf("'database'") + ", " +
+                                versionOf("'lookups'") + ", " + versionOf("?1");
+    const std::string bump =
+        "INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, 1) "
+        "ON CONFLICT (Scope) DO UPDATE SET Version = ChangeVersion.Version + 1";
+
+    static std::string versionOf(const char* scope) {
+        return std::string("COALESCE((SELECT Version FROM ChangeVersion WHERE Scope = ") + scope +
+               "), 0)";
+    }
 };
 
 class SqlCommentStore : public CommentStore {
@@ -158,31 +182,24 @@ public:
     }
 
     VendorComments load(const std::string& vendor) override {
-        try {
-            VendorComments out;
-            engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
-                out.locations = readLookup(s, sql_.locations);
-                out.types = readLookup(s, sql_.types);
-                const auto r = s.query(sql_.comments, {vendor});
-                // Room for every row at once, rather than moving them all at every doubling.
-                const std::size_t rows = r->knownCount();
-                out.comments.clear();
-                out.comments.reserve(
-                    rows ? rows : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
-                while (r->next()) {
-                    out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
-                                            r->integer(4), r->text(5), r->text(6), r->text(7),
-                                            r->text(8)});
-                }
-                return true;
-            });
-            return out;
-        } catch (const EngineFailure& f) {
-            if (f.kind == EngineFailure::Kind::Busy) {
-                throw StoreBusy(f.sentence.empty() ? kBusy : f.sentence);
+        VendorComments out;
+        snapshot([&](SqlSession& s) { out = readLoad(s, vendor); });
+        return out;
+    }
+
+    VersionedComments loadChanged(const std::string& vendor,
+                                  const std::optional<ChangeVersion>& known) override {
+        VersionedComments out;
+        snapshot([&](SqlSession& s) {
+            const auto r = s.query(sql_.version, {vendorScope(vendor)});
+            r->next();
+            out.version = ChangeVersion{r->integer(0), r->integer(1), r->integer(2)};
+            out.comments.reset();
+            if (out.version != known) {
+                out.comments = readLoad(s, vendor);
             }
-            throw StoreError(f.detail);
-        }
+        });
+        return out;
     }
 
     ExecResult execute(const Statement& statement, const std::string& changedBy) override {
@@ -210,6 +227,8 @@ public:
                     s.change(sql_.keepComment, {changedBy, "deleted", del.vendor, del.sequence});
                     s.change(sql_.remove, {del.vendor, del.sequence});
                 }
+                bump(s,
+                     vendorScope(std::visit([](const auto& st) { return st.vendor; }, statement)));
                 return true;
             });
             return {ExecResult::Outcome::Done, {}, sequence};
@@ -220,14 +239,25 @@ public:
         }
     }
 
+    void renumber() override {
+        change(TransactionKind::Write, [&](SqlSession& s) {
+            const std::int64_t old =
+                single(s, "SELECT Version FROM ChangeVersion WHERE Scope = ?1", {kDatabaseScope});
+            s.change("DELETE FROM ChangeVersion WHERE Scope = ?1", {kDatabaseScope});
+            numberDatabase(s, old);
+            return 0;
+        });
+    }
+
     void seed(const DemoData& data) override {
         change(TransactionKind::Write, [&](SqlSession& s) {
+            std::int64_t changed = 0;
             for (const auto& [table, entries] : {std::pair{"CommentLocation", &data.locations},
                                                  std::pair{"CommentType", &data.types}}) {
                 const std::string sql = std::string("INSERT INTO ") + table +
                                         " (Code, Name) VALUES (?1, ?2) ON CONFLICT DO NOTHING";
                 for (const auto& e : *entries) {
-                    s.change(sql, {e.code, e.name});
+                    changed += s.change(sql, {e.code, e.name});
                 }
             }
             // Vendors in key order, so two servers seeding at once cannot deadlock.
@@ -246,7 +276,13 @@ public:
                 if (!vendorsWithComments.contains(c.vendor)) {
                     insertComment(s, c.vendor,
                                   {c.type, c.location, c.effective, c.expires, c.comment});
+                    ++changed;
                 }
+            }
+            // A server starting with --seed-demo on seeded data leaves other servers' kept
+            // documents alone.
+            if (changed > 0) {
+                bump(s, kLookupsScope);
             }
             return 0;
         });
@@ -266,6 +302,7 @@ public:
             s.change(std::string("INSERT INTO ") + lookupTable(kind) +
                          " (Code, Name) VALUES (?1, ?2)",
                      {code, name});
+            bump(s, kLookupsScope);
             return 0;
         });
     }
@@ -277,6 +314,7 @@ public:
                          {code, name}) == 0) {
                 throw StoreRefusal(noEntry(kind, code));
             }
+            bump(s, kLookupsScope);
             return 0;
         });
     }
@@ -304,6 +342,7 @@ public:
             }
             s.change("DELETE FROM VendorComment" + where, {code});
             s.change(std::string("DELETE FROM ") + lookupTable(kind) + " WHERE Code = ?1", {code});
+            bump(s, kLookupsScope);
             return used;
         });
     }
@@ -339,6 +378,8 @@ public:
                               dateValue(row.expires), row.comment, textOrNull(row.lastUpdated)});
                     ++out.imported;
                 }
+                // One number for every vendor the file touches, rather than a row lock each.
+                bump(s, kLookupsScope);
                 return out;
             },
             [&](const ImportOutcome& out) { return !dryRun && out.refused.empty(); });
@@ -412,6 +453,7 @@ public:
                 s.change(sql_.insert, fields);
                 s.change(sql_.keepComment, key);
             }
+            bump(s, vendorScope(vendor));
             return chosen.front();
         });
     }
@@ -471,9 +513,57 @@ private:
             }
         }
         if (version != kSchemaVersion) {
+            numberDatabase(s);
             s.recordVersion(version);
         }
     }
+
+    // A database of its own number, so versions read from another never match.
+    static void numberDatabase(SqlSession& s, std::int64_t old = 0) {
+        std::random_device random;
+        std::int64_t number = old;
+        while (number == old) {
+            number = std::int64_t{random() & 0x7fffffff} + 1;
+        }
+        s.change(
+            "INSERT INTO ChangeVersion (Scope, Version) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+            {kDatabaseScope, number});
+    }
+
+    // A request's read in one snapshot.
+    void snapshot(const std::function<void(SqlSession&)>& work) {
+        try {
+            engine_->transact(TransactionKind::Snapshot, [&](SqlSession& s) {
+                work(s);
+                return true;
+            });
+        } catch (const EngineFailure& f) {
+            if (f.kind == EngineFailure::Kind::Busy) {
+                throw StoreBusy(f.sentence.empty() ? kBusy : f.sentence);
+            }
+            throw StoreError(f.detail);
+        }
+    }
+
+    VendorComments readLoad(SqlSession& s, const std::string& vendor) const {
+        VendorComments out;
+        out.locations = readLookup(s, sql_.locations);
+        out.types = readLookup(s, sql_.types);
+        const auto r = s.query(sql_.comments, {vendor});
+        // Room for every row at once, rather than moving them all at every doubling.
+        const std::size_t rows = r->knownCount();
+        out.comments.reserve(rows ? rows
+                                  : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
+        while (r->next()) {
+            out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
+                                    r->integer(4), r->text(5), r->text(6), r->text(7), r->text(8)});
+        }
+        return out;
+    }
+
+    // Moves the scope's version, last in its transaction: the row lock it takes is then
+    // never held while waiting for another.
+    void bump(SqlSession& s, const std::string& scope) const { s.change(sql_.bump, {scope}); }
 
     static std::string byCode(LookupKind kind) {
         return std::string("SELECT Code, Name FROM ") + lookupTable(kind) + " ORDER BY Code";
@@ -630,6 +720,7 @@ const std::vector<TableDef>& storeTables() {
           {"ChangedBy", Text},
           {"ChangeKind", Text}},
          {"Entry"}},
+        {"ChangeVersion", {{"Scope", Text}, {"Version", Integer}}, {"Scope"}},
     };
     return tables;
 }
