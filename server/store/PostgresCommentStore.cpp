@@ -8,6 +8,7 @@
 #include <cctype>
 #include <charconv>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -144,8 +145,9 @@ private:
         if (!sent) {
             throw PgError{oneLine(PQerrorMessage(c_)), "", true};
         }
+        // Owned from the moment they arrive: a wait that ends by the deadline throws.
         std::optional<Result> last;
-        PGresult* failure = nullptr;
+        std::unique_ptr<PGresult, decltype(&PQclear)> failure(nullptr, &PQclear);
         while (true) {
             awaitResult();
             PGresult* r = PQgetResult(c_);
@@ -156,13 +158,13 @@ private:
             if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
                 last.emplace(r);
             } else if (!failure) {
-                failure = r;
+                failure.reset(r);
             } else {
                 PQclear(r);
             }
         }
         if (failure || !last) {
-            return check(failure);
+            return check(failure.release());
         }
         return std::move(*last);
     }
