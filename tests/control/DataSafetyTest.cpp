@@ -391,10 +391,11 @@ class QuitTest : public ControlTest, public ::testing::WithParamInterface<QuitPo
 // The application quits while a Save waits for a slow server: the wait ends and the host's
 // event loop returns, where once the process stayed in the wait for good.
 TEST_P(QuitTest, TheEventLoopReturnsDuringTheStatementWait) {
-    TestServer slow;
+    // Declared before the server, so that they outlive its handler threads.
     std::mutex mutex;
     std::condition_variable answered;
     bool release = false;
+    TestServer slow;
     const auto releaseServer = [&] {
         std::lock_guard lock(mutex);
         release = true;
