@@ -39,6 +39,17 @@ using ShownBox = tavik::platform::MessageBoxRecorder::Shown;
 // loopback server answering the load document and the statements, and a recorder for
 // message boxes.
 class ControlTest : public ::testing::Test {
+    // What the server's handlers read: declared before the server, so that they outlive its
+    // handler threads.
+    mutable std::mutex mutex_;
+    std::string document_;
+    int documentStatus_ = 200;
+    bool documentsHeld_ = false;
+    int loadsArrived_ = 0;
+    std::condition_variable documentsReleased_;
+    std::string statementAnswer_;
+    int statementStatus_ = 200;
+
 public: // open to the data tables of the tests
     void SetUp() override;
     void TearDown() override;
@@ -77,16 +88,6 @@ public: // open to the data tables of the tests
     tavik::platform::MessageBoxRecorder recorder;
     std::vector<ShownBox>& boxes = recorder.shown;
     std::deque<int>& answers = recorder.answers; // for Yes/No boxes; No when none is queued
-
-private:
-    mutable std::mutex mutex_;
-    std::string document_;
-    int documentStatus_ = 200;
-    bool documentsHeld_ = false;
-    int loadsArrived_ = 0;
-    std::condition_variable documentsReleased_;
-    std::string statementAnswer_;
-    int statementStatus_ = 200;
 };
 
 // The standard document: two locations, two types, three comments.
