@@ -2,6 +2,10 @@
 
 #include "statement/DateText.h"
 
+#include <sqlite3.h>
+
+#include <stdexcept>
+
 namespace vcbench {
 
 using namespace vcserver;
@@ -84,9 +88,75 @@ void lookup(std::string& out, const char* name, const LookupEntry& entry) {
     out += ">\n";
 }
 
+std::string columnText(sqlite3_stmt* q, int col) {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(q, col));
+    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(q, col)))
+             : std::string();
+}
+
+// Runs the query, bound to text when given, and hands each row to row.
+template <typename Row> void each(sqlite3* db, const char* sql, const std::string* text, Row row) {
+    sqlite3_stmt* q = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &q, nullptr) != SQLITE_OK) {
+        throw std::runtime_error(sqlite3_errmsg(db));
+    }
+    if (text) {
+        sqlite3_bind_text(q, 1, text->c_str(), static_cast<int>(text->size()), SQLITE_STATIC);
+    }
+    while (sqlite3_step(q) == SQLITE_ROW) {
+        row(q);
+    }
+    sqlite3_finalize(q);
+}
+
+std::vector<LookupEntry> lookups(sqlite3* db, const char* sql) {
+    std::vector<LookupEntry> entries;
+    each(db, sql, nullptr, [&](sqlite3_stmt* q) {
+        entries.push_back({sqlite3_column_int64(q, 0), columnText(q, 1)});
+    });
+    return entries;
+}
+
 } // namespace
 
-std::string baselineLoadDocument(const VendorComments& data) {
+BaselineReader::BaselineReader(const std::string& file) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("cannot open " + file);
+    }
+}
+
+BaselineReader::~BaselineReader() {
+    sqlite3_close(db_);
+}
+
+BaselineRows BaselineReader::read(const std::string& vendor) {
+    BaselineRows out;
+    sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+    out.locations = lookups(
+        db_, "SELECT Code, Name FROM CommentLocation ORDER BY Name COLLATE NOCASE, Name, Code");
+    out.types =
+        lookups(db_, "SELECT Code, Name FROM CommentType ORDER BY Name COLLATE NOCASE, Name, Code");
+    each(db_, "SELECT COUNT(*) FROM VendorComment WHERE VendorID = ?1", &vendor,
+         [&](sqlite3_stmt* q) {
+             out.comments.reserve(static_cast<std::size_t>(sqlite3_column_int64(q, 0)));
+         });
+    each(db_,
+         "SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), c.Location, "
+         "COALESCE(l.Name, ''), COALESCE(c.Effective, ''), COALESCE(c.Expires, ''), c.Comment "
+         "FROM VendorComment c LEFT JOIN CommentType t ON t.Code = c.Type "
+         "LEFT JOIN CommentLocation l ON l.Code = c.Location "
+         "WHERE c.VendorID = ?1 ORDER BY c.CommentSequence",
+         &vendor, [&](sqlite3_stmt* q) {
+             out.comments.push_back({columnText(q, 0), sqlite3_column_int64(q, 1),
+                                     sqlite3_column_int64(q, 2), columnText(q, 3),
+                                     sqlite3_column_int64(q, 4), columnText(q, 5), columnText(q, 6),
+                                     columnText(q, 7), columnText(q, 8)});
+         });
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return out;
+}
+
+std::string baselineLoadDocument(const BaselineRows& data) {
     std::string out;
     out.reserve(256 + data.comments.size() * 400);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VendorComments>\n";

@@ -5,7 +5,7 @@
 namespace vcserver {
 
 const std::string& DocumentBytes::gzipped() const {
-    std::call_once(packing_, [this] { gzipped_ = gzip(plain_); });
+    std::call_once(packing_, [this] { gzipped_ = gzip(plain()); });
     return gzipped_;
 }
 

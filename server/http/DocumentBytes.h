@@ -1,7 +1,10 @@
 #pragma once
 
+#include "statement/LoadDocumentWriter.h"
+
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace vcserver {
 
@@ -10,13 +13,14 @@ namespace vcserver {
 // takes it.
 class DocumentBytes {
 public:
-    explicit DocumentBytes(std::string plain) : plain_(std::move(plain)) {}
+    explicit DocumentBytes(DocumentText plain) : plain_(std::move(plain)) {}
+    explicit DocumentBytes(std::string_view plain) : plain_(plain) {}
 
-    const std::string& plain() const { return plain_; }
+    std::string_view plain() const { return plain_.view(); }
     const std::string& gzipped() const; // safe from many threads
 
 private:
-    std::string plain_;
+    DocumentText plain_;
     mutable std::once_flag packing_;
     mutable std::string gzipped_;
 };

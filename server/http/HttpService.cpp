@@ -29,7 +29,7 @@ struct SentText {
     MemoryBudget* budget = nullptr; // given back held bytes when sent, or null
     std::size_t held = 0;
 
-    const std::string& bytes() const {
+    std::string_view bytes() const {
         if (!document) {
             return text;
         }
@@ -265,7 +265,7 @@ MHD_Result CommentServer::Impl::queue(Connection& c, MHD_Connection* mc, Answer 
     }
     auto* sent = new SentText{std::move(a.text), std::move(a.document), a.gzip,
                               a.held ? &budget : nullptr, a.held};
-    const std::string& bytes = sent->bytes();
+    const std::string_view bytes = sent->bytes();
     c.bytes = bytes.size();
     // The library only reads the buffer, though its type says otherwise.
     MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(

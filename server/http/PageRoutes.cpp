@@ -225,8 +225,10 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip,
         const TagVersion tagged = taggedVersion(ifNoneMatch, vendor, takesGzip);
         const std::optional<DocumentCache::Entry> kept =
             cache.enabled() ? cache.find(vendor) : std::nullopt;
-        VersionedComments read =
-            store.loadChanged(vendor, kept ? std::optional(kept->version) : tagged.version);
+        // A stale kept document is about the size of the one that replaces it.
+        LoadDocumentWriter writer(kept ? kept->document->plain().size() : 0);
+        const LoadOutcome read =
+            store.loadChanged(vendor, kept ? std::optional(kept->version) : tagged.version, writer);
         if (read.version && (tagged.any || read.version == tagged.version)) {
             metrics.load(Metrics::Load::Unchanged);
             Answer a{304, {}, kXmlType};
@@ -234,14 +236,15 @@ Answer CommentServer::Impl::getLoad(const std::string& vendor, bool takesGzip,
             return a;
         }
         Answer a{200, {}, kXmlType};
-        metrics.load(read.comments ? Metrics::Load::Built : Metrics::Load::Kept);
-        if (!read.comments) {
+        metrics.load(read.read ? Metrics::Load::Built : Metrics::Load::Kept);
+        if (!read.read) {
             a.document = kept->document;
         } else {
-            a.document = std::make_shared<const DocumentBytes>(loadDocument(*read.comments));
+            const bool anyComment = writer.comments() > 0;
+            a.document = std::make_shared<const DocumentBytes>(std::move(writer).finish());
             // A vendor without comments costs one cheap read to answer again; keeping those
             // would let made-up keys push real documents out.
-            if (read.version && cache.enabled() && !read.comments->comments.empty()) {
+            if (read.version && cache.enabled() && anyComment) {
                 cache.keep(vendor, *read.version, a.document);
             }
         }

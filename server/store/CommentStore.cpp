@@ -19,6 +19,14 @@ void CommentStore::notice(const std::string& message) const {
     }
 }
 
+void handOn(const VendorComments& load, LoadReceiver& receiver) {
+    receiver.lookups(load.locations, load.types);
+    for (const auto& c : load.comments) {
+        receiver.comment(
+            {c.vendor, c.sequence, c.type, c.location, c.effective, c.expires, c.comment});
+    }
+}
+
 const char* lookupKindName(LookupKind kind) {
     return kind == LookupKind::Type ? "type" : "location";
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vcserver {
@@ -23,11 +24,9 @@ struct LookupEntry {
 struct StoredComment {
     std::string vendor;
     std::int64_t sequence = 0;
-    std::int64_t type = 0;
-    std::string typeName;
-    std::int64_t location = 0;
-    std::string locationName;
-    std::string effective; // as stored (yyyy-mm-dd), empty when absent
+    std::int64_t type = 0;     // its name is the entry's in VendorComments::types
+    std::int64_t location = 0; // and in VendorComments::locations
+    std::string effective;     // as stored (yyyy-mm-dd), empty when absent
     std::string expires;
     std::string comment;
 };
@@ -50,11 +49,36 @@ struct ChangeVersion {
     bool operator==(const ChangeVersion&) const = default;
 };
 
-// A load and the version it was read at; comments is empty when the version was the one
-// already known. Without a version the store cannot tell, and the load must not be kept.
-struct VersionedComments {
+// One comment as a load hands it on; its texts last only until the next one.
+struct CommentRow {
+    std::string_view vendor;
+    std::int64_t sequence = 0;
+    std::int64_t type = 0;
+    std::int64_t location = 0;
+    std::string_view effective; // as stored (yyyy-mm-dd), empty when absent
+    std::string_view expires;
+    std::string_view comment;
+};
+
+// Takes a vendor's load as it is read, so a large one is never copied row by row: the
+// lookup lists (ordered by name), then the comments by sequence. A read that has to start
+// again (its connection found gone) starts again with lookups().
+class LoadReceiver {
+public:
+    virtual ~LoadReceiver() = default;
+    virtual void lookups(std::vector<LookupEntry> locations, std::vector<LookupEntry> types) = 0;
+    virtual void comment(const CommentRow& row) = 0;
+};
+
+// Hands a load already read on to a receiver.
+void handOn(const VendorComments& load, LoadReceiver& receiver);
+
+// Where a load stood: the version it was read at, and whether the receiver was given the
+// load (not when the version was the one already known). Without a version the store cannot
+// tell, and the load must not be kept.
+struct LoadOutcome {
     std::optional<ChangeVersion> version;
-    std::optional<VendorComments> comments;
+    bool read = true;
 };
 
 // How every store ends the answer to a commit whose outcome it cannot know.
@@ -172,11 +196,14 @@ public:
     // Lookup lists and the vendor's comments, read in one consistent snapshot.
     virtual VendorComments load(const std::string& vendor) = 0;
 
-    // The vendor's version and, unless it equals known, the load, both from one snapshot.
-    virtual VersionedComments loadChanged(const std::string& vendor,
-                                          const std::optional<ChangeVersion>& known) {
+    // The vendor's version and, unless it equals known, the load handed to receiver, both
+    // from one snapshot.
+    virtual LoadOutcome loadChanged(const std::string& vendor,
+                                    const std::optional<ChangeVersion>& known,
+                                    LoadReceiver& receiver) {
         (void)known;
-        return {std::nullopt, load(vendor)};
+        handOn(load(vendor), receiver);
+        return {};
     }
 
     // Runs one statement in its own transaction, with the history entry of the comment it

@@ -70,9 +70,10 @@ public:
     Result& operator=(Result&&) = delete;
 
     int rows() const { return PQntuples(r_); }
-    std::string text(int row, int col) const {
+    std::string_view view(int row, int col) const {
         return {PQgetvalue(r_, row, col), static_cast<std::size_t>(PQgetlength(r_, row, col))};
     }
+    std::string text(int row, int col) const { return std::string(view(row, col)); }
     std::int64_t integer(int row, int col) const {
         std::int64_t value = 0;
         const char* p = PQgetvalue(r_, row, col);
@@ -414,8 +415,7 @@ public:
     explicit Rows(Result r) : r_(std::move(r)) {}
     bool next() override { return ++row_ < r_.rows(); }
     std::int64_t integer(int column) const override { return r_.integer(row_, column); }
-    std::string text(int column) const override { return r_.text(row_, column); }
-    std::size_t knownCount() const override { return static_cast<std::size_t>(r_.rows()); }
+    std::string_view view(int column) const override { return r_.view(row_, column); }
 
 private:
     Result r_;

@@ -85,14 +85,12 @@ struct Sql {
     explicit Sql(const StoreEngine& e)
         : locations("SELECT Code, Name FROM CommentLocation ORDER BY " + byName(e)),
           types("SELECT Code, Name FROM CommentType ORDER BY " + byName(e)),
-          comments("SELECT c.VendorID, c.CommentSequence, c.Type, COALESCE(t.Name, ''), "
-                   "c.Location, COALESCE(l.Name, ''), COALESCE(" +
-                   e.dateText("c.Effective") + ", ''), COALESCE(" + e.dateText("c.Expires") +
-                   ", ''), c.Comment "
-                   "FROM VendorComment c "
-                   "LEFT JOIN CommentType t ON t.Code = c.Type "
-                   "LEFT JOIN CommentLocation l ON l.Code = c.Location "
-                   "WHERE c.VendorID = ?1 ORDER BY c.CommentSequence"),
+          // As few columns as the document needs, since a large one reads them all: the
+          // names come from the lookup lists read in the same snapshot, the key is the one
+          // asked for (text compares byte for byte), and a Null date reads as empty.
+          comments("SELECT CommentSequence, Type, Location, " + e.dateText("Effective") + ", " +
+                   e.dateText("Expires") +
+                   ", Comment FROM VendorComment WHERE VendorID = ?1 ORDER BY CommentSequence"),
           // GETDATE() is the server's local time; an imported comment keeps the time it was
           // last updated elsewhere when the file gives it.
           insert("INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, "
@@ -182,21 +180,33 @@ public:
     }
 
     VendorComments load(const std::string& vendor) override {
-        VendorComments out;
-        snapshot([&](SqlSession& s) { out = readLoad(s, vendor); });
-        return out;
+        // Keeps the load as it is read.
+        struct Copy : LoadReceiver {
+            VendorComments out;
+            void lookups(std::vector<LookupEntry> locations,
+                         std::vector<LookupEntry> types) override {
+                out = {std::move(locations), std::move(types), {}};
+            }
+            void comment(const CommentRow& c) override {
+                out.comments.push_back({std::string(c.vendor), c.sequence, c.type, c.location,
+                                        std::string(c.effective), std::string(c.expires),
+                                        std::string(c.comment)});
+            }
+        } copy;
+        snapshot([&](SqlSession& s) { readLoad(s, vendor, copy); });
+        return std::move(copy.out);
     }
 
-    VersionedComments loadChanged(const std::string& vendor,
-                                  const std::optional<ChangeVersion>& known) override {
-        VersionedComments out;
+    LoadOutcome loadChanged(const std::string& vendor, const std::optional<ChangeVersion>& known,
+                            LoadReceiver& receiver) override {
+        LoadOutcome out;
         snapshot([&](SqlSession& s) {
             const auto r = s.query(sql_.version, {vendorScope(vendor)});
             r->next();
             out.version = ChangeVersion{r->integer(0), r->integer(1), r->integer(2)};
-            out.comments.reset();
-            if (out.version != known) {
-                out.comments = readLoad(s, vendor);
+            out.read = out.version != known;
+            if (out.read) {
+                readLoad(s, vendor, receiver);
             }
         });
         return out;
@@ -545,20 +555,13 @@ private:
         }
     }
 
-    VendorComments readLoad(SqlSession& s, const std::string& vendor) const {
-        VendorComments out;
-        out.locations = readLookup(s, sql_.locations);
-        out.types = readLookup(s, sql_.types);
+    void readLoad(SqlSession& s, const std::string& vendor, LoadReceiver& to) const {
+        to.lookups(readLookup(s, sql_.locations), readLookup(s, sql_.types));
         const auto r = s.query(sql_.comments, {vendor});
-        // Room for every row at once, rather than moving them all at every doubling.
-        const std::size_t rows = r->knownCount();
-        out.comments.reserve(rows ? rows
-                                  : static_cast<std::size_t>(single(s, sql_.count, {vendor})));
         while (r->next()) {
-            out.comments.push_back({r->text(0), r->integer(1), r->integer(2), r->text(3),
-                                    r->integer(4), r->text(5), r->text(6), r->text(7), r->text(8)});
+            to.comment({vendor, r->integer(0), r->integer(1), r->integer(2), r->view(3), r->view(4),
+                        r->view(5)});
         }
-        return out;
     }
 
     // Moves the scope's version, last in its transaction: the row lock it takes is then

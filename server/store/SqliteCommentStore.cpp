@@ -175,10 +175,10 @@ public:
         return false;
     }
     std::int64_t integer(int col) const override { return sqlite3_column_int64(stmt_, col); }
-    std::string text(int col) const override {
+    std::string_view view(int col) const override {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-        return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
-                 : std::string();
+        return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)))
+                 : std::string_view();
     }
 
 private:

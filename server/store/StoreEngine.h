@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -46,9 +47,9 @@ public:
     virtual ~SqlRows() = default;
     virtual bool next() = 0; // true while there is a row to read
     virtual std::int64_t integer(int column) const = 0;
-    virtual std::string text(int column) const = 0;
-    // How many rows there are, when known before reading them; 0 otherwise.
-    virtual std::size_t knownCount() const { return 0; }
+    // The column's text, valid until the next row; empty for Null.
+    virtual std::string_view view(int column) const = 0;
+    std::string text(int column) const { return std::string(view(column)); }
 };
 
 // One connection inside one transaction.
