@@ -3,9 +3,12 @@
 #include "ServerTestSupport.h"
 #include "statement/DateText.h"
 #include "statement/FormBody.h"
+#include "statement/LoadDocumentWriter.h"
 #include "statement/Statement.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using namespace vcserver;
 using namespace vctest;
@@ -129,4 +132,44 @@ TEST(DateText, ReadsTheAcceptedForms) {
     EXPECT_EQ(isoDate({2009, 4, 1}), "2009-04-01");
     EXPECT_EQ(shortDate({2009, 4, 1}), "4/1/2009");
     EXPECT_EQ(shortDate({395, 4, 1}), "4/1/0395");
+}
+
+// Rows the writer rarely meets: a code no lookup entry has, dates written by other means,
+// texts to escape; and a document that outgrows the room it was given is the same bytes.
+TEST(LoadDocumentWriter, WritesEveryRowTheSameWhateverItsRoom) {
+    const VendorComments load{{{12, "Dock & Yard"}},
+                              {{4, "Shipping"}},
+                              {{"V<1>", 1, 4, 12, "2009-04-01", "", "a & b\r\n<c>"},
+                               {"V<1>", 2, 99, 7, "2009-4-1", "soon", "\x01"}}};
+    const std::string grid1 = "  <GRID>\n    <VendorID>V&lt;1&gt;</VendorID>\n"
+                              "    <CommentSequence>1</CommentSequence>\n    <Type>4</Type>\n"
+                              "    <TypeName>Shipping</TypeName>\n    <Location>12</Location>\n"
+                              "    <LocationName>Dock &amp; Yard</LocationName>\n"
+                              "    <Effective>4/1/2009</Effective>\n    <Expires></Expires>\n"
+                              "    <Comment>a &amp; b&#13;\n&lt;c&gt;</Comment>\n  </GRID>\n";
+    const std::string grid2 = "  <GRID>\n    <VendorID>V&lt;1&gt;</VendorID>\n"
+                              "    <CommentSequence>2</CommentSequence>\n    <Type>99</Type>\n"
+                              "    <TypeName></TypeName>\n    <Location>7</Location>\n"
+                              "    <LocationName></LocationName>\n"
+                              "    <Effective>4/1/2009</Effective>\n    <Expires>soon</Expires>\n"
+                              "    <Comment>?</Comment>\n  </GRID>\n";
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VendorComments>\n"
+        "  <LOC>\n    <Code>12</Code>\n    <Name>Dock &amp; Yard</Name>\n  </LOC>\n"
+        "  <TYP>\n    <Code>4</Code>\n    <Name>Shipping</Name>\n  </TYP>\n" +
+        grid1 + grid2 + "</VendorComments>\n";
+    EXPECT_EQ(loadDocument(load), expected);
+    for (const std::size_t room : {std::size_t{1}, expected.size(), std::size_t{1} << 20}) {
+        LoadDocumentWriter writer(room);
+        handOn(load, writer);
+        handOn(load, writer); // a read that starts again starts the document again
+        EXPECT_EQ(std::move(writer).finish().view(), expected) << room;
+    }
+    VendorComments many = load;
+    many.comments.resize(2000, load.comments[0]);
+    std::string grown = expected;
+    for (int i = 0; i < 1998; ++i) {
+        grown.insert(grown.size() - std::strlen("</VendorComments>\n"), grid1);
+    }
+    EXPECT_EQ(loadDocument(many), grown);
 }
