@@ -57,7 +57,7 @@ public:
     void note(std::string_view message, LogLevel level = LogLevel::Warning);
 
 private:
-    void line(const std::string& text);
+    void line(std::string text);
 
     std::ostream* out_;
     LogFormat format_;
