@@ -86,10 +86,11 @@ struct Sql {
         : locations("SELECT Code, Name FROM CommentLocation ORDER BY " + byName(e)),
           types("SELECT Code, Name FROM CommentType ORDER BY " + byName(e)),
           // As few columns as the document needs, since a large one reads them all: the
-          // names come from the lookup lists read in the same snapshot, the key is the one
-          // asked for (text compares byte for byte), and a Null date reads as empty.
-          comments("SELECT CommentSequence, Type, Location, " + e.dateText("Effective") + ", " +
-                   e.dateText("Expires") +
+          // names come from the lookup lists read in the same snapshot, and a Null date
+          // reads as empty. The key is read as stored, which a table not made here may hold
+          // otherwise than it was asked for (padded, or in another case).
+          comments("SELECT VendorID, CommentSequence, Type, Location, " + e.dateText("Effective") +
+                   ", " + e.dateText("Expires") +
                    ", Comment FROM VendorComment WHERE VendorID = ?1 ORDER BY CommentSequence"),
           // GETDATE() is the server's local time; an imported comment keeps the time it was
           // last updated elsewhere when the file gives it.
@@ -559,8 +560,8 @@ private:
         to.lookups(readLookup(s, sql_.locations), readLookup(s, sql_.types));
         const auto r = s.query(sql_.comments, {vendor});
         while (r->next()) {
-            to.comment({vendor, r->integer(0), r->integer(1), r->integer(2), r->view(3), r->view(4),
-                        r->view(5)});
+            to.comment({r->view(0), r->integer(1), r->integer(2), r->integer(3), r->view(4),
+                        r->view(5), r->view(6)});
         }
     }
 
