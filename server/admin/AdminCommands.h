@@ -8,8 +8,8 @@ namespace vcserver {
 //     password of add read from standard input, without echo on a terminal)
 //   lookup list|add|rename|remove --db DB type|location [CODE [NAME]] [--force]
 //   backup --db FILE OUT
-//   import --db DB FILE.csv [--dry-run]
-//   export --db DB [--vendor V]
+//   import --db DB FILE.csv [--dry-run] [--for-spreadsheet]
+//   export --db DB [--vendor V] [--for-spreadsheet]
 //   history --db DB --vendor V [--sequence N] [--json], history --db DB --prune-before TIME
 //   restore --db DB --vendor V --sequence N [--at TIME]
 int runUserCommand(int argc, char** argv);
