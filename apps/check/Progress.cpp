@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "common/Text.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -41,7 +43,7 @@ std::string grouped(unsigned long long number) {
 }
 
 std::string counted(unsigned long long number, const std::string& noun) {
-    return grouped(number) + " " + noun + (number == 1 ? "" : "s");
+    return grouped(number) + " " + tavik::common::nounAfter(number, noun);
 }
 
 } // namespace vccheck

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vccheck {
@@ -191,6 +192,49 @@ Reply replyOf(const PostedStatement& posted) {
     return looksLikeHtml(posted.answer) ? Reply::Html : Reply::Text;
 }
 
+// Whether a refusal reads as the page's SQL failing over the vendor key, which the control
+// writes without quotes: the answer speaks of a column, an identifier or the syntax, and
+// names the key, or a name in it ("V-1" is read as V minus 1), as databases name what they
+// cannot resolve: in quotes ('V1', "v1", `V1`, [V1]) or after a colon ("no such column:
+// V1"). Letter case is ignored, as PostgreSQL folds unquoted names to lower case. A
+// numeric key is a number to SQL, so it never fails that way; other refusals (a comment
+// gone, a permission, a lock) say nothing about the key either.
+bool failsOverUnquotedKey(const std::string& answer, const std::string& key) {
+    const auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), common::asciiLower);
+        return text;
+    };
+    const std::string text = lower(answer);
+    if (text.find("column") == std::string::npos && text.find("identifier") == std::string::npos &&
+        text.find("syntax") == std::string::npos)
+        return false;
+    const auto isNameCharacter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    };
+    std::vector<std::string> names{lower(key)};
+    std::string part;
+    for (const char c : names.front() + '.') {
+        if (isNameCharacter(c))
+            part += c;
+        else if (!part.empty())
+            names.push_back(std::exchange(part, {}));
+    }
+    for (const std::string& name : names) {
+        if (name.find_first_not_of("0123456789") == std::string::npos)
+            continue;
+        for (std::size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + 1)) {
+            const std::size_t end = at + name.size();
+            const bool quoted =
+                at > 0 && std::string_view("'\"`[").find(text[at - 1]) != std::string_view::npos;
+            const bool afterColon = at > 1 && text.compare(at - 2, 2, ": ") == 0;
+            if ((quoted || afterColon) && (end == text.size() || !isNameCharacter(text[end])))
+                return true;
+        }
+    }
+    return false;
+}
+
 std::string answered(const PostedStatement& posted) {
     return "HTTP " + std::to_string(posted.status) + " in " + milliseconds(posted.duration) + ", ";
 }
@@ -282,13 +326,13 @@ Reply StatementRun::post(const std::string& subject, const std::string& statemen
         finding = &report_.fail(subject, "refused with " + htmlAnswer(posted));
         break;
     case Reply::Text:
-        finding = &report_.fail(
-            subject, answered(posted) + "refused: " + quote(posted.answer, 200) +
-                         " (the control shows it in an error box)" +
-                         (scratch_.vendor.find_first_not_of("0123456789") != std::string::npos
-                              ? "; the control writes the vendor key without quotes, so "
-                                "a page on SQL needs a numeric scratch vendor"
-                              : ""));
+        finding = &report_.fail(subject,
+                                answered(posted) + "refused: " + quote(posted.answer, 200) +
+                                    " (the control shows it in an error box)" +
+                                    (failsOverUnquotedKey(posted.answer, scratch_.vendor)
+                                         ? "; the control writes the vendor key without quotes, so "
+                                           "a page on SQL needs a numeric scratch vendor"
+                                         : ""));
         break;
     case Reply::BlankError:
         finding = &report_.fail(subject, answered(posted) + "a blank answer with an error status: "

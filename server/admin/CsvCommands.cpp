@@ -15,6 +15,8 @@
 
 namespace vcserver {
 
+using tavik::common::nounAfter;
+
 namespace {
 
 constexpr const char* kImportUsage =
@@ -174,6 +176,8 @@ int runImportCommand(int argc, char** argv) {
         }
     }
 
+    const auto columns =
+        static_cast<std::size_t>(std::count_if(at.begin(), at.end(), [](int i) { return i >= 0; }));
     std::vector<ImportedComment> rows;
     std::vector<RefusedRow> refused;
     std::size_t total = 0;
@@ -186,13 +190,10 @@ int runImportCommand(int argc, char** argv) {
             refused.push_back({record.line, "malformed CSV: " + record.error});
             continue;
         }
-        if (record.fields.size() != static_cast<std::size_t>(std::count_if(
-                                        at.begin(), at.end(), [](int i) { return i >= 0; }))) {
-            refused.push_back(
-                {record.line, "the row has " + std::to_string(record.fields.size()) +
-                                  " fields, the header " +
-                                  std::to_string(std::count_if(at.begin(), at.end(),
-                                                               [](int i) { return i >= 0; }))});
+        if (record.fields.size() != columns) {
+            refused.push_back({record.line, "the row has " + std::to_string(record.fields.size()) +
+                                                " " + nounAfter(record.fields.size(), "field") +
+                                                ", the header " + std::to_string(columns)});
             continue;
         }
         if (spreadsheet) {
@@ -227,14 +228,18 @@ int runImportCommand(int argc, char** argv) {
         std::cerr << file << " line " << refused[i].line << ": " << refused[i].reason << "\n";
     }
     if (refused.size() > kListedRefusals) {
-        std::cerr << "... and " << refused.size() - kListedRefusals << " more refused rows\n";
+        const std::size_t more = refused.size() - kListedRefusals;
+        std::cerr << "... and " << more << " more refused " << nounAfter(more, "row") << "\n";
     }
     if (!refused.empty()) {
+        // "1 of 1 row", "1 of 2 rows": the noun goes with the total it follows.
         return kImportVoice.failure(std::to_string(refused.size()) + " of " +
-                                    std::to_string(total) + " rows refused; nothing was imported");
+                                    std::to_string(total) + " " + nounAfter(total, "row") +
+                                    " refused; nothing was imported");
     }
-    std::cout << (dryRun ? "would import " : "imported ") << outcome.imported << " comments from "
-              << file << (dryRun ? " (dry run: nothing written)" : "") << "\n";
+    std::cout << (dryRun ? "would import " : "imported ") << outcome.imported << " "
+              << nounAfter(outcome.imported, "comment") << " from " << file
+              << (dryRun ? " (dry run: nothing written)" : "") << "\n";
     return 0;
 }
 
@@ -286,7 +291,7 @@ int runExportCommand(int argc, char** argv) {
     if (!std::cout) {
         return kExportVoice.failure("cannot write to standard output (disk full?)");
     }
-    std::cerr << "exported " << count << " comments\n";
+    std::cerr << "exported " << count << " " << nounAfter(count, "comment") << "\n";
     return 0;
 }
 

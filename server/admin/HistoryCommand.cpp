@@ -133,8 +133,9 @@ int runHistoryCommand(int argc, char** argv) {
     try {
         if (!pruneBefore.empty()) {
             const std::int64_t pruned = store->pruneHistory(pruneBefore);
-            std::cout << "pruned " << pruned << (pruned == 1 ? " entry" : " entries")
-                      << " older than " << pruneBefore << "\n";
+            std::cout << "pruned " << pruned << " "
+                      << tavik::common::nounAfter(pruned, "entry", "entries") << " older than "
+                      << pruneBefore << "\n";
         } else if (json) {
             tavik::common::JsonWriter out;
             out.beginArray();

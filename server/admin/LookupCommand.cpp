@@ -133,8 +133,8 @@ int runLookupCommand(int argc, char** argv) {
             const auto deleted = store->removeLookup(kind, code, force, operatorName());
             std::cout << "removed " << entry;
             if (force) {
-                std::cout << " and deleted the " << deleted
-                          << (deleted == 1 ? " comment" : " comments") << " that used it";
+                std::cout << " and deleted the " << deleted << " "
+                          << tavik::common::nounAfter(deleted, "comment") << " that used it";
             }
             std::cout << "\n";
         }

@@ -33,6 +33,12 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+std::string nounAfter(unsigned long long count, std::string_view noun, std::string_view plural) {
+    if (count == 1)
+        return std::string(noun);
+    return plural.empty() ? std::string(noun) + "s" : std::string(plural);
+}
+
 std::string excerpt(std::string_view value, std::size_t maxChars, bool asciiOnly) {
     std::string out;
     std::size_t chars = 0;

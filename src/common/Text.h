@@ -19,6 +19,11 @@ bool isBlank(std::string_view text);
 // Without leading and trailing spaces and tabs.
 std::string_view trimBlanks(std::string_view text);
 
+// The noun as it reads after a count: singular after 1, plural after 0 and many ("1 comment",
+// "2 comments"); `plural` for a noun that does not just take an "s" ("entry", "entries").
+std::string nounAfter(unsigned long long count, std::string_view noun,
+                      std::string_view plural = {});
+
 // How a message quotes a value it refuses: at most `maxChars` characters (UTF-8 sequences
 // kept whole), then "..." when there is more, so a huge value gives a short message. Control
 // characters show as "?", keeping the message on one line; with `asciiOnly`, every byte

@@ -321,6 +321,42 @@ TEST_P(Admin, ImportIsAllOrNothingAndExportReadsBack) {
     std::ofstream(dir.path() / "bad.csv", std::ios::binary) << badFile;
     std::ofstream(dir.path() / "good.csv", std::ios::binary) << header + good;
 
+    // A count of one reads in the singular, none and many in the plural; V1 holds one
+    // comment here.
+    const auto csv = [&](const std::string& name, const std::string& rows) {
+        std::ofstream(dir.path() / name, std::ios::binary) << header + rows;
+        return (dir.path() / name).string();
+    };
+    std::string badRows;
+    for (int i = 0; i < 101; ++i) {
+        badRows += "V3,,9,7,,,x,\r\n";
+    }
+    const std::string one = csv("one.csv", "V3,,1,7,,,x,\r\n");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string said; // a part of what the command writes
+    } counts[] = {
+        {{"export", "--db", db->location(), "--vendor", "V1"}, 0, "exported 1 comment\n"},
+        {{"export", "--db", db->location(), "--vendor", "V9"}, 0, "exported 0 comments\n"},
+        {{"import", "--db", db->location(), one, "--dry-run"},
+         0,
+         "would import 1 comment from " + one + " (dry run"},
+        {{"import", "--db", db->location(), csv("short.csv", "V3\r\n")},
+         1,
+         "line 2: the row has 1 field, the header 8\n"
+         "vendor-comment-server import: 1 of 1 row refused; nothing was imported\n"},
+        {{"import", "--db", db->location(), csv("many.csv", badRows)},
+         1,
+         "... and 1 more refused row\nvendor-comment-server import: 101 of 101 rows refused"},
+    };
+    for (const auto& c : counts) {
+        SCOPED_TRACE(c.said);
+        const Ran r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+    }
+
     const std::string before = db->snapshot();
     const Ran refused = run({"import", "--db", db->location(), (dir.path() / "bad.csv").string()});
     EXPECT_EQ(refused.status, 1);
