@@ -293,6 +293,10 @@ int main(int argc, char** argv) {
     vcserver::ServerOptions serverOptions;
     serverOptions.logFormat = options->logFormat;
     serverOptions.cacheBytes = options->cacheBytes;
+    // Each call to a database server waits on the network: every thread may wait at once.
+    if (vcserver::isPostgresUri(options->db)) {
+        serverOptions.eagerThreads = kWorkerThreads;
+    }
     try {
         if (!options->users.empty()) {
             serverOptions.users = std::make_shared<vcserver::Authenticator>(options->users);

@@ -6,11 +6,13 @@
 #include "http/TlsFiles.h"
 #include "store/CommentStore.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 
 namespace vcserver {
 
@@ -25,6 +27,11 @@ struct ServerOptions {
     // Built load documents kept for loads to come, at most this many bytes; 0 keeps none.
     // A kept document is sent only while the store's change version still matches it.
     std::size_t cacheBytes = 64 * 1024 * 1024;
+    // How many of the threads run database work at once before more are woken for it: half
+    // the cores (the event loops take the other half) suits a store answering from local
+    // files in microseconds; one that waits on the network wants every thread. Work that
+    // runs long stops counting (see WorkerPool).
+    std::size_t eagerThreads = std::max(std::thread::hardware_concurrency() / 2, 1u);
 };
 
 // The server page VendorCommentLOAD.asp over HTTP: GET answers the load document of the

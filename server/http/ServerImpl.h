@@ -95,7 +95,7 @@ struct CommentServer::Impl {
     Impl(CommentStore& s, std::ostream* l, std::size_t t, const ServerOptions& o)
         : store(s), log(l, o.logFormat, &metrics), threads(std::max<std::size_t>(1, t)),
           limits(o.limits), users(o.users), tls(o.tls), budget(o.limits.maxBufferedBytes),
-          watch(limits, log, !tls), workers(threads), throttle(limits), cache(o.cacheBytes) {
+          watch(limits, log, !tls), workers(threads, o.eagerThreads), throttle(limits), cache(o.cacheBytes) {
         store.setNotices([this](const std::string& message) { log.note(message); });
     }
     ~Impl() { store.setNotices(nullptr); }

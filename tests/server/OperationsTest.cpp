@@ -7,14 +7,17 @@
 #include "access/PasswordHash.h"
 #include "access/UsersFile.h"
 #include "http/CommentServer.h"
+#include "http/WorkerPool.h"
 #include "store/DemoData.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <future>
 #include <regex>
 
 using namespace vcserver;
@@ -133,6 +136,24 @@ TEST(ServerHealth, OneLineFromTheStoreOrItsTimeLimit) {
         EXPECT_EQ(res->body.find('\n'), res->body.size() - 1) << res->body;
         EXPECT_EQ(client.Get("/VendorCommentLOAD.asp?Vendor=1")->status, 401);
     }
+}
+
+// Past the eager threads a task waits for a running one, unless those have run longer than
+// the grace (waiting on the database): then an idle thread takes it. Closing runs what waits.
+TEST(WorkerPool, ATaskStuckOnTheDatabaseHoldsTheOthersBackForTheGraceAtMost) {
+    std::promise<void> release;
+    std::atomic<int> done{0};
+    {
+        WorkerPool pool(4, 1, 50ms);
+        pool.submit([released = release.get_future().share()] { released.wait(); });
+        for (int i = 0; i < 3; ++i) {
+            pool.submit([&] { ++done; });
+        }
+        EXPECT_TRUE(waitFor([&] { return done == 3; }, 5s)) << done;
+        pool.submit([&] { ++done; });
+        release.set_value();
+    }
+    EXPECT_EQ(done, 4);
 }
 
 // Metrics beside the page are signed in like a load; what they count follows the traffic.
