@@ -162,6 +162,8 @@ namespace {
 class ReferenceServerProcess {
 public:
     ReferenceServerProcess() {
+        // Its request log, which nothing reads here, would fill the pipe and stall it.
+        process_.setStandardErrorFile(QProcess::nullDevice());
         process_.start(SERVER_BINARY, {"--db", dir_.filePath("comments.db"), "--listen",
                                        "127.0.0.1:0", "--seed-demo"});
         EXPECT_TRUE(process_.waitForReadyRead(10000));
