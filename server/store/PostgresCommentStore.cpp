@@ -484,6 +484,19 @@ public:
             checkTable(c_, table);
         }
     }
+    // text or varchar under a deterministic collation (PostgreSQL 12 and later say which);
+    // char(n) pads, citext folds case.
+    bool keyComparesBytewise() override {
+        if (PQserverVersion(c_.get()) < 120000) {
+            return false;
+        }
+        const Result r = c_.exec(
+            "SELECT t.typname IN ('text', 'varchar') AND COALESCE(co.collisdeterministic, TRUE) "
+            "FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
+            "LEFT JOIN pg_collation co ON co.oid = a.attcollation "
+            "WHERE a.attrelid = to_regclass('vendorcomment') AND a.attname = 'vendorid'");
+        return r.rows() > 0 && r.boolean(0, 0);
+    }
     // An existing database whose role may not create tables keeps working unrecorded, as
     // version 1; one that may gets the version table.
     void recordVersion(int previous) override {

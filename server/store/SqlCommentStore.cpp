@@ -87,11 +87,9 @@ struct Sql {
           types("SELECT Code, Name FROM CommentType ORDER BY " + byName(e)),
           // As few columns as the document needs, since a large one reads them all: the
           // names come from the lookup lists read in the same snapshot, and a Null date
-          // reads as empty. The key is read as stored, which a table not made here may hold
-          // otherwise than it was asked for (padded, or in another case).
-          comments("SELECT VendorID, CommentSequence, Type, Location, " + e.dateText("Effective") +
-                   ", " + e.dateText("Expires") +
-                   ", Comment FROM VendorComment WHERE VendorID = ?1 ORDER BY CommentSequence"),
+          // reads as empty. The key is read as stored only where a table made elsewhere may
+          // hold it otherwise than it was asked for (padded, in another case).
+          comments(commentsOf(e, "VendorID")), commentsOfTheKey(commentsOf(e, "NULL")),
           // GETDATE() is the server's local time; an imported comment keeps the time it was
           // last updated elsewhere when the file gives it.
           insert("INSERT INTO VendorComment (VendorID, CommentSequence, Type, Location, "
@@ -126,6 +124,12 @@ struct Sql {
                ", CAST(?1 AS TEXT), CAST(?2 AS TEXT) FROM VendorComment WHERE " + where;
     }
 
+    static std::string commentsOf(const StoreEngine& e, const char* key) {
+        return std::string("SELECT ") + key + ", CommentSequence, Type, Location, " +
+               e.dateText("Effective") + ", " + e.dateText("Expires") +
+               ", Comment FROM VendorComment WHERE VendorID = ?1 ORDER BY CommentSequence";
+    }
+
     static std::string byName(const StoreEngine& e) {
         return e.caseFolded("Name") + ", " + e.bytewise("Name") + ", Code";
     }
@@ -133,6 +137,7 @@ struct Sql {
     const std::string locations;
     const std::string types;
     const std::string comments;
+    const std::string commentsOfTheKey; // the key as asked, not read
     const std::string insert;
     const std::string update;
     const std::string exported;
@@ -509,6 +514,7 @@ private:
             kMigrations[static_cast<std::size_t>(v - 1)](s, *engine_);
         }
         s.checkTables();
+        keyAsAsked_ = s.keyComparesBytewise();
         // A database made elsewhere with other columns fails here rather than on use, naming
         // the table.
         for (const auto& [table, sql] :
@@ -558,10 +564,10 @@ private:
 
     void readLoad(SqlSession& s, const std::string& vendor, LoadReceiver& to) const {
         to.lookups(readLookup(s, sql_.locations), readLookup(s, sql_.types));
-        const auto r = s.query(sql_.comments, {vendor});
+        const auto r = s.query(keyAsAsked_ ? sql_.commentsOfTheKey : sql_.comments, {vendor});
         while (r->next()) {
-            to.comment({r->view(0), r->integer(1), r->integer(2), r->integer(3), r->view(4),
-                        r->view(5), r->view(6)});
+            to.comment({keyAsAsked_ ? std::string_view(vendor) : r->view(0), r->integer(1),
+                        r->integer(2), r->integer(3), r->view(4), r->view(5), r->view(6)});
         }
     }
 
@@ -689,6 +695,7 @@ private:
 
     std::unique_ptr<StoreEngine> engine_;
     const Sql sql_;
+    bool keyAsAsked_ = false; // the table's key equals only itself: see keyComparesBytewise()
 };
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -226,6 +228,24 @@ public:
     }
     void recordVersion(int) override {
         exec(c_.get(), ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    }
+    // Text or no affinity, compared by BINARY: another case or a number would match too.
+    bool keyComparesBytewise() override {
+        const char* type = nullptr;
+        const char* collation = nullptr;
+        if (sqlite3_table_column_metadata(c_.get(), "main", "VendorComment", "VendorID", &type,
+                                          &collation, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return false;
+        }
+        std::string upper = type ? type : "";
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+        const bool textOrNone =
+            upper.find("INT") == std::string::npos &&
+            (upper.empty() || upper.find("CHAR") != std::string::npos ||
+             upper.find("CLOB") != std::string::npos || upper.find("TEXT") != std::string::npos ||
+             upper.find("BLOB") != std::string::npos);
+        return textOrNone && collation && std::string_view(collation) == "BINARY";
     }
 
 private:

@@ -83,6 +83,9 @@ public:
     // Fails (StoreError) when a table does not suit the store in a way a statement's
     // compilation would not show.
     virtual void checkTables() {}
+    // Whether VendorComment.VendorID equals only the very bytes it holds (a text compared
+    // byte for byte), so every row a key selects holds that key as it was asked.
+    virtual bool keyComparesBytewise() { return false; }
     virtual void recordVersion(int previous) = 0;
 };
 
