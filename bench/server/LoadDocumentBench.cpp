@@ -137,15 +137,16 @@ void readAndWrite(benchmark::State& state) {
     });
 }
 
-// What the store's read cannot go below: the same query on a connection of its own, each
-// column read as the store reads it and nothing kept.
+// What the store's read cannot go below: its query on a connection of its own, each column
+// read as the store reads it and nothing kept (the key is the one asked for, as in a table
+// the store made).
 void sqliteFloor(benchmark::State& state) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(bigVendor().file().c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                     nullptr);
     sqlite3_stmt* q = nullptr;
     sqlite3_prepare_v2(db,
-                       "SELECT VendorID, CommentSequence, Type, Location, Effective, Expires, "
+                       "SELECT NULL, CommentSequence, Type, Location, Effective, Expires, "
                        "Comment FROM VendorComment WHERE VendorID = ?1 ORDER BY CommentSequence",
                        -1, &q, nullptr);
     for (auto _ : state) {
@@ -155,7 +156,7 @@ void sqliteFloor(benchmark::State& state) {
             for (int col = 1; col < 4; ++col) {
                 sum += sqlite3_column_int64(q, col);
             }
-            for (const int col : {0, 4, 5, 6}) {
+            for (const int col : {4, 5, 6}) {
                 benchmark::DoNotOptimize(sqlite3_column_text(q, col));
                 sum += sqlite3_column_bytes(q, col);
             }

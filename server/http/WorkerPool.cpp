@@ -99,14 +99,12 @@ void WorkerPool::work(std::size_t self) {
             } else {
                 watched_.wait(lock);
             }
+            watcher_ = false;
+            // This thread goes to work: another idle one watches instead.
             if (mayTake(Clock::now())) {
-                // This thread goes to work: another idle one watches instead.
-                watcher_ = false;
                 if (auto* wake = wakeIdle()) {
                     wake->notify_one();
                 }
-            } else {
-                watcher_ = false;
             }
             continue;
         }
