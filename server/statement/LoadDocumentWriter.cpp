@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <tuple>
 
 namespace vcserver {
 
@@ -152,10 +153,11 @@ void LoadDocumentWriter::lookups(std::vector<LookupEntry> locations,
     out_.size_ = 0;
     comments_ = 0;
     advance(put(room(kHead.size()), kHead));
-    for (const auto& [entries, open, close] : {std::tuple{&locations, "  <LOC>\n", "  </LOC>\n"},
-                                               std::tuple{&types, "  <TYP>\n", "  </TYP>\n"}}) {
+    using Tags = std::tuple<std::vector<LookupEntry>*, std::string_view, std::string_view>;
+    for (const auto& [entries, open, close] :
+         {Tags{&locations, "  <LOC>\n", "  </LOC>\n"}, Tags{&types, "  <TYP>\n", "  </TYP>\n"}}) {
         for (const auto& entry : *entries) {
-            char* p = room(32 + tagBytes(kLookupTags) + kNumberBytes +
+            char* p = room(open.size() + close.size() + tagBytes(kLookupTags) + kNumberBytes +
                            kXmlTextGrowth * entry.name.size());
             p = put(p, open);
             p = put(p, kLookupTags[0]);
